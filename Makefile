@@ -1,0 +1,29 @@
+# Thin wrapper: the work is done by scripts/install-deps.sh, CMake and ctest.
+PRESET ?= default
+BUILD_DIR := build/$(PRESET)
+
+.PHONY: all deps configure build test format format-check clean
+
+all: build
+
+deps:
+	scripts/install-deps.sh
+
+configure: deps
+	cmake --preset $(PRESET)
+
+build: configure
+	cmake --build --preset $(PRESET)
+
+# Install, configure, build, check formatting, run every test.
+test: build format-check
+	ctest --preset $(PRESET)
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+format-check:
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+clean:
+	rm -rf build

@@ -1,0 +1,46 @@
+# Test helpers. Every test is a GoogleTest program discovered by ctest and labelled unit,
+# integration or gui.
+
+# Integration tests share one private JACK server per build tree, started by a ctest fixture. The
+# name is made up at configure time so that it never touches a user's own server.
+if(NOT TBX_JACK_SERVER)
+    string(RANDOM LENGTH 8 ALPHABET abcdefghijklmnopqrstuvwxyz0123456789 _suffix)
+    set(TBX_JACK_SERVER "tbx-test-${_suffix}" CACHE STRING "Name of the private JACK test server")
+endif()
+
+set(TBX_JACK_SCRIPT ${PROJECT_SOURCE_DIR}/scripts/jack-test-server.sh)
+add_test(NAME jack_server_start COMMAND ${TBX_JACK_SCRIPT} start ${TBX_JACK_SERVER})
+set_tests_properties(jack_server_start PROPERTIES FIXTURES_SETUP jack_server LABELS integration)
+add_test(NAME jack_server_stop COMMAND ${TBX_JACK_SCRIPT} stop ${TBX_JACK_SERVER})
+set_tests_properties(jack_server_stop PROPERTIES FIXTURES_CLEANUP jack_server LABELS integration)
+
+function(_tbx_test_executable name)
+    cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    target_compile_options(${name} PRIVATE ${TBX_WARNINGS})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
+endfunction()
+
+function(tbx_unit_test name)
+    _tbx_test_executable(${name} ${ARGN})
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS unit TIMEOUT 120)
+endfunction()
+
+# Tests against real MIDI (the private JACK server) and real SDL joysticks. They run one at a
+# time because they look at the server's whole port list.
+function(tbx_integration_test name)
+    _tbx_test_executable(${name} ${ARGN})
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES
+        LABELS integration
+        FIXTURES_REQUIRED jack_server
+        RESOURCE_LOCK jack_server
+        TIMEOUT 120
+        ENVIRONMENT "JACK_DEFAULT_SERVER=${TBX_JACK_SERVER};JACK_NO_START_SERVER=1;SDL_VIDEODRIVER=dummy")
+endfunction()
+
+# Qt tests run without a display.
+function(tbx_gui_test name)
+    _tbx_test_executable(${name} ${ARGN})
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES
+        LABELS gui TIMEOUT 120 ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endfunction()

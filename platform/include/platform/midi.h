@@ -1,0 +1,118 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// The results a MIDI call can give. Every failure of the underlying library is mapped to one of
+// these at this boundary; nothing here throws.
+enum class MidiResult {
+    NoError,
+    InvalidParam,
+    BadDeviceId,
+    NoDevice,
+    Allocated,
+    InvalidHandle,
+    NoMemory,
+    Other,
+};
+
+std::string_view MidiResultName(MidiResult result);
+
+// Opaque port handles. kNoHandle is never handed out; a closed handle is never reused, so a stale
+// one gives InvalidHandle instead of reaching somebody else's port.
+using MidiOutHandle = std::uint32_t;
+using MidiInHandle = std::uint32_t;
+inline constexpr std::uint32_t kNoHandle = 0;
+
+// A short message packed the way the programs hold it: status in bits 0-7, data 1 in bits 8-15,
+// data 2 in bits 16-23.
+constexpr std::uint32_t PackShortMessage(std::uint8_t status, std::uint8_t data1 = 0,
+                                         std::uint8_t data2 = 0) {
+    return static_cast<std::uint32_t>(status) | (static_cast<std::uint32_t>(data1) << 8) |
+           (static_cast<std::uint32_t>(data2) << 16);
+}
+
+// Number of bytes a message with this status byte has on the wire (1 to 3). Data bytes as status
+// and system exclusive, which never travel as short messages, count as 1.
+int ShortMessageLength(std::uint8_t status);
+
+// Whether a status byte can start a short message. Data bytes and the system-exclusive framing
+// bytes cannot; sending one gives InvalidParam.
+constexpr bool IsShortMessageStatus(std::uint8_t status) {
+    return status >= 0x80 && status != 0xF0 && status != 0xF7;
+}
+
+// Receives one incoming short message, packed as above, with the milliseconds since the input was
+// started. Runs on a thread of the platform layer (never the MIDI server's real-time thread),
+// one message at a time, in arrival order; it may lock and allocate.
+using MidiInCallback = std::function<void(std::uint32_t message, std::uint32_t timestampMs)>;
+
+struct MidiInputStats {
+    std::uint64_t received = 0;    // taken from the backend while started
+    std::uint64_t overflowed = 0;  // dropped because the hand-off ring was full
+};
+
+// The MIDI service: device lists, ports opened by list index, short messages, byte blocks, input
+// with a callback, and a thru connection from an input to an output.
+//
+// Device lists: ListOutputs/ListInputs take a fresh snapshot; Open* takes an index into the last
+// snapshot of its kind (taking one first if there is none), so an index keeps meaning the port
+// the user saw even if other programs come and go in between. On backends with virtual ports,
+// index 0 is this program's own port, named after the client name.
+//
+// All operations may be called from any thread. Sends on one port from two threads are
+// serialised; a send racing a close either completes before the close or gives InvalidHandle.
+class MidiService {
+public:
+    MidiService() = default;
+    MidiService(const MidiService&) = delete;
+    MidiService& operator=(const MidiService&) = delete;
+    virtual ~MidiService() = default;
+
+    // "ALSA sequencer", "JACK" or "none", and a sentence saying why this one was chosen.
+    virtual std::string BackendName() const = 0;
+    virtual std::string BackendReason() const = 0;
+
+    virtual std::vector<std::string> ListOutputs() = 0;
+    virtual std::vector<std::string> ListInputs() = 0;
+
+    [[nodiscard]] virtual MidiResult OpenOutput(int index, MidiOutHandle& handle) = 0;
+    virtual MidiResult CloseOutput(MidiOutHandle handle) = 0;
+    [[nodiscard]] virtual MidiResult SendShort(MidiOutHandle handle, std::uint32_t message) = 0;
+    // The bytes are copied before the call returns; the caller may reuse its buffer at once.
+    [[nodiscard]] virtual MidiResult SendLong(MidiOutHandle handle,
+                                              std::span<const std::uint8_t> bytes) = 0;
+
+    // Opens the input stopped; nothing is delivered until StartInput. The callback may be empty
+    // (an input opened only to feed a thru connection).
+    [[nodiscard]] virtual MidiResult OpenInput(int index, MidiInCallback callback,
+                                               MidiInHandle& handle) = 0;
+    virtual MidiResult StartInput(MidiInHandle handle) = 0;
+    virtual MidiResult StopInput(MidiInHandle handle) = 0;
+    // Once this returns the callback is not running and will not run again. Must not be called
+    // from inside the input's own callback (gives InvalidParam).
+    virtual MidiResult CloseInput(MidiInHandle handle) = 0;
+    virtual MidiInputStats InputStats(MidiInHandle handle) = 0;
+
+    // While connected, every message arriving at the input also leaves at the output, before the
+    // input's callback sees it. One output per input.
+    virtual MidiResult Connect(MidiInHandle input, MidiOutHandle output) = 0;
+    virtual MidiResult Disconnect(MidiInHandle input, MidiOutHandle output) = 0;
+};
+
+enum class MidiBackend { Automatic, AlsaSequencer, Jack, None };
+
+// The real service. Automatic picks the ALSA sequencer where it can be opened, otherwise JACK
+// where a server is running, otherwise a system with no devices. clientName names the program's
+// client and its virtual ports ("Tamborex", "Corvane").
+std::unique_ptr<MidiService> CreateMidiService(std::string_view clientName,
+                                               MidiBackend backend = MidiBackend::Automatic);
+
+}  // namespace platform

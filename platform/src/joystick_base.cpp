@@ -1,0 +1,198 @@
+#include "joystick_base.h"
+
+namespace platform {
+
+const char* JoyResultName(JoyResult result) {
+    switch (result) {
+        case JoyResult::Ok:
+            return "ok";
+        case JoyResult::AlreadyDone:
+            return "already done";
+        case JoyResult::NotAcquired:
+            return "not acquired";
+        case JoyResult::InputLost:
+            return "input lost";
+        case JoyResult::NotInitialized:
+            return "not initialised";
+        case JoyResult::NoDevice:
+            return "no device";
+        case JoyResult::InvalidParam:
+            return "invalid parameter";
+        case JoyResult::Other:
+            break;
+    }
+    return "other error";
+}
+
+std::int32_t ScaleAxis(std::int16_t raw, std::int32_t min, std::int32_t max) {
+    const std::int64_t span = static_cast<std::int64_t>(max) - min;
+    const std::int64_t offset = static_cast<std::int64_t>(raw) + 32768;
+    return static_cast<std::int32_t>(min + (offset * span + 32767) / 65535);
+}
+
+std::uint32_t HatToPov(std::uint8_t hat) {
+    constexpr std::uint8_t kUp = 1, kRight = 2, kDown = 4, kLeft = 8;
+    switch (hat) {
+        case kUp:
+            return 0;
+        case kUp | kRight:
+            return 4500;
+        case kRight:
+            return 9000;
+        case kDown | kRight:
+            return 13500;
+        case kDown:
+            return 18000;
+        case kDown | kLeft:
+            return 22500;
+        case kLeft:
+            return 27000;
+        case kUp | kLeft:
+            return 31500;
+        default:
+            return kPovCentred;
+    }
+}
+
+std::vector<JoystickCaps> JoystickServiceBase::ListJoysticks() {
+    std::lock_guard lock(mutex_);
+    return DeviceList();
+}
+
+JoyResult JoystickServiceBase::Open() {
+    std::lock_guard lock(mutex_);
+    if (deviceOpen_) {
+        DeviceClose();
+    }
+    acquired_ = false;
+    deviceOpen_ = DeviceOpenFirst();
+    initialised_ = deviceOpen_;
+    return deviceOpen_ ? JoyResult::Ok : JoyResult::NoDevice;
+}
+
+void JoystickServiceBase::Close() {
+    std::lock_guard lock(mutex_);
+    if (deviceOpen_) {
+        DeviceClose();
+    }
+    deviceOpen_ = initialised_ = acquired_ = false;
+}
+
+JoyResult JoystickServiceBase::SetAxisRange(int axis, std::int32_t min, std::int32_t max) {
+    std::lock_guard lock(mutex_);
+    if (!initialised_) {
+        return JoyResult::NotInitialized;
+    }
+    if (axis < 0 || axis >= kJoyAxisSlots || min > max) {
+        return JoyResult::InvalidParam;
+    }
+    ranges_[axis] = {min, max};
+    return JoyResult::Ok;
+}
+
+JoyResult JoystickServiceBase::Acquire() {
+    std::lock_guard lock(mutex_);
+    if (!initialised_) {
+        return JoyResult::NotInitialized;
+    }
+    if (deviceOpen_ && DeviceUpdate()) {
+        if (acquired_) {
+            return JoyResult::AlreadyDone;
+        }
+        acquired_ = true;
+        return JoyResult::Ok;
+    }
+    // Lost: take whatever joystick is attached first now, which is the same one when it was
+    // plugged back in.
+    if (deviceOpen_) {
+        DeviceClose();
+    }
+    deviceOpen_ = DeviceOpenFirst();
+    acquired_ = deviceOpen_;
+    return deviceOpen_ ? JoyResult::Ok : JoyResult::InputLost;
+}
+
+JoyResult JoystickServiceBase::Unacquire() {
+    std::lock_guard lock(mutex_);
+    if (!initialised_) {
+        return JoyResult::NotInitialized;
+    }
+    if (!acquired_) {
+        return JoyResult::AlreadyDone;
+    }
+    acquired_ = false;
+    return JoyResult::Ok;
+}
+
+JoyResult JoystickServiceBase::Poll() {
+    std::lock_guard lock(mutex_);
+    if (!initialised_) {
+        return JoyResult::NotInitialized;
+    }
+    if (!acquired_) {
+        return JoyResult::NotAcquired;
+    }
+    if (!deviceOpen_ || !DeviceUpdate()) {
+        acquired_ = false;
+        return JoyResult::InputLost;
+    }
+    return JoyResult::Ok;
+}
+
+JoyResult JoystickServiceBase::GetState(RawJoyState& state) {
+    std::lock_guard lock(mutex_);
+    if (!initialised_) {
+        return JoyResult::NotInitialized;
+    }
+    if (!acquired_) {
+        return JoyResult::NotAcquired;
+    }
+    RawJoyInput input;
+    DeviceRead(input);
+    for (int a = 0; a < kJoyAxisSlots; ++a) {
+        const std::int32_t value =
+            a < input.numAxes ? ScaleAxis(input.axes[a], ranges_[a].min, ranges_[a].max) : 0;
+        if (a < 6) {
+            state.axes[a] = value;
+        } else {
+            state.sliders[a - 6] = value;
+        }
+    }
+    state.pov[0] = input.numHats > 0 ? HatToPov(input.hat) : kPovCentred;
+    state.pov[1] = state.pov[2] = state.pov[3] = kPovCentred;
+    for (int b = 0; b < kJoyButtons; ++b) {
+        state.buttons[b] = (b < input.numButtons && input.buttons[b]) ? 0x80 : 0;
+    }
+    return JoyResult::Ok;
+}
+
+JoyResult JoystickServiceBase::ReadSimple(SimpleJoyState& state) {
+    std::lock_guard lock(mutex_);
+    if (!deviceOpen_ || !DeviceUpdate()) {
+        if (deviceOpen_) {
+            DeviceClose();
+        }
+        deviceOpen_ = DeviceOpenFirst();
+        if (!deviceOpen_) {
+            return JoyResult::NoDevice;
+        }
+        DeviceUpdate();
+    }
+    RawJoyInput input;
+    DeviceRead(input);
+    auto position = [&](int axis) {
+        return axis < input.numAxes ? static_cast<std::uint32_t>(input.axes[axis] + 32768) : 0u;
+    };
+    state.x = position(kAxisX);
+    state.y = position(kAxisY);
+    state.z = position(kAxisZ);
+    state.buttons = 0;
+    for (int b = 0; b < 4 && b < input.numButtons; ++b) {
+        if (input.buttons[b]) {
+            state.buttons |= 1u << b;
+        }
+    }
+    return JoyResult::Ok;
+}
+
+}  // namespace platform

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/joystick.h"
+
+namespace platform {
+
+// Linear scaling of a raw -32768..32767 axis value into [min, max], rounded to nearest.
+std::int32_t ScaleAxis(std::int16_t raw, std::int32_t min, std::int32_t max);
+
+// Hat bits (up 1, right 2, down 4, left 8) as a point-of-view angle.
+std::uint32_t HatToPov(std::uint8_t hat);
+
+// What a joystick gives on one read, before scaling.
+struct RawJoyInput {
+    std::int16_t axes[kJoyAxisSlots] = {};
+    int numAxes = 0;
+    std::uint8_t hat = 0;
+    int numHats = 0;
+    bool buttons[kJoyButtons] = {};
+    int numButtons = 0;
+};
+
+// The acquire/poll/lost state machine shared by the real joystick service and the fake, so that
+// both answer the same way. Subclasses supply the device access.
+class JoystickServiceBase : public JoystickService {
+public:
+    std::vector<JoystickCaps> ListJoysticks() override;
+    JoyResult Open() override;
+    void Close() override;
+    JoyResult SetAxisRange(int axis, std::int32_t min, std::int32_t max) override;
+    JoyResult Acquire() override;
+    JoyResult Unacquire() override;
+    JoyResult Poll() override;
+    JoyResult GetState(RawJoyState& state) override;
+    JoyResult ReadSimple(SimpleJoyState& state) override;
+
+protected:
+    // Called with the service's mutex held.
+    virtual std::vector<JoystickCaps> DeviceList() = 0;
+    virtual bool DeviceOpenFirst() = 0;  // false when nothing is attached
+    virtual void DeviceClose() = 0;
+    virtual bool DeviceUpdate() = 0;  // fetches input; false when the open device is gone
+    virtual void DeviceRead(RawJoyInput& input) = 0;
+
+    std::mutex mutex_;
+
+private:
+    struct Range {
+        std::int32_t min = 0;
+        std::int32_t max = 65535;
+    };
+
+    bool initialised_ = false;  // Open succeeded; stays set while the device is lost
+    bool deviceOpen_ = false;   // a device is held right now
+    bool acquired_ = false;
+    Range ranges_[kJoyAxisSlots];
+};
+
+}  // namespace platform

@@ -1,0 +1,134 @@
+#include "joystick_base.h"
+
+#include <gtest/gtest.h>
+
+#include "fake_joystick.h"
+
+namespace platform {
+namespace {
+
+using Call = FakeJoystickService::Call;
+
+TEST(AxisScaling, EndsAndMiddleLandWhereARangePropertyPutsThem) {
+    EXPECT_EQ(ScaleAxis(-32768, 0, 127), 0);
+    EXPECT_EQ(ScaleAxis(32767, 0, 127), 127);
+    EXPECT_EQ(ScaleAxis(0, 0, 127), 64);
+    EXPECT_EQ(ScaleAxis(-32768, -1000, 1000), -1000);
+    EXPECT_EQ(ScaleAxis(32767, -1000, 1000), 1000);
+    EXPECT_EQ(ScaleAxis(32767, 0, 65535), 65535);
+    EXPECT_EQ(ScaleAxis(5, 20, 20), 20);  // an empty range pins the axis
+    // Whole int32 range must not overflow.
+    EXPECT_EQ(ScaleAxis(32767, INT32_MIN, INT32_MAX), INT32_MAX);
+}
+
+TEST(AxisScaling, HatBecomesPointOfViewAngle) {
+    EXPECT_EQ(HatToPov(0), kPovCentred);
+    EXPECT_EQ(HatToPov(1), 0u);
+    EXPECT_EQ(HatToPov(2 | 4), 13500u);
+    EXPECT_EQ(HatToPov(8 | 1), 31500u);
+    EXPECT_EQ(HatToPov(1 | 4), kPovCentred);  // impossible combination
+}
+
+class FakeJoystickTest : public ::testing::Test {
+protected:
+    FakeJoystickService joy;
+};
+
+TEST_F(FakeJoystickTest, CallsBeforeOpenOrAcquireSayWhy) {
+    RawJoyState state;
+    EXPECT_EQ(joy.Poll(), JoyResult::NotInitialized);
+    EXPECT_EQ(joy.SetAxisRange(0, 0, 127), JoyResult::NotInitialized);
+    EXPECT_EQ(joy.Open(), JoyResult::NoDevice);
+    joy.Attach();
+    ASSERT_EQ(joy.Open(), JoyResult::Ok);
+    EXPECT_EQ(joy.Poll(), JoyResult::NotAcquired);
+    EXPECT_EQ(joy.GetState(state), JoyResult::NotAcquired);
+    EXPECT_EQ(joy.Unacquire(), JoyResult::AlreadyDone);
+    EXPECT_EQ(joy.Acquire(), JoyResult::Ok);
+    EXPECT_EQ(joy.Acquire(), JoyResult::AlreadyDone);
+    EXPECT_EQ(joy.Poll(), JoyResult::Ok);
+    joy.Close();
+    EXPECT_EQ(joy.Poll(), JoyResult::NotInitialized);
+}
+
+TEST_F(FakeJoystickTest, StateCarriesScaledAxesButtonsAndHat) {
+    joy.Attach();
+    ASSERT_EQ(joy.Open(), JoyResult::Ok);
+    EXPECT_EQ(joy.SetAxisRange(kAxisX, 0, 127), JoyResult::Ok);
+    EXPECT_EQ(joy.SetAxisRange(kAxisZ, 0, 127), JoyResult::Ok);
+    EXPECT_EQ(joy.SetAxisRange(8, 0, 127), JoyResult::InvalidParam);
+    EXPECT_EQ(joy.SetAxisRange(kAxisY, 10, 5), JoyResult::InvalidParam);
+    ASSERT_EQ(joy.Acquire(), JoyResult::Ok);
+    joy.SetAxis(kAxisX, 32767);
+    joy.SetAxis(kAxisY, 32767);  // still the default 0..65535
+    joy.SetAxis(kAxisZ, -32768);
+    joy.SetButton(0, true);
+    joy.SetButton(11, true);
+    joy.SetHat(2);
+    RawJoyState state;
+    ASSERT_EQ(joy.Poll(), JoyResult::Ok);
+    ASSERT_EQ(joy.GetState(state), JoyResult::Ok);
+    EXPECT_EQ(state.axes[kAxisX], 127);
+    EXPECT_EQ(state.axes[kAxisY], 65535);
+    EXPECT_EQ(state.axes[kAxisZ], 0);
+    EXPECT_EQ(state.buttons[0], 0x80);
+    EXPECT_EQ(state.buttons[1], 0);
+    EXPECT_EQ(state.buttons[11], 0x80);
+    EXPECT_EQ(state.pov[0], 9000u);
+    EXPECT_EQ(state.pov[1], kPovCentred);
+}
+
+TEST_F(FakeJoystickTest, UnplugIsInputLostAndReplugIsReacquiredWithItsRanges) {
+    joy.Attach();
+    ASSERT_EQ(joy.Open(), JoyResult::Ok);
+    ASSERT_EQ(joy.SetAxisRange(kAxisX, 0, 127), JoyResult::Ok);
+    ASSERT_EQ(joy.Acquire(), JoyResult::Ok);
+    joy.Unplug();
+    EXPECT_EQ(joy.Poll(), JoyResult::InputLost);
+    EXPECT_EQ(joy.Poll(), JoyResult::NotAcquired);
+    EXPECT_EQ(joy.Acquire(), JoyResult::InputLost);  // still gone
+    joy.Attach();
+    joy.SetAxis(kAxisX, 32767);
+    EXPECT_EQ(joy.Acquire(), JoyResult::Ok);
+    RawJoyState state;
+    ASSERT_EQ(joy.Poll(), JoyResult::Ok);
+    ASSERT_EQ(joy.GetState(state), JoyResult::Ok);
+    EXPECT_EQ(state.axes[kAxisX], 127);
+}
+
+TEST_F(FakeJoystickTest, SimpleReadOpensByItselfAndLeavesStateAloneWithoutJoystick) {
+    SimpleJoyState simple{1, 2, 3, 4};
+    EXPECT_EQ(joy.ReadSimple(simple), JoyResult::NoDevice);
+    EXPECT_EQ(simple.x, 1u);
+    EXPECT_EQ(simple.buttons, 4u);
+    joy.Attach();
+    joy.SetAxis(kAxisX, -32768);
+    joy.SetAxis(kAxisY, 32767);
+    joy.SetAxis(kAxisZ, 0);
+    joy.SetButton(1, true);
+    joy.SetButton(3, true);
+    joy.SetButton(4, true);  // beyond the four the simple read carries
+    ASSERT_EQ(joy.ReadSimple(simple), JoyResult::Ok);
+    EXPECT_EQ(simple.x, 0u);
+    EXPECT_EQ(simple.y, 65535u);
+    EXPECT_EQ(simple.z, 32768u);
+    EXPECT_EQ(simple.buttons, 0b1010u);
+    joy.Unplug();
+    EXPECT_EQ(joy.ReadSimple(simple), JoyResult::NoDevice);
+    joy.Attach();
+    EXPECT_EQ(joy.ReadSimple(simple), JoyResult::Ok);
+}
+
+TEST_F(FakeJoystickTest, ScriptedFailuresAreCountedAndRunOut) {
+    joy.Attach();
+    ASSERT_EQ(joy.Open(), JoyResult::Ok);
+    ASSERT_EQ(joy.Acquire(), JoyResult::Ok);
+    joy.FailNext(Call::Poll, JoyResult::InputLost, 2);
+    EXPECT_EQ(joy.Poll(), JoyResult::InputLost);
+    EXPECT_EQ(joy.Poll(), JoyResult::InputLost);
+    EXPECT_EQ(joy.Poll(), JoyResult::Ok);
+    EXPECT_EQ(joy.CallCount(Call::Poll), 3);
+}
+
+}  // namespace
+}  // namespace platform

@@ -1,0 +1,522 @@
+#include <rtmidi/RtMidi.h>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <semaphore>
+#include <thread>
+
+#include "backend_probe.h"
+#include "platform/midi.h"
+#include "spsc_ring.h"
+
+namespace platform {
+namespace {
+
+// RtMidi's JACK output ring holds 16 KiB and silently drops anything that does not fit.
+constexpr std::size_t kMaxBlockBytes = 16000;
+constexpr std::size_t kInputRingSize = 4096;
+constexpr const char* kOutPortName = "out";
+constexpr const char* kInPortName = "in";
+
+// Collects the first real error RtMidi reports during one call; warnings are not failures.
+struct ErrorSink {
+    bool failed = false;
+    RtMidiError::Type type = RtMidiError::UNSPECIFIED;
+};
+
+void RecordRtError(RtMidiError::Type type, const std::string& /*text*/, void* user) {
+    if (type == RtMidiError::WARNING || type == RtMidiError::DEBUG_WARNING) {
+        return;
+    }
+    auto* sink = static_cast<ErrorSink*>(user);
+    if (!sink->failed) {
+        sink->failed = true;
+        sink->type = type;
+    }
+}
+
+MidiResult FromRtError(RtMidiError::Type type) {
+    switch (type) {
+        case RtMidiError::INVALID_PARAMETER:
+        case RtMidiError::INVALID_USE:
+            return MidiResult::InvalidParam;
+        case RtMidiError::INVALID_DEVICE:
+            return MidiResult::BadDeviceId;
+        case RtMidiError::NO_DEVICES_FOUND:
+            return MidiResult::NoDevice;
+        case RtMidiError::MEMORY_ERROR:
+            return MidiResult::NoMemory;
+        default:
+            return MidiResult::Other;
+    }
+}
+
+std::int64_t NowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// ALSA names end in " client:port" numbers that mean nothing to a musician.
+std::string DisplayName(const std::string& full) {
+    const auto space = full.find_last_of(' ');
+    if (space == std::string::npos) {
+        return full;
+    }
+    const std::string tail = full.substr(space + 1);
+    const auto colon = tail.find(':');
+    const bool numeric = colon != std::string::npos && colon > 0 && colon + 1 < tail.size() &&
+                         tail.find_first_not_of("0123456789:") == std::string::npos;
+    return numeric ? full.substr(0, space) : full;
+}
+
+struct InputEvent {
+    std::uint32_t message;
+    std::uint32_t timestampMs;
+};
+
+struct OutPort {
+    std::string target;  // backend name of the port, empty for our own virtual port
+    ErrorSink sink;
+    std::unique_ptr<RtMidiOut> rt;
+};
+
+struct InPort {
+    std::string target;
+    ErrorSink sink;
+    std::unique_ptr<RtMidiIn> rt;
+    MidiInCallback callback;
+    SpscRing<InputEvent, kInputRingSize> ring;
+    std::counting_semaphore<> pending{0};
+    std::atomic<bool> started{false};
+    std::atomic<bool> quit{false};
+    std::atomic<std::int64_t> startNs{0};
+    std::atomic<MidiOutHandle> thru{kNoHandle};
+    std::atomic<std::uint64_t> received{0};
+    std::atomic<std::uint64_t> overflowed{0};
+    std::thread dispatcher;
+};
+
+template <typename RtPort>
+MidiResult CreatePort(RtMidi::Api api, const std::string& client, ErrorSink& sink,
+                      std::unique_ptr<RtPort>& rt) {
+    try {
+        rt = std::make_unique<RtPort>(api, client);
+    } catch (const RtMidiError& e) {
+        return FromRtError(e.getType());
+    } catch (const std::bad_alloc&) {
+        return MidiResult::NoMemory;
+    }
+    rt->setErrorCallback(&RecordRtError, &sink);
+    return MidiResult::NoError;
+}
+
+// Opens rt on the port named target, or as our virtual port when target is empty.
+template <typename RtPort>
+MidiResult OpenPort(RtPort& rt, ErrorSink& sink, const std::string& target, const char* ourName) {
+    sink.failed = false;
+    try {
+        if (target.empty()) {
+            rt.openVirtualPort(ourName);
+        } else {
+            const unsigned count = rt.getPortCount();
+            unsigned n = 0;
+            while (n < count && rt.getPortName(n) != target) {
+                ++n;
+            }
+            if (n == count) {
+                return MidiResult::NoDevice;  // gone since the list was taken
+            }
+            rt.openPort(n, ourName);
+            if (!sink.failed && !rt.isPortOpen()) {
+                return MidiResult::NoDevice;
+            }
+        }
+    } catch (const RtMidiError& e) {
+        return FromRtError(e.getType());
+    }
+    return sink.failed ? FromRtError(sink.type) : MidiResult::NoError;
+}
+
+class RtMidiService final : public MidiService {
+public:
+    RtMidiService(std::string_view clientName, MidiBackend requested)
+        : clientName_(clientName), inClientName_(std::string(clientName) + " In") {
+        ChooseBackend(requested);
+    }
+
+    ~RtMidiService() override {
+        std::vector<MidiInHandle> open;
+        {
+            std::lock_guard lock(inMutex_);
+            for (const auto& [handle, port] : inputs_) {
+                open.push_back(handle);
+            }
+        }
+        for (MidiInHandle h : open) {
+            CloseInput(h);
+        }
+        std::lock_guard lock(outMutex_);
+        outputs_.clear();
+    }
+
+    std::string BackendName() const override { return backendName_; }
+    std::string BackendReason() const override { return reason_; }
+
+    std::vector<std::string> ListOutputs() override {
+        std::lock_guard lock(listMutex_);
+        return Snapshot<RtMidiOut>(outputTargets_);
+    }
+
+    std::vector<std::string> ListInputs() override {
+        std::lock_guard lock(listMutex_);
+        return Snapshot<RtMidiIn>(inputTargets_);
+    }
+
+    MidiResult OpenOutput(int index, MidiOutHandle& handle) override {
+        handle = kNoHandle;
+        std::string target;
+        if (MidiResult r = Resolve<RtMidiOut>(outputTargets_, index, target);
+            r != MidiResult::NoError) {
+            return r;
+        }
+        std::lock_guard lock(outMutex_);
+        for (const auto& [h, port] : outputs_) {
+            if (port->target == target) {
+                return MidiResult::Allocated;
+            }
+        }
+        auto port = std::make_unique<OutPort>();
+        port->target = target;
+        MidiResult r = CreatePort(api_, clientName_, port->sink, port->rt);
+        if (r == MidiResult::NoError) {
+            r = OpenPort(*port->rt, port->sink, target, kOutPortName);
+        }
+        if (r != MidiResult::NoError) {
+            return r;
+        }
+        handle = nextHandle_++;
+        outputs_.emplace(handle, std::move(port));
+        return MidiResult::NoError;
+    }
+
+    MidiResult CloseOutput(MidiOutHandle handle) override {
+        std::lock_guard lock(outMutex_);
+        return outputs_.erase(handle) == 1 ? MidiResult::NoError : MidiResult::InvalidHandle;
+    }
+
+    MidiResult SendShort(MidiOutHandle handle, std::uint32_t message) override {
+        const auto status = static_cast<std::uint8_t>(message & 0xFF);
+        if (!IsShortMessageStatus(status)) {
+            return MidiResult::InvalidParam;  // not a message on its own
+        }
+        const unsigned char bytes[3] = {status, static_cast<unsigned char>((message >> 8) & 0x7F),
+                                        static_cast<unsigned char>((message >> 16) & 0x7F)};
+        return Send(handle, bytes, static_cast<std::size_t>(ShortMessageLength(status)));
+    }
+
+    MidiResult SendLong(MidiOutHandle handle, std::span<const std::uint8_t> bytes) override {
+        if (bytes.empty() || bytes.size() > kMaxBlockBytes) {
+            return MidiResult::InvalidParam;
+        }
+        return Send(handle, bytes.data(), bytes.size());
+    }
+
+    MidiResult OpenInput(int index, MidiInCallback callback, MidiInHandle& handle) override {
+        handle = kNoHandle;
+        std::string target;
+        if (MidiResult r = Resolve<RtMidiIn>(inputTargets_, index, target);
+            r != MidiResult::NoError) {
+            return r;
+        }
+        std::lock_guard lock(inMutex_);
+        for (const auto& [h, port] : inputs_) {
+            if (port->target == target) {
+                return MidiResult::Allocated;
+            }
+        }
+        auto port = std::make_unique<InPort>();
+        port->target = target;
+        port->callback = std::move(callback);
+        MidiResult r = CreatePort(api_, inClientName_, port->sink, port->rt);
+        if (r != MidiResult::NoError) {
+            return r;
+        }
+        // Clock and active sensing are what arpeggiators and thru live on; system exclusive
+        // input is not used.
+        port->rt->ignoreTypes(true, false, false);
+        port->rt->setCallback(&RtMidiService::OnInput, port.get());
+        if (r = OpenPort(*port->rt, port->sink, target, kInPortName); r != MidiResult::NoError) {
+            return r;
+        }
+        InPort* raw = port.get();
+        port->dispatcher = std::thread([this, raw] { Dispatch(*raw); });
+        handle = nextHandle_++;
+        inputs_.emplace(handle, std::move(port));
+        return MidiResult::NoError;
+    }
+
+    MidiResult StartInput(MidiInHandle handle) override {
+        std::lock_guard lock(inMutex_);
+        const auto it = inputs_.find(handle);
+        if (it == inputs_.end()) {
+            return MidiResult::InvalidHandle;
+        }
+        if (!it->second->started.load()) {
+            it->second->startNs.store(NowNs());
+            it->second->started.store(true, std::memory_order_release);
+        }
+        return MidiResult::NoError;
+    }
+
+    MidiResult StopInput(MidiInHandle handle) override {
+        std::lock_guard lock(inMutex_);
+        const auto it = inputs_.find(handle);
+        if (it == inputs_.end()) {
+            return MidiResult::InvalidHandle;
+        }
+        it->second->started.store(false, std::memory_order_release);
+        return MidiResult::NoError;
+    }
+
+    MidiResult CloseInput(MidiInHandle handle) override {
+        std::unique_ptr<InPort> port;
+        {
+            std::lock_guard lock(inMutex_);
+            const auto it = inputs_.find(handle);
+            if (it == inputs_.end()) {
+                return MidiResult::InvalidHandle;
+            }
+            if (it->second->dispatcher.get_id() == std::this_thread::get_id()) {
+                return MidiResult::InvalidParam;
+            }
+            port = std::move(it->second);
+            inputs_.erase(it);
+        }
+        port->started.store(false, std::memory_order_release);
+        port->rt.reset();  // no more producer once the backend port is gone
+        port->quit.store(true, std::memory_order_release);
+        port->pending.release();
+        port->dispatcher.join();
+        return MidiResult::NoError;
+    }
+
+    MidiInputStats InputStats(MidiInHandle handle) override {
+        std::lock_guard lock(inMutex_);
+        const auto it = inputs_.find(handle);
+        if (it == inputs_.end()) {
+            return {};
+        }
+        return {it->second->received.load(), it->second->overflowed.load()};
+    }
+
+    MidiResult Connect(MidiInHandle input, MidiOutHandle output) override {
+        std::lock_guard inLock(inMutex_);
+        std::lock_guard outLock(outMutex_);
+        const auto it = inputs_.find(input);
+        if (it == inputs_.end() || outputs_.count(output) == 0) {
+            return MidiResult::InvalidHandle;
+        }
+        it->second->thru.store(output, std::memory_order_release);
+        return MidiResult::NoError;
+    }
+
+    MidiResult Disconnect(MidiInHandle input, MidiOutHandle output) override {
+        std::lock_guard lock(inMutex_);
+        const auto it = inputs_.find(input);
+        if (it == inputs_.end()) {
+            return MidiResult::InvalidHandle;
+        }
+        MidiOutHandle expected = output;
+        return it->second->thru.compare_exchange_strong(expected, kNoHandle)
+                   ? MidiResult::NoError
+                   : MidiResult::InvalidParam;
+    }
+
+private:
+    void ChooseBackend(MidiBackend requested) {
+        std::string alsaWhy = "not tried";
+        std::string jackWhy = "not tried";
+        const bool tryAlsa =
+            requested == MidiBackend::Automatic || requested == MidiBackend::AlsaSequencer;
+        const bool tryJack = requested == MidiBackend::Automatic || requested == MidiBackend::Jack;
+        if (tryAlsa && Compiled(RtMidi::LINUX_ALSA, alsaWhy) && ProbeAlsaSequencer(alsaWhy)) {
+            api_ = RtMidi::LINUX_ALSA;
+            backendName_ = "ALSA sequencer";
+            reason_ = "ALSA sequencer opened";
+            return;
+        }
+        if (tryJack && Compiled(RtMidi::UNIX_JACK, jackWhy)) {
+            auto watch = std::make_unique<JackServerWatch>();
+            if (watch->Connect(clientName_, jackWhy)) {
+                api_ = RtMidi::UNIX_JACK;
+                watch_ = std::move(watch);
+                backendName_ = "JACK";
+                reason_ = tryAlsa ? "ALSA sequencer unavailable: " + alsaWhy + "; using JACK"
+                                  : "JACK chosen";
+                return;
+            }
+        }
+        backendName_ = "none";
+        if (requested == MidiBackend::None) {
+            reason_ = "no MIDI backend requested";
+        } else {
+            reason_.clear();
+            if (tryAlsa) {
+                reason_ += "ALSA sequencer unavailable: " + alsaWhy + "; ";
+            }
+            if (tryJack) {
+                reason_ += "JACK unavailable: " + jackWhy + "; ";
+            }
+            reason_ += "no MIDI devices";
+        }
+    }
+
+    static bool Compiled(RtMidi::Api api, std::string& why) {
+        std::vector<RtMidi::Api> apis;
+        RtMidi::getCompiledApi(apis);
+        if (std::find(apis.begin(), apis.end(), api) != apis.end()) {
+            return true;
+        }
+        why = "not built into RtMidi";
+        return false;
+    }
+
+    bool ServerUp() const {
+        return api_ != RtMidi::UNSPECIFIED && (!watch_ || watch_->ServerAlive());
+    }
+
+    bool Own(const std::string& fullName) const {
+        return fullName.substr(0, fullName.find(':')).rfind(clientName_, 0) == 0;
+    }
+
+    // Takes a fresh list; targets gets the backend names, index 0 empty for our virtual port.
+    template <typename RtPort>
+    std::vector<std::string> Snapshot(std::vector<std::string>& targets) {
+        targets.clear();
+        std::vector<std::string> names;
+        if (!ServerUp()) {
+            return names;
+        }
+        targets.emplace_back();
+        names.push_back(clientName_);
+        ErrorSink sink;
+        std::unique_ptr<RtPort> lister;
+        if (CreatePort(api_, clientName_, sink, lister) != MidiResult::NoError) {
+            return names;
+        }
+        const unsigned count = lister->getPortCount();
+        for (unsigned i = 0; i < count; ++i) {
+            std::string full = lister->getPortName(i);
+            if (!full.empty() && !Own(full)) {
+                names.push_back(DisplayName(full));
+                targets.push_back(std::move(full));
+            }
+        }
+        return names;
+    }
+
+    template <typename RtPort>
+    MidiResult Resolve(std::vector<std::string>& targets, int index, std::string& target) {
+        std::lock_guard lock(listMutex_);
+        if (targets.empty()) {
+            Snapshot<RtPort>(targets);
+        }
+        if (index < 0 || static_cast<std::size_t>(index) >= targets.size()) {
+            return MidiResult::BadDeviceId;
+        }
+        if (!ServerUp()) {
+            return MidiResult::NoDevice;
+        }
+        target = targets[static_cast<std::size_t>(index)];
+        return MidiResult::NoError;
+    }
+
+    MidiResult Send(MidiOutHandle handle, const unsigned char* bytes, std::size_t size) {
+        std::lock_guard lock(outMutex_);
+        const auto it = outputs_.find(handle);
+        if (it == outputs_.end()) {
+            return MidiResult::InvalidHandle;
+        }
+        if (!ServerUp()) {
+            return MidiResult::NoDevice;
+        }
+        OutPort& port = *it->second;
+        port.sink.failed = false;
+        try {
+            port.rt->sendMessage(bytes, size);
+        } catch (const RtMidiError& e) {
+            return FromRtError(e.getType());
+        }
+        return port.sink.failed ? FromRtError(port.sink.type) : MidiResult::NoError;
+    }
+
+    // Runs on the backend's thread, which may be the JACK process thread: no locks, no
+    // allocation, just a hand-off to this port's dispatcher.
+    static void OnInput(double /*delta*/, std::vector<unsigned char>* message, void* user) {
+        auto* port = static_cast<InPort*>(user);
+        if (!port->started.load(std::memory_order_acquire) || message->empty() ||
+            message->size() > 3) {
+            return;
+        }
+        std::uint32_t packed = 0;
+        for (std::size_t i = 0; i < message->size(); ++i) {
+            packed |= static_cast<std::uint32_t>((*message)[i]) << (8 * i);
+        }
+        const auto sinceStart = NowNs() - port->startNs.load(std::memory_order_relaxed);
+        if (!port->ring.TryPush({packed, static_cast<std::uint32_t>(sinceStart / 1000000)})) {
+            port->overflowed.fetch_add(1, std::memory_order_relaxed);
+            return;
+        }
+        port->received.fetch_add(1, std::memory_order_relaxed);
+        port->pending.release();
+    }
+
+    void Dispatch(InPort& port) {
+        for (;;) {
+            port.pending.acquire();
+            if (port.quit.load(std::memory_order_acquire)) {
+                return;
+            }
+            InputEvent event{};
+            if (!port.ring.TryPop(event)) {
+                continue;
+            }
+            if (const MidiOutHandle out = port.thru.load(std::memory_order_acquire);
+                out != kNoHandle) {
+                (void)SendShort(out, event.message);
+            }
+            if (port.callback) {
+                port.callback(event.message, event.timestampMs);
+            }
+        }
+    }
+
+    const std::string clientName_;
+    const std::string inClientName_;
+    RtMidi::Api api_ = RtMidi::UNSPECIFIED;
+    std::string backendName_;
+    std::string reason_;
+    std::unique_ptr<JackServerWatch> watch_;
+
+    std::mutex listMutex_;
+    std::vector<std::string> outputTargets_;
+    std::vector<std::string> inputTargets_;
+
+    // Lock order: inMutex_ before outMutex_.
+    std::mutex inMutex_;
+    std::map<MidiInHandle, std::unique_ptr<InPort>> inputs_;
+    std::mutex outMutex_;
+    std::map<MidiOutHandle, std::unique_ptr<OutPort>> outputs_;
+    std::atomic<std::uint32_t> nextHandle_{1};
+};
+
+}  // namespace
+
+std::unique_ptr<MidiService> CreateMidiService(std::string_view clientName, MidiBackend backend) {
+    return std::make_unique<RtMidiService>(clientName, backend);
+}
+
+}  // namespace platform

@@ -1,0 +1,117 @@
+#include <SDL.h>
+
+#include "joystick_base.h"
+
+namespace platform {
+namespace {
+
+// SDL keeps its subsystems reference-counted, so several services (and a test that attaches
+// virtual joysticks) can each init and quit without stepping on each other.
+class SdlJoystickService final : public JoystickServiceBase {
+public:
+    SdlJoystickService() {
+        // The mapper must keep reading while the music program has the focus.
+        SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
+        ready_ = SDL_InitSubSystem(SDL_INIT_JOYSTICK) == 0;
+        if (ready_) {
+            // Nobody drains SDL's event queue here; queued joystick events would only pile up.
+            SDL_JoystickEventState(SDL_IGNORE);
+        }
+    }
+
+    ~SdlJoystickService() override {
+        std::lock_guard lock(mutex_);
+        if (joystick_ != nullptr) {
+            SDL_JoystickClose(joystick_);
+        }
+        if (ready_) {
+            SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
+        }
+    }
+
+protected:
+    std::vector<JoystickCaps> DeviceList() override {
+        std::vector<JoystickCaps> list;
+        if (!ready_) {
+            return list;
+        }
+        SDL_JoystickUpdate();
+        const int count = SDL_NumJoysticks();
+        for (int i = 0; i < count; ++i) {
+            JoystickCaps caps;
+            const char* name = SDL_JoystickNameForIndex(i);
+            const char* path = SDL_JoystickPathForIndex(i);
+            caps.name = name != nullptr ? name : "";
+            caps.path = path != nullptr ? path : "";
+            caps.driver = SDL_JoystickIsVirtual(i) ? "SDL virtual joystick" : DriverFor(caps.path);
+            caps.vendorId = SDL_JoystickGetDeviceVendor(i);
+            caps.productId = SDL_JoystickGetDeviceProduct(i);
+            caps.maxAxes = kJoyAxisSlots;
+            caps.maxButtons = kJoyButtons;
+            if (SDL_Joystick* j = SDL_JoystickOpen(i)) {
+                caps.numAxes = SDL_JoystickNumAxes(j);
+                caps.numButtons = SDL_JoystickNumButtons(j);
+                caps.numHats = SDL_JoystickNumHats(j);
+                SDL_JoystickClose(j);
+            }
+            list.push_back(std::move(caps));
+        }
+        return list;
+    }
+
+    bool DeviceOpenFirst() override {
+        if (!ready_) {
+            return false;
+        }
+        SDL_JoystickUpdate();
+        const int count = SDL_NumJoysticks();
+        for (int i = 0; i < count && joystick_ == nullptr; ++i) {
+            joystick_ = SDL_JoystickOpen(i);
+        }
+        return joystick_ != nullptr;
+    }
+
+    void DeviceClose() override {
+        if (joystick_ != nullptr) {
+            SDL_JoystickClose(joystick_);
+            joystick_ = nullptr;
+        }
+    }
+
+    bool DeviceUpdate() override {
+        SDL_JoystickUpdate();
+        return joystick_ != nullptr && SDL_JoystickGetAttached(joystick_) == SDL_TRUE;
+    }
+
+    void DeviceRead(RawJoyInput& input) override {
+        input.numAxes = std::min(SDL_JoystickNumAxes(joystick_), kJoyAxisSlots);
+        for (int a = 0; a < input.numAxes; ++a) {
+            input.axes[a] = SDL_JoystickGetAxis(joystick_, a);
+        }
+        input.numHats = SDL_JoystickNumHats(joystick_);
+        input.hat = input.numHats > 0 ? SDL_JoystickGetHat(joystick_, 0) : 0;
+        input.numButtons = std::min(SDL_JoystickNumButtons(joystick_), kJoyButtons);
+        for (int b = 0; b < input.numButtons; ++b) {
+            input.buttons[b] = SDL_JoystickGetButton(joystick_, b) != 0;
+        }
+    }
+
+private:
+    static std::string DriverFor(const std::string& path) {
+        if (path.rfind("/dev/input/", 0) == 0) {
+            return "SDL evdev";
+        }
+        return path.empty() ? "SDL" : "SDL HIDAPI";
+    }
+
+    bool ready_ = false;
+    SDL_Joystick* joystick_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<JoystickService> CreateJoystickService() {
+    return std::make_unique<SdlJoystickService>();
+}
+
+}  // namespace platform

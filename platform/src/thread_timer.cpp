@@ -1,0 +1,95 @@
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "platform/timer.h"
+
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
+
+namespace platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class ThreadTimer final : public PeriodicTimer {
+public:
+    ~ThreadTimer() override { Stop(); }
+
+    TimerCaps GetCaps() const override { return {}; }
+    bool BeginResolution(unsigned ms) override { return InCaps(ms); }
+    bool EndResolution(unsigned ms) override { return InCaps(ms); }
+
+    bool Start(unsigned periodMs, std::function<void()> tick) override {
+        if (!InCaps(periodMs) || !tick || std::this_thread::get_id() == thread_.get_id()) {
+            return false;
+        }
+        Stop();
+        tick_ = std::move(tick);
+        stopRequested_ = false;
+        running_ = true;
+        thread_ = std::thread(&ThreadTimer::Run, this, std::chrono::milliseconds(periodMs));
+        return true;
+    }
+
+    void Stop() override {
+        {
+            std::lock_guard lock(mutex_);
+            stopRequested_ = true;
+        }
+        if (std::this_thread::get_id() == thread_.get_id()) {
+            return;  // inside the tick: the loop ends once the tick returns
+        }
+        wake_.notify_all();
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        running_ = false;
+    }
+
+    bool Running() const override { return running_; }
+
+private:
+    bool InCaps(unsigned ms) const {
+        const TimerCaps caps = GetCaps();
+        return ms >= caps.minPeriodMs && ms <= caps.maxPeriodMs;
+    }
+
+    void Run(Clock::duration period) {
+#ifdef __linux__
+        // The default 50 us slack would add to every wake-up; ask for the tightest the kernel gives.
+        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+#endif
+        auto deadline = Clock::now() + period;
+        std::unique_lock lock(mutex_);
+        while (!wake_.wait_until(lock, deadline, [this] { return stopRequested_; })) {
+            lock.unlock();
+            tick_();
+            deadline += period;
+            const auto now = Clock::now();
+            if (deadline <= now) {
+                // Overran: skip the missed periods rather than fire a burst of late ticks.
+                deadline += ((now - deadline) / period + 1) * period;
+            }
+            lock.lock();
+        }
+        running_ = false;
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stopRequested_ = false;
+    std::atomic<bool> running_{false};
+    std::function<void()> tick_;
+    std::thread thread_;
+};
+
+}  // namespace
+
+std::unique_ptr<PeriodicTimer> CreatePeriodicTimer() {
+    return std::make_unique<ThreadTimer>();
+}
+
+}  // namespace platform

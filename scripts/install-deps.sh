@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, running and testing both programs needs.
+# Safe to run again: it does nothing when everything is already there.
+set -euo pipefail
+
+packages=(
+    cmake ninja-build pkg-config g++ clang clang-format
+    libgtest-dev libgmock-dev libbenchmark-dev
+    librtmidi-dev libasound2-dev libjack-jackd2-dev jackd2
+    libsdl2-dev
+    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins fonts-dejavu-core
+    xvfb xauth xdotool imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "install-deps: run as root or install sudo" >&2; exit 1; }
+    sudo="sudo"
+fi
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -q
+$sudo -E apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Starts or stops a private JACK server with the dummy driver, for the integration tests.
+#   jack-test-server.sh start NAME   |   jack-test-server.sh stop NAME
+set -u
+cmd=${1:?start or stop}
+name=${2:?server name}
+dir=${TMPDIR:-/tmp}
+pidfile="$dir/jack-test-$name.pid"
+log="$dir/jack-test-$name.log"
+
+stop() {
+    [ -f "$pidfile" ] || return 0
+    pid=$(cat "$pidfile")
+    kill "$pid" 2>/dev/null
+    for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$pid" 2>/dev/null
+    rm -f "$pidfile"
+}
+
+case "$cmd" in
+start)
+    stop  # a server left behind by an interrupted run
+    # Detached from ctest's pipes, or ctest would wait for the server to exit.
+    setsid jackd --no-realtime -n "$name" -d dummy -r 48000 -p 128 </dev/null >"$log" 2>&1 &
+    echo $! >"$pidfile"
+    for _ in $(seq 1 100); do
+        if JACK_NO_START_SERVER=1 JACK_DEFAULT_SERVER="$name" jack_lsp >/dev/null 2>&1; then
+            exit 0
+        fi
+        sleep 0.1
+    done
+    echo "JACK test server '$name' did not start:" >&2
+    cat "$log" >&2
+    stop
+    exit 1
+    ;;
+stop)
+    stop
+    ;;
+*)
+    echo "usage: $0 start|stop NAME" >&2
+    exit 2
+    ;;
+esac

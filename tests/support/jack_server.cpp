@@ -1,0 +1,236 @@
+#include "jack_server.h"
+
+#include <fcntl.h>
+#include <jack/jack.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <sstream>
+
+extern char** environ;
+
+namespace testsupport {
+namespace {
+
+using namespace std::chrono_literals;
+
+void Quiet(const char*) {}
+
+// Opens a short-lived client on the named server; nullptr while it is not up.
+jack_client_t* OpenProbe(const std::string& server) {
+    jack_set_error_function(&Quiet);
+    jack_set_info_function(&Quiet);
+    jack_status_t status{};
+    return jack_client_open("tbx-test-probe",
+                            static_cast<jack_options_t>(JackNoStartServer | JackServerName),
+                            &status, server.c_str());
+}
+
+// Builds argv and envp before fork: only async-signal-safe calls may follow fork in a process
+// that has threads.
+struct ChildCommand {
+    std::vector<std::string> args;
+    std::vector<std::string> env;
+    std::vector<char*> argv;
+    std::vector<char*> envp;
+
+    ChildCommand(std::vector<std::string> arguments, const std::string& server)
+        : args(std::move(arguments)) {
+        for (char** e = environ; *e != nullptr; ++e) {
+            if (std::strncmp(*e, "JACK_DEFAULT_SERVER=", 20) != 0) {
+                env.emplace_back(*e);
+            }
+        }
+        env.push_back("JACK_DEFAULT_SERVER=" + server);
+        env.push_back("JACK_NO_START_SERVER=1");
+        for (auto& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        for (auto& e : env) {
+            envp.push_back(e.data());
+        }
+        envp.push_back(nullptr);
+    }
+
+    // Starts the command with stdin from /dev/null, stdout to outFd (or /dev/null), stderr to
+    // /dev/null.
+    pid_t Spawn(int outFd) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int null = open("/dev/null", O_RDWR);
+            dup2(null, 0);
+            dup2(outFd >= 0 ? outFd : null, 1);
+            dup2(null, 2);
+            execvpe(argv[0], argv.data(), envp.data());
+            _exit(127);
+        }
+        return pid;
+    }
+};
+
+void Reap(pid_t pid) {
+    kill(pid, SIGTERM);
+    for (int i = 0; i < 50; ++i) {
+        if (waitpid(pid, nullptr, WNOHANG) == pid) {
+            return;
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+}  // namespace
+
+std::string UniqueJackServerName(const std::string& prefix) {
+    std::random_device rd;
+    std::ostringstream name;
+    name << prefix << '-' << getpid() << '-' << std::hex << rd();
+    return name.str();
+}
+
+std::string FixtureJackServer() {
+    const char* name = std::getenv("JACK_DEFAULT_SERVER");
+    return name != nullptr ? name : "";
+}
+
+JackTestServer::JackTestServer(std::string name, int periodFrames) : name_(std::move(name)) {
+    ChildCommand cmd({"jackd", "--no-realtime", "-n", name_, "-d", "dummy", "-r", "48000", "-p",
+                      std::to_string(periodFrames)},
+                     name_);
+    pid_ = cmd.Spawn(-1);
+    for (int i = 0; i < 200 && pid_ > 0; ++i) {
+        if (jack_client_t* probe = OpenProbe(name_)) {
+            jack_client_close(probe);
+            return;
+        }
+        if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+            break;  // jackd gave up
+        }
+        std::this_thread::sleep_for(50ms);
+    }
+    if (pid_ > 0) {
+        Reap(pid_);
+    }
+    pid_ = -1;
+}
+
+JackTestServer::~JackTestServer() {
+    if (pid_ > 0) {
+        Reap(pid_);
+    }
+}
+
+void JackTestServer::MakeDefault() const { setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1); }
+
+void JackTestServer::Kill() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+}
+
+MidiDump::MidiDump(const std::string& server, const std::string& clientName)
+    : server_(server), clientName_(clientName) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+        return;
+    }
+    // Line-buffered, or the dump's output would sit in its stdio buffer until it exits.
+    ChildCommand cmd({"stdbuf", "-oL", "jack_midi_dump", clientName_}, server_);
+    pid_ = cmd.Spawn(fds[1]);
+    close(fds[1]);
+    fd_ = fds[0];
+    if (pid_ <= 0) {
+        close(fd_);
+        fd_ = -1;
+        return;
+    }
+    reader_ = std::thread(&MidiDump::Reader, this);
+}
+
+MidiDump::~MidiDump() {
+    if (pid_ > 0) {
+        Reap(pid_);
+    }
+    if (reader_.joinable()) {
+        reader_.join();
+    }
+    if (fd_ >= 0) {
+        close(fd_);
+    }
+}
+
+bool MidiDump::WaitForPort(std::chrono::milliseconds timeout) const {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    const std::string port = PortName();
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (jack_client_t* probe = OpenProbe(server_)) {
+            const bool found = jack_port_by_name(probe, port.c_str()) != nullptr;
+            jack_client_close(probe);
+            if (found) {
+                return true;
+            }
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    return false;
+}
+
+std::vector<std::vector<std::uint8_t>> MidiDump::WaitForEvents(std::size_t n,
+                                                               std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        {
+            std::lock_guard lock(mutex_);
+            if (events_.size() >= n || std::chrono::steady_clock::now() >= deadline) {
+                return events_;
+            }
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+}
+
+void MidiDump::Reader() {
+    std::string pending;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = read(fd_, buffer, sizeof buffer);
+        if (got <= 0) {
+            return;
+        }
+        pending.append(buffer, static_cast<std::size_t>(got));
+        std::size_t eol;
+        while ((eol = pending.find('\n')) != std::string::npos) {
+            std::vector<std::uint8_t> bytes;
+            if (ParseDumpLine(pending.substr(0, eol), bytes)) {
+                std::lock_guard lock(mutex_);
+                events_.push_back(std::move(bytes));
+            }
+            pending.erase(0, eol + 1);
+        }
+    }
+}
+
+bool ParseDumpLine(const std::string& line, std::vector<std::uint8_t>& bytes) {
+    const auto colon = line.find(':');
+    if (colon == std::string::npos) {
+        return false;
+    }
+    std::istringstream tokens(line.substr(colon + 1));
+    std::string token;
+    bytes.clear();
+    while (tokens >> token && token.size() == 2 && std::isxdigit(token[0]) &&
+           std::isxdigit(token[1])) {
+        bytes.push_back(static_cast<std::uint8_t>(std::stoul(token, nullptr, 16)));
+    }
+    return !bytes.empty();
+}
+
+}  // namespace testsupport

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace testsupport {
+
+// A name no user's JACK server has.
+std::string UniqueJackServerName(const std::string& prefix);
+
+// The JACK server the ctest fixture started (JACK_DEFAULT_SERVER), or empty.
+std::string FixtureJackServer();
+
+// A private JACK server with the dummy driver, for the lifetime of the object. Clients created
+// in this process reach it once MakeDefault() has pointed JACK_DEFAULT_SERVER at it.
+class JackTestServer {
+public:
+    explicit JackTestServer(std::string name, int periodFrames = 128);
+    ~JackTestServer();
+    JackTestServer(const JackTestServer&) = delete;
+    JackTestServer& operator=(const JackTestServer&) = delete;
+
+    bool Running() const { return pid_ > 0; }
+    const std::string& Name() const { return name_; }
+    void MakeDefault() const;
+    // Ends the server abruptly, as a crash or a user quitting it would.
+    void Kill();
+
+private:
+    std::string name_;
+    pid_t pid_ = -1;
+};
+
+// Runs jack_midi_dump on a JACK server and collects the events it prints, each as its bytes.
+class MidiDump {
+public:
+    MidiDump(const std::string& server, const std::string& clientName);
+    ~MidiDump();
+    MidiDump(const MidiDump&) = delete;
+    MidiDump& operator=(const MidiDump&) = delete;
+
+    bool Started() const { return pid_ > 0; }
+    std::string PortName() const { return clientName_ + ":input"; }
+    // Waits until the dump's port exists on the server.
+    bool WaitForPort(std::chrono::milliseconds timeout) const;
+    // Waits until at least n events have arrived; returns all collected so far.
+    std::vector<std::vector<std::uint8_t>> WaitForEvents(std::size_t n,
+                                                         std::chrono::milliseconds timeout);
+
+private:
+    void Reader();
+
+    std::string server_;
+    std::string clientName_;
+    pid_t pid_ = -1;
+    int fd_ = -1;
+    std::thread reader_;
+    std::mutex mutex_;
+    std::vector<std::vector<std::uint8_t>> events_;
+};
+
+// Parses one line of jack_midi_dump output ("  16: 90 3c 40 note on ..."); false when the line
+// holds no event.
+bool ParseDumpLine(const std::string& line, std::vector<std::uint8_t>& bytes);
+
+}  // namespace testsupport
