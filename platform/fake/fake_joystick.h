@@ -11,7 +11,7 @@ namespace platform {
 // lost rules). A test attaches and unplugs it, moves its axes in SDL's raw -32768..32767, presses
 // buttons, and can make any call fail with a given result.
 class FakeJoystickService final : public JoystickServiceBase {
-public:
+  public:
     enum class Call { Open, SetAxisRange, Acquire, Unacquire, Poll, GetState, ReadSimple };
 
     FakeJoystickService();
@@ -33,14 +33,14 @@ public:
     JoyResult GetState(RawJoyState& state) override;
     JoyResult ReadSimple(SimpleJoyState& state) override;
 
-protected:
+  protected:
     std::vector<JoystickCaps> DeviceList() override;
     bool DeviceOpenFirst() override;
     void DeviceClose() override;
     bool DeviceUpdate() override;
     void DeviceRead(RawJoyInput& input) override;
 
-private:
+  private:
     std::optional<JoyResult> Count(Call call);
 
     // Guards the scripted device; the base's mutex_ guards the state machine. Never taken in the

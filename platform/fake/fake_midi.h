@@ -19,7 +19,7 @@ namespace platform {
 // stand in for the backend's), thru first, then the callback, as the real service does.
 // Recording a short send allocates nothing while the log has room (see ReserveLog).
 class FakeMidiService final : public MidiService {
-public:
+  public:
     enum class Call {
         OpenOutput,
         CloseOutput,
@@ -84,7 +84,7 @@ public:
     MidiResult Connect(MidiInHandle input, MidiOutHandle output) override;
     MidiResult Disconnect(MidiInHandle input, MidiOutHandle output) override;
 
-private:
+  private:
     struct Input {
         int device;
         MidiInCallback callback;

@@ -13,7 +13,7 @@ using Call = FakeMidiService::Call;
 using Bytes = std::vector<std::uint8_t>;
 
 class FakeMidiTest : public ::testing::Test {
-protected:
+  protected:
     FakeMidiTest() {
         midi.SetOutputs({"Corvane", "Synth"});
         midi.SetInputs({"Corvane", "Keys"});
@@ -72,12 +72,12 @@ TEST_F(FakeMidiTest, InjectedInputGoesThruFirstThenToTheCallbackOnlyWhileStarted
     MidiInHandle in = kNoHandle;
     std::vector<std::pair<std::uint32_t, std::size_t>> seen;  // message, sends before it
     ASSERT_EQ(midi.OpenOutput(1, out), MidiResult::NoError);
-    ASSERT_EQ(midi.OpenInput(1,
-                             [&](std::uint32_t m, std::uint32_t) {
-                                 seen.emplace_back(m, midi.SentBytes().size());
-                             },
-                             in),
-              MidiResult::NoError);
+    ASSERT_EQ(
+        midi.OpenInput(
+            1,
+            [&](std::uint32_t m, std::uint32_t) { seen.emplace_back(m, midi.SentBytes().size()); },
+            in),
+        MidiResult::NoError);
     EXPECT_EQ(midi.InputOnDevice(1), in);
     EXPECT_FALSE(midi.Inject(in, 0xF8));  // not started
     ASSERT_EQ(midi.StartInput(in), MidiResult::NoError);
@@ -117,7 +117,8 @@ TEST_F(FakeMidiTest, InjectionFromAnotherThreadIsSafe) {
     MidiInHandle in = kNoHandle;
     std::atomic<int> delivered{0};
     ASSERT_EQ(midi.OpenOutput(1, out), MidiResult::NoError);
-    ASSERT_EQ(midi.OpenInput(1, [&](std::uint32_t, std::uint32_t) { ++delivered; }, in),
+    ASSERT_EQ(midi.OpenInput(
+                  1, [&](std::uint32_t, std::uint32_t) { ++delivered; }, in),
               MidiResult::NoError);
     ASSERT_EQ(midi.StartInput(in), MidiResult::NoError);
     ASSERT_EQ(midi.Connect(in, out), MidiResult::NoError);

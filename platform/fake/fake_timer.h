@@ -9,7 +9,7 @@ namespace platform {
 
 // A timer that ticks only when the test says so. Keeps the periods it was started with.
 class FakeTimer final : public PeriodicTimer {
-public:
+  public:
     TimerCaps GetCaps() const override { return {}; }
     bool BeginResolution(unsigned ms) override;
     bool EndResolution(unsigned ms) override;
@@ -24,7 +24,7 @@ public:
     int StopCount() const { return stops_; }
     int ResolutionClaims() const { return claims_; }
 
-private:
+  private:
     std::function<void()> tick_;
     bool running_ = false;
     unsigned periodMs_ = 0;

@@ -15,7 +15,7 @@ bool ProbeAlsaSequencer(std::string& why);
 // forever once its ring is full, which it will be after the server dies, so every send asks this
 // first.
 class JackServerWatch {
-public:
+  public:
     JackServerWatch() = default;
     JackServerWatch(const JackServerWatch&) = delete;
     JackServerWatch& operator=(const JackServerWatch&) = delete;
@@ -25,7 +25,7 @@ public:
     bool Connect(std::string_view clientName, std::string& why);
     bool ServerAlive() const { return alive_.load(std::memory_order_acquire); }
 
-private:
+  private:
     static void OnShutdown(void* self);
 
     jack_client_t* client_ = nullptr;

@@ -28,7 +28,7 @@ struct RawJoyInput {
 // The acquire/poll/lost state machine shared by the real joystick service and the fake, so that
 // both answer the same way. Subclasses supply the device access.
 class JoystickServiceBase : public JoystickService {
-public:
+  public:
     std::vector<JoystickCaps> ListJoysticks() override;
     JoyResult Open() override;
     void Close() override;
@@ -39,7 +39,7 @@ public:
     JoyResult GetState(RawJoyState& state) override;
     JoyResult ReadSimple(SimpleJoyState& state) override;
 
-protected:
+  protected:
     // Called with the service's mutex held.
     virtual std::vector<JoystickCaps> DeviceList() = 0;
     virtual bool DeviceOpenFirst() = 0;  // false when nothing is attached
@@ -49,7 +49,7 @@ protected:
 
     std::mutex mutex_;
 
-private:
+  private:
     struct Range {
         std::int32_t min = 0;
         std::int32_t max = 65535;

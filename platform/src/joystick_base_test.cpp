@@ -30,7 +30,7 @@ TEST(AxisScaling, HatBecomesPointOfViewAngle) {
 }
 
 class FakeJoystickTest : public ::testing::Test {
-protected:
+  protected:
     FakeJoystickService joy;
 };
 

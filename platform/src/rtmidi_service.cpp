@@ -141,7 +141,7 @@ MidiResult OpenPort(RtPort& rt, ErrorSink& sink, const std::string& target, cons
 }
 
 class RtMidiService final : public MidiService {
-public:
+  public:
     RtMidiService(std::string_view clientName, MidiBackend requested)
         : clientName_(clientName), inClientName_(std::string(clientName) + " In") {
         ChooseBackend(requested);
@@ -335,7 +335,7 @@ public:
                    : MidiResult::InvalidParam;
     }
 
-private:
+  private:
     void ChooseBackend(MidiBackend requested) {
         std::string alsaWhy = "not tried";
         std::string jackWhy = "not tried";

@@ -8,7 +8,7 @@ namespace {
 // SDL keeps its subsystems reference-counted, so several services (and a test that attaches
 // virtual joysticks) can each init and quit without stepping on each other.
 class SdlJoystickService final : public JoystickServiceBase {
-public:
+  public:
     SdlJoystickService() {
         // The mapper must keep reading while the music program has the focus.
         SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
@@ -29,7 +29,7 @@ public:
         }
     }
 
-protected:
+  protected:
     std::vector<JoystickCaps> DeviceList() override {
         std::vector<JoystickCaps> list;
         if (!ready_) {
@@ -96,7 +96,7 @@ protected:
         }
     }
 
-private:
+  private:
     static std::string DriverFor(const std::string& path) {
         if (path.rfind("/dev/input/", 0) == 0) {
             return "SDL evdev";

@@ -12,7 +12,7 @@ template <typename T, std::size_t Capacity>
 class SpscRing {
     static_assert((Capacity & (Capacity - 1)) == 0, "capacity must be a power of two");
 
-public:
+  public:
     bool TryPush(const T& item) {
         const std::size_t head = head_.load(std::memory_order_relaxed);
         if (head - tail_.load(std::memory_order_acquire) == Capacity) {
@@ -33,7 +33,7 @@ public:
         return true;
     }
 
-private:
+  private:
     std::array<T, Capacity> items_{};
     alignas(64) std::atomic<std::size_t> head_{0};
     alignas(64) std::atomic<std::size_t> tail_{0};

@@ -15,7 +15,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 class ThreadTimer final : public PeriodicTimer {
-public:
+  public:
     ~ThreadTimer() override { Stop(); }
 
     TimerCaps GetCaps() const override { return {}; }
@@ -51,7 +51,7 @@ public:
 
     bool Running() const override { return running_; }
 
-private:
+  private:
     bool InCaps(unsigned ms) const {
         const TimerCaps caps = GetCaps();
         return ms >= caps.minPeriodMs && ms <= caps.maxPeriodMs;
@@ -59,7 +59,8 @@ private:
 
     void Run(Clock::duration period) {
 #ifdef __linux__
-        // The default 50 us slack would add to every wake-up; ask for the tightest the kernel gives.
+        // The default 50 us slack would add to every wake-up; ask for the tightest the kernel
+        // gives.
         prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 #endif
         auto deadline = Clock::now() + period;

@@ -6,7 +6,7 @@ namespace testsupport {
 
 // Counts the operator new calls made on this thread while it lives.
 class AllocationCounter {
-public:
+  public:
     AllocationCounter();
     ~AllocationCounter();
     AllocationCounter(const AllocationCounter&) = delete;

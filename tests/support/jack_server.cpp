@@ -126,7 +126,9 @@ JackTestServer::~JackTestServer() {
     }
 }
 
-void JackTestServer::MakeDefault() const { setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1); }
+void JackTestServer::MakeDefault() const {
+    setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
+}
 
 void JackTestServer::Kill() {
     if (pid_ > 0) {

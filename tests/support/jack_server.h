@@ -20,7 +20,7 @@ std::string FixtureJackServer();
 // A private JACK server with the dummy driver, for the lifetime of the object. Clients created
 // in this process reach it once MakeDefault() has pointed JACK_DEFAULT_SERVER at it.
 class JackTestServer {
-public:
+  public:
     explicit JackTestServer(std::string name, int periodFrames = 128);
     ~JackTestServer();
     JackTestServer(const JackTestServer&) = delete;
@@ -32,14 +32,14 @@ public:
     // Ends the server abruptly, as a crash or a user quitting it would.
     void Kill();
 
-private:
+  private:
     std::string name_;
     pid_t pid_ = -1;
 };
 
 // Runs jack_midi_dump on a JACK server and collects the events it prints, each as its bytes.
 class MidiDump {
-public:
+  public:
     MidiDump(const std::string& server, const std::string& clientName);
     ~MidiDump();
     MidiDump(const MidiDump&) = delete;
@@ -53,7 +53,7 @@ public:
     std::vector<std::vector<std::uint8_t>> WaitForEvents(std::size_t n,
                                                          std::chrono::milliseconds timeout);
 
-private:
+  private:
     void Reader();
 
     std::string server_;

@@ -62,7 +62,7 @@ struct SimpleJoyState {
 //
 // All operations are serialised inside the service and may be called from any thread.
 class JoystickService {
-public:
+  public:
     JoystickService() = default;
     JoystickService(const JoystickService&) = delete;
     JoystickService& operator=(const JoystickService&) = delete;

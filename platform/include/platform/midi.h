@@ -70,7 +70,7 @@ struct MidiInputStats {
 // All operations may be called from any thread. Sends on one port from two threads are
 // serialised; a send racing a close either completes before the close or gives InvalidHandle.
 class MidiService {
-public:
+  public:
     MidiService() = default;
     MidiService(const MidiService&) = delete;
     MidiService& operator=(const MidiService&) = delete;

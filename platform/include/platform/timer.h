@@ -14,7 +14,7 @@ struct TimerCaps {
 // does not drift; a tick that overruns makes the timer skip the periods it missed instead of
 // firing a burst to catch up.
 class PeriodicTimer {
-public:
+  public:
     PeriodicTimer() = default;
     PeriodicTimer(const PeriodicTimer&) = delete;
     PeriodicTimer& operator=(const PeriodicTimer&) = delete;
