@@ -1,3 +1,4 @@
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -23,7 +24,7 @@ class ThreadTimer final : public PeriodicTimer {
     bool EndResolution(unsigned ms) override { return InCaps(ms); }
 
     bool Start(unsigned periodMs, std::function<void()> tick) override {
-        if (!InCaps(periodMs) || !tick || std::this_thread::get_id() == thread_.get_id()) {
+        if (!InCaps(periodMs) || !tick || OnTickThread()) {
             return false;
         }
         Stop();
@@ -39,7 +40,7 @@ class ThreadTimer final : public PeriodicTimer {
             std::lock_guard lock(mutex_);
             stopRequested_ = true;
         }
-        if (std::this_thread::get_id() == thread_.get_id()) {
+        if (OnTickThread()) {
             return;  // inside the tick: the loop ends once the tick returns
         }
         wake_.notify_all();
@@ -52,12 +53,17 @@ class ThreadTimer final : public PeriodicTimer {
     bool Running() const override { return running_; }
 
   private:
+    // The tick thread records its own id: thread_ itself is still being assigned by Start when
+    // the first tick may already run.
+    bool OnTickThread() const { return tickThread_.load() == std::this_thread::get_id(); }
+
     bool InCaps(unsigned ms) const {
         const TimerCaps caps = GetCaps();
         return ms >= caps.minPeriodMs && ms <= caps.maxPeriodMs;
     }
 
     void Run(Clock::duration period) {
+        tickThread_ = std::this_thread::get_id();
 #ifdef __linux__
         // The default 50 us slack would add to every wake-up; ask for the tightest the kernel
         // gives.
@@ -83,6 +89,7 @@ class ThreadTimer final : public PeriodicTimer {
     std::condition_variable wake_;
     bool stopRequested_ = false;
     std::atomic<bool> running_{false};
+    std::atomic<std::thread::id> tickThread_{};
     std::function<void()> tick_;
     std::thread thread_;
 };

@@ -11,7 +11,7 @@ namespace {
 // A virtual stick with six axes, two sliders, twelve buttons and a hat, attached for the
 // lifetime of the object (or until Unplug).
 class VirtualStick {
-public:
+  public:
     explicit VirtualStick(const char* name) {
         SDL_VirtualJoystickDesc desc{};
         desc.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
@@ -46,14 +46,14 @@ public:
         }
     }
 
-private:
+  private:
     int index_ = -1;
     SDL_JoystickID id_ = -1;
     SDL_Joystick* handle_ = nullptr;
 };
 
 class SdlJoystickTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_JOYSTICK), 0) << SDL_GetError();
         joy = CreateJoystickService();

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 
+#include "alloc_counter.h"
 #include "jack_server.h"
 #include "platform/midi.h"
 
@@ -54,7 +55,7 @@ struct Received {
 };
 
 class MidiJackTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         server = testsupport::FixtureJackServer();
         ASSERT_FALSE(server.empty()) << "JACK_DEFAULT_SERVER is not set: run through ctest";
@@ -273,6 +274,17 @@ TEST_F(MidiJackTest, SendsFromTwoThreadsAtOnceAllArrive) {
     EXPECT_EQ(perChannel[1], 200);
 }
 
+TEST_F(MidiJackTest, ShortSendAllocatesNothing) {
+    MidiOutHandle out = kNoHandle;
+    ASSERT_EQ(midi->OpenOutput(0, out), MidiResult::NoError);
+    ASSERT_EQ(midi->SendShort(out, PackShortMessage(0xB0, 1, 0)), MidiResult::NoError);
+    testsupport::AllocationCounter counter;
+    for (int i = 0; i < 50; ++i) {
+        ASSERT_EQ(midi->SendShort(out, PackShortMessage(0xB0, 1, i)), MidiResult::NoError);
+    }
+    EXPECT_EQ(counter.Count(), 0u);
+}
+
 // Not on the shared server: this one is killed.
 TEST(MidiJackServerLoss, ServerGoingAwayGivesFailingResultsAndNoHang) {
     testsupport::JackTestServer doomed(testsupport::UniqueJackServerName("tbx-doomed"));
@@ -285,7 +297,8 @@ TEST(MidiJackServerLoss, ServerGoingAwayGivesFailingResultsAndNoHang) {
     MidiOutHandle out = kNoHandle;
     MidiInHandle in = kNoHandle;
     ASSERT_EQ(midi->OpenOutput(0, out), MidiResult::NoError);
-    ASSERT_EQ(midi->OpenInput(0, [&](std::uint32_t, std::uint32_t) { ++delivered; }, in),
+    ASSERT_EQ(midi->OpenInput(
+                  0, [&](std::uint32_t, std::uint32_t) { ++delivered; }, in),
               MidiResult::NoError);
     ASSERT_EQ(midi->StartInput(in), MidiResult::NoError);
     ASSERT_EQ(midi->SendShort(out, PackShortMessage(0x90, 60, 100)), MidiResult::NoError);
