@@ -11,6 +11,8 @@
 
 namespace {
 
+testsupport::JackTestServer* server = nullptr;
+
 void BM_FakeSendShort(benchmark::State& state) {
     platform::FakeMidiService midi;
     midi.SetOutputs({"Synth"});
@@ -32,12 +34,11 @@ void BM_FakeSendShort(benchmark::State& state) {
 BENCHMARK(BM_FakeSendShort)->Iterations(3000)->Repetitions(5)->ReportAggregatesOnly(true);
 
 void BM_JackSendShort(benchmark::State& state) {
-    static testsupport::JackTestServer server(testsupport::UniqueJackServerName("tbx-bench"));
-    if (!server.Running()) {
+    if (server == nullptr || !server->Running()) {
         state.SkipWithError("jackd did not start");
         return;
     }
-    server.MakeDefault();
+    server->MakeDefault();
     auto midi = platform::CreateMidiService("TbxBench", platform::MidiBackend::Jack);
     platform::MidiOutHandle out = platform::kNoHandle;
     if (midi->OpenOutput(0, out) != platform::MidiResult::NoError) {
@@ -60,4 +61,11 @@ BENCHMARK(BM_JackSendShort)->Iterations(2000)->Repetitions(5)->ReportAggregatesO
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    testsupport::JackTestServer jack("tbx-bench-midi-send");
+    server = &jack;
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

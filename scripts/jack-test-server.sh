@@ -20,8 +20,10 @@ stop() {
 case "$cmd" in
 start)
     stop  # a server left behind by an interrupted run
-    # Detached from ctest's pipes, or ctest would wait for the server to exit.
-    setsid jackd --no-realtime -n "$name" -d dummy -r 48000 -p 128 </dev/null >"$log" 2>&1 &
+    # Detached from ctest's pipes, or ctest would wait for the server to exit. Synchronous, with a
+    # long client timeout: a late client (sanitizer builds, a loaded machine) delays the cycle
+    # instead of losing its events.
+    setsid jackd --no-realtime --sync --timeout 5000 -n "$name" -d dummy -r 48000 -p 128 </dev/null >"$log" 2>&1 &
     echo $! >"$pidfile"
     for _ in $(seq 1 100); do
         if JACK_NO_START_SERVER=1 JACK_DEFAULT_SERVER="$name" jack_lsp >/dev/null 2>&1; then

@@ -8,7 +8,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <random>
 #include <sstream>
 
 extern char** environ;
@@ -87,21 +86,16 @@ void Reap(pid_t pid) {
 
 }  // namespace
 
-std::string UniqueJackServerName(const std::string& prefix) {
-    std::random_device rd;
-    std::ostringstream name;
-    name << prefix << '-' << getpid() << '-' << std::hex << rd();
-    return name.str();
-}
-
 std::string FixtureJackServer() {
     const char* name = std::getenv("JACK_DEFAULT_SERVER");
     return name != nullptr ? name : "";
 }
 
 JackTestServer::JackTestServer(std::string name, int periodFrames) : name_(std::move(name)) {
-    ChildCommand cmd({"jackd", "--no-realtime", "-n", name_, "-d", "dummy", "-r", "48000", "-p",
-                      std::to_string(periodFrames)},
+    // Synchronous, with a long client timeout: a client that is late (a sanitizer build, a loaded
+    // machine) delays the cycle instead of losing its events.
+    ChildCommand cmd({"jackd", "--no-realtime", "--sync", "--timeout", "5000", "-n", name_, "-d",
+                      "dummy", "-r", "48000", "-p", std::to_string(periodFrames)},
                      name_);
     pid_ = cmd.Spawn(-1);
     for (int i = 0; i < 200 && pid_ > 0; ++i) {

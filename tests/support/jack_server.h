@@ -11,14 +11,14 @@
 
 namespace testsupport {
 
-// A name no user's JACK server has.
-std::string UniqueJackServerName(const std::string& prefix);
-
 // The JACK server the ctest fixture started (JACK_DEFAULT_SERVER), or empty.
 std::string FixtureJackServer();
 
 // A private JACK server with the dummy driver, for the lifetime of the object. Clients created
 // in this process reach it once MakeDefault() has pointed JACK_DEFAULT_SERVER at it.
+//
+// JACK has only a few server slots, and frees the slot of a killed server only when one of the
+// same name starts again: give each use a name of its own that stays the same from run to run.
 class JackTestServer {
   public:
     explicit JackTestServer(std::string name, int periodFrames = 128);
