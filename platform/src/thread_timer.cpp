@@ -6,6 +6,8 @@
 
 #include "platform/timer.h"
 
+#include <pthread.h>
+
 #ifdef __linux__
 #include <sys/prctl.h>
 #endif
@@ -14,6 +16,8 @@ namespace platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+constexpr int kRealtimePriority = 40;
 
 class ThreadTimer final : public PeriodicTimer {
   public:
@@ -69,6 +73,12 @@ class ThreadTimer final : public PeriodicTimer {
         // gives.
         prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 #endif
+        // Where the user may (the audio group usually can), run ahead of ordinary programs but
+        // below JACK's own threads, so a busy machine does not hold the tick back by a whole time
+        // slice. Without the right the thread keeps normal scheduling.
+        sched_param param{};
+        param.sched_priority = kRealtimePriority;
+        pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
         auto deadline = Clock::now() + period;
         std::unique_lock lock(mutex_);
         while (!wake_.wait_until(lock, deadline, [this] { return stopRequested_; })) {
