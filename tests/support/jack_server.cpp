@@ -72,8 +72,9 @@ struct ChildCommand {
     }
 };
 
-void Reap(pid_t pid) {
-    kill(pid, SIGTERM);
+// Asks the process to end with `signal`, and kills it if it has not within a second.
+void Reap(pid_t pid, int signal) {
+    kill(pid, signal);
     for (int i = 0; i < 50; ++i) {
         if (waitpid(pid, nullptr, WNOHANG) == pid) {
             return;
@@ -109,14 +110,14 @@ JackTestServer::JackTestServer(std::string name, int periodFrames) : name_(std::
         std::this_thread::sleep_for(50ms);
     }
     if (pid_ > 0) {
-        Reap(pid_);
+        Reap(pid_, SIGTERM);
     }
     pid_ = -1;
 }
 
 JackTestServer::~JackTestServer() {
     if (pid_ > 0) {
-        Reap(pid_);
+        Reap(pid_, SIGTERM);
     }
 }
 
@@ -152,8 +153,10 @@ MidiDump::MidiDump(const std::string& server, const std::string& clientName)
 }
 
 MidiDump::~MidiDump() {
+    // SIGINT lets the dump close its client. Killed any other way it leaves a dead client that a
+    // synchronous server waits for, cycle after cycle, until it notices.
     if (pid_ > 0) {
-        Reap(pid_);
+        Reap(pid_, SIGINT);
     }
     if (reader_.joinable()) {
         reader_.join();
