@@ -1,0 +1,253 @@
+#include "configuration_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+
+namespace corvane {
+namespace {
+
+std::string StripCr(const std::string& line) {
+    return !line.empty() && line.back() == '\r' ? line.substr(0, line.size() - 1) : line;
+}
+
+// One integer as %i reads it: white space (line ends too) skipped, sign, then decimal, octal
+// after a leading 0 or hexadecimal after 0x. Out-of-range values saturate.
+bool ReadInteger(const char*& cursor, std::int32_t& value) {
+    char* end = nullptr;
+    errno = 0;
+    const long long parsed = std::strtoll(cursor, &end, 0);
+    if (end == cursor) {
+        return false;
+    }
+    cursor = end;
+    value = static_cast<std::int32_t>(std::clamp<long long>(parsed, INT32_MIN, INT32_MAX));
+    return true;
+}
+
+}  // namespace
+
+std::string ConfigurationLineName(const std::string& line) {
+    const std::string text = StripCr(line);
+    const auto begin = text.find_first_not_of('"');
+    if (begin == std::string::npos) {
+        return {};
+    }
+    return text.substr(begin, text.find('"', begin) - begin);
+}
+
+std::string FormatConfigurationLine(const std::string& name, const ControlTable& table) {
+    std::ostringstream line;
+    line << '"' << name << '"';
+    for (const ControlAssignment& c : table) {
+        line << ' ' << c.type << ' ' << c.min << ' ' << c.mid << ' ' << c.max << ' '
+             << c.overrideAxis;
+    }
+    line << '\n';
+    return line.str();
+}
+
+std::string CheckConfigurationName(const std::string& name, const ControlTable& table) {
+    if (name.empty()) {
+        return "Please type a name for the configuration.";
+    }
+    if (name.find('"') != std::string::npos) {
+        return "A configuration name cannot contain a double quote (\").";
+    }
+    if (name.find_first_of("\r\n") != std::string::npos) {
+        return "A configuration name cannot contain a line break.";
+    }
+    const std::size_t length = FormatConfigurationLine(name, table).size();
+    if (length > kMaxLineLength) {
+        return "The name is too long: a configuration line may hold " +
+               std::to_string(kMaxLineLength) + " characters, this one would need " +
+               std::to_string(length) + ". Please use a shorter name.";
+    }
+    return {};
+}
+
+ConfigurationFile::ReadResult ConfigurationFile::ReadLines(std::vector<std::string>& lines,
+                                                           std::string& content) const {
+    std::FILE* in = std::fopen(path_.c_str(), "rb");
+    if (in == nullptr) {
+        readError_ = errno;
+        return readError_ == ENOENT ? ReadResult::Missing : ReadResult::Failed;
+    }
+    char buffer[4096];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0) {
+        content.append(buffer, got);
+    }
+    const bool failed = std::ferror(in) != 0;
+    readError_ = errno;
+    std::fclose(in);
+    if (failed) {
+        return ReadResult::Failed;
+    }
+    std::size_t start = 0;
+    while (start < content.size()) {
+        std::size_t end = content.find('\n', start);
+        if (end == std::string::npos) {
+            end = content.size();
+        }
+        lines.push_back(content.substr(start, end - start));
+        start = end + 1;
+    }
+    return ReadResult::Read;
+}
+
+std::vector<std::string> ConfigurationFile::ReadNames() const {
+    std::vector<std::string> lines;
+    std::string content;
+    std::vector<std::string> names;
+    if (ReadLines(lines, content) != ReadResult::Read) {
+        return names;
+    }
+    for (const std::string& line : lines) {
+        if (!StripCr(line).empty()) {  // a blank line names nothing
+            names.push_back(ConfigurationLineName(line));
+        }
+    }
+    return names;
+}
+
+bool ConfigurationFile::LoadConfiguration(const std::string& name, ControlTable& table) const {
+    std::vector<std::string> lines;
+    std::string content;
+    if (ReadLines(lines, content) != ReadResult::Read) {
+        return false;
+    }
+    std::size_t offset = 0;
+    for (const std::string& line : lines) {
+        const std::size_t lineStart = offset;
+        offset += line.size() + 1;
+        if (StripCr(line).empty() || ConfigurationLineName(line) != name) {
+            continue;
+        }
+        // Past the opening quote, the name and the closing quote, then up to 35 numbers; a short
+        // line leaves the fields after its last number as they were.
+        std::size_t pos = content.find_first_not_of('"', lineStart) + name.size();
+        if (pos < content.size() && content[pos] == '"') {
+            ++pos;
+        }
+        const char* cursor = content.c_str() + pos;
+        bool reading = true;
+        for (ControlAssignment& c : table) {
+            for (std::atomic<std::int32_t>* field :
+                 {&c.type, &c.min, &c.mid, &c.max, &c.overrideAxis}) {
+                std::int32_t value = 0;
+                reading = reading && ReadInteger(cursor, value);
+                if (reading) {
+                    field->store(value);
+                }
+            }
+            // A type no list offers would send a controller the user never chose (120 to 127
+            // even switch a synth's mode): such a control is left unassigned.
+            if (c.type < kTypeUnassigned || c.type > 127) {
+                c.type = kTypeUnassigned;
+            }
+        }
+        return true;
+    }
+    return false;
+}
+
+bool ConfigurationFile::RemoveConfiguration(const std::string& name) {
+    std::vector<std::string> lines;
+    std::string content;
+    switch (ReadLines(lines, content)) {
+        case ReadResult::Missing:
+            return true;  // nothing to remove
+        case ReadResult::Failed:
+            return ReadFailed();
+        case ReadResult::Read:
+            break;
+    }
+    std::erase_if(lines, [&](const std::string& line) {
+        return !StripCr(line).empty() && ConfigurationLineName(line) == name;
+    });
+    return WriteLines(lines);
+}
+
+bool ConfigurationFile::SaveConfiguration(const std::string& name, const ControlTable& table) {
+    std::vector<std::string> lines;
+    std::string content;
+    // Writing without having read what is there would throw every other configuration away.
+    if (ReadLines(lines, content) == ReadResult::Failed) {
+        return ReadFailed();
+    }
+    std::erase_if(lines, [&](const std::string& line) {
+        return !StripCr(line).empty() && ConfigurationLineName(line) == name;
+    });
+    std::string line = FormatConfigurationLine(name, table);
+    line.pop_back();
+    lines.push_back(std::move(line));
+    return WriteLines(lines);
+}
+
+bool ConfigurationFile::ReadFailed() {
+    lastError_ = "Could not read \"" + path_ + "\" (" + std::strerror(readError_) +
+                 "), so nothing was changed.";
+    return false;
+}
+
+bool ConfigurationFile::WriteLines(const std::vector<std::string>& lines) {
+    namespace fs = std::filesystem;
+    const fs::path target(path_);
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    std::string temp = (folder / (target.filename().string() + ".XXXXXX")).string();
+    auto fail = [&](int error, const char* what) {
+        lastError_ = "Could not save the configurations to \"" + path_ + "\" (" + what + ": " +
+                     std::strerror(error) + "). The file was left as it was.";
+        return false;
+    };
+    const int fd = mkstemp(temp.data());
+    if (fd < 0) {
+        return fail(errno, "creating a temporary file");
+    }
+    std::string text;
+    for (const std::string& line : lines) {
+        text += line;
+        text += '\n';
+    }
+    std::size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t n = write(fd, text.data() + written, text.size() - written);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            const int error = n < 0 ? errno : ENOSPC;
+            close(fd);
+            unlink(temp.c_str());
+            return fail(error, "writing");
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    // mkstemp makes the file private: keep the old file's permissions, or the usual ones.
+    struct stat old {};
+    fchmod(fd, stat(path_.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
+    if (fsync(fd) != 0 || close(fd) != 0) {
+        const int error = errno;
+        unlink(temp.c_str());
+        return fail(error, "writing");
+    }
+    if (std::rename(temp.c_str(), path_.c_str()) != 0) {
+        const int error = errno;
+        unlink(temp.c_str());
+        return fail(error, "replacing the file");
+    }
+    lastError_.clear();
+    return true;
+}
+
+}  // namespace corvane

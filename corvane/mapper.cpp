@@ -1,0 +1,93 @@
+#include "mapper.h"
+
+namespace corvane {
+
+Mapper::Mapper(platform::MidiService& midi, platform::JoystickService& joystick,
+               platform::PeriodicTimer& timer, const Settings& settings)
+    : midi_(midi), joystick_(joystick), ports_(midi), timer_(timer), settings_(settings) {
+    channel_ = settings.channel;
+}
+
+Mapper::~Mapper() {
+    timer_.StopPeriodic();  // before the controls the tick reads go away
+    Shutdown();
+}
+
+void Mapper::Start() {
+    timer_.BeginResolution();
+    SetSampleRate(settings_.sampleRate);
+    timer_.SetTickClient(this);
+    ports_.Open(settings_.inputDevice, settings_.outputDevice, settings_.thru);
+    started_ = true;
+}
+
+void Mapper::Shutdown() {
+    if (started_) {
+        timer_.StopPeriodic();
+        timer_.SetTickClient(nullptr);
+        timer_.EndResolution();
+        started_ = false;
+    }
+}
+
+void Mapper::SetSampleRate(int index) {
+    timer_.StopPeriodic();
+    settings_.sampleRate = index;
+    if (index >= 0 && index < static_cast<int>(std::size(kSamplePeriodsMs))) {
+        timer_.StartPeriodic(kSamplePeriodsMs[index]);
+    }
+}
+
+void Mapper::ApplySettings(const Settings& settings) {
+    settings_ = settings;
+    channel_ = settings.channel;
+    SetSampleRate(settings.sampleRate);
+    ports_.Close();
+    ports_.Open(settings.inputDevice, settings.outputDevice, settings.thru);
+}
+
+void Mapper::OnTick() {
+    platform::SimpleJoyState read;
+    // With no joystick there is nothing to compare: keep the last known position, so that
+    // unplugging never slams every control to its minimum, and a re-plugged stick sends only
+    // what differs from where it was.
+    if (joystick_.ReadSimple(read) != platform::JoyResult::Ok) {
+        return;
+    }
+    const JoystickSample now{read.x, read.y, read.z, read.buttons};
+    const std::uint32_t raw[3] = {now.x, now.y, now.z};
+    const std::uint32_t before[3] = {previous_.x, previous_.y, previous_.z};
+    const int input[3] = {static_cast<int>(now.x), kInputFull - static_cast<int>(now.y),
+                          static_cast<int>(now.z)};
+    const int channel = channel_.load(std::memory_order_relaxed);
+    bool held[3] = {};
+    bool released[3] = {};
+
+    for (int i = 0; i < 4; ++i) {
+        const std::uint32_t mask = 1u << i;
+        const ControlAssignment& button = controls_[kButton1 + i];
+        const bool changed = ((now.buttons ^ previous_.buttons) & mask) != 0;
+        const bool pressed = (now.buttons & mask) != 0;
+        const int axis = button.overrideAxis.load(std::memory_order_relaxed);
+        if (axis == 0) {
+            if (changed) {
+                button.Send(channel, pressed ? kInputFull : 0, ports_);
+            }
+        } else if (axis >= 1 && axis <= 3) {
+            const int k = axis - 1;
+            held[k] = held[k] || pressed;
+            released[k] = released[k] || (changed && !pressed);
+            if (changed || (pressed && raw[k] != before[k])) {
+                button.Send(channel, input[k], ports_);
+            }
+        }
+    }
+    for (int k = 0; k < 3; ++k) {
+        if ((!held[k] && raw[k] != before[k]) || released[k]) {
+            controls_[k].Send(channel, input[k], ports_);
+        }
+    }
+    previous_ = now;
+}
+
+}  // namespace corvane

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "control_assignment.h"
+#include "midi_ports.h"
+#include "platform/joystick.h"
+#include "platform/midi.h"
+#include "platform/timer.h"
+#include "poll_timer.h"
+#include "settings.h"
+
+namespace corvane {
+
+// The sampling periods of the three rates, by sample-rate index.
+inline constexpr unsigned kSamplePeriodsMs[] = {50, 30, 10};
+
+// One reading of joystick 1: positions 0..65535 and the four button bits.
+struct JoystickSample {
+    std::uint32_t x = 0;
+    std::uint32_t y = 0;
+    std::uint32_t z = 0;
+    std::uint32_t buttons = 0;
+};
+
+// Corvane's working core: the seven control assignments, the ports and the sampling timer, and
+// the tick that turns joystick changes into MIDI. The UI thread edits the controls and settings;
+// the tick runs on the timer's thread and touches only atomics and the ports (which serialise
+// themselves).
+class Mapper final : public TickClient {
+  public:
+    Mapper(platform::MidiService& midi, platform::JoystickService& joystick,
+           platform::PeriodicTimer& timer, const Settings& settings);
+    ~Mapper() override;
+    Mapper(const Mapper&) = delete;
+    Mapper& operator=(const Mapper&) = delete;
+
+    // Claims the timer resolution, starts sampling at the stored rate and opens the ports.
+    void Start();
+    // Stops sampling and gives the resolution back. The ports stay open until destruction.
+    void Shutdown();
+
+    // Stops the running timer, stores the index and starts one of its period; an index without
+    // a period is stored but starts nothing.
+    void SetSampleRate(int index);
+    // What closing the Options dialog does, by OK or Cancel: take the settings, restart the
+    // timer, close and reopen the ports.
+    void ApplySettings(const Settings& settings);
+    void ResetControllers() { ports_.ResetControllers(); }
+
+    void OnTick() override;
+
+    ControlTable& Controls() { return controls_; }
+    const Settings& CurrentSettings() const { return settings_; }
+    platform::MidiService& Midi() { return midi_; }
+    bool OutputOpen() const { return ports_.OutputOpen(); }
+
+  private:
+    platform::MidiService& midi_;
+    platform::JoystickService& joystick_;
+    MidiPorts ports_;
+    PollTimer timer_;
+    ControlTable controls_;
+    Settings settings_;            // UI thread
+    std::atomic<int> channel_{0};  // what the tick sends on
+    JoystickSample previous_;      // the tick's alone
+    bool started_ = false;
+};
+
+}  // namespace corvane

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+#include "platform/midi.h"
+
+namespace corvane {
+
+// The output device number that stands for the system's default output: on Linux, Corvane's
+// own virtual port, for a sequencer or synth to connect to.
+inline constexpr int kMidiMapper = -1;
+
+// The MIDI output and, for thru only, the input. The tick sends from the timer thread while the
+// UI thread closes and reopens the ports; one mutex serialises the two, so a tick never sends on
+// a port that is being closed, and a send while no port is open is dropped, not sent on a dead
+// handle. No result is reported: a port that fails to open simply sends nothing.
+class MidiPorts {
+  public:
+    explicit MidiPorts(platform::MidiService& midi) : midi_(midi) {}
+    ~MidiPorts() { Close(); }
+    MidiPorts(const MidiPorts&) = delete;
+    MidiPorts& operator=(const MidiPorts&) = delete;
+
+    void Open(int inputDevice, int outputDevice, bool thru);
+    void Close();
+
+    void SendController(int channel, int controller, int value);
+    // value holds the 7-bit LSB in its low byte and the 7-bit MSB in its second byte.
+    void SendPitchBend(int channel, int value);
+    // Controller 121 (reset all controllers), value 0, on status 0xB0 whatever the channel.
+    void ResetControllers();
+
+    bool OutputOpen() const;
+
+  private:
+    void SendLocked(std::uint32_t message);
+
+    platform::MidiService& midi_;
+    mutable std::mutex mutex_;
+    platform::MidiOutHandle out_ = platform::kNoHandle;
+    platform::MidiInHandle in_ = platform::kNoHandle;
+    bool thru_ = false;
+};
+
+}  // namespace corvane

@@ -1,0 +1,29 @@
+#include "settings.h"
+
+#include <algorithm>
+
+namespace corvane {
+namespace {
+constexpr const char* kSection = "Options";
+}
+
+Settings ReadSettings(Profile& profile) {
+    const Settings defaults;
+    Settings s;
+    s.thru = profile.ReadInt(kSection, "Thru", defaults.thru ? 1 : 0) != 0;
+    s.inputDevice = profile.ReadInt(kSection, "DevIn", defaults.inputDevice);
+    s.outputDevice = profile.ReadInt(kSection, "DevOut", defaults.outputDevice);
+    s.channel = std::clamp(profile.ReadInt(kSection, "Channel", defaults.channel), 0, 15);
+    s.sampleRate = profile.ReadInt(kSection, "SampleRate", defaults.sampleRate);
+    return s;
+}
+
+void WriteSettings(Profile& profile, const Settings& s) {
+    profile.WriteInt(kSection, "Thru", s.thru ? 1 : 0);
+    profile.WriteInt(kSection, "DevIn", s.inputDevice);
+    profile.WriteInt(kSection, "DevOut", s.outputDevice);
+    profile.WriteInt(kSection, "Channel", s.channel);
+    profile.WriteInt(kSection, "SampleRate", s.sampleRate);
+}
+
+}  // namespace corvane

@@ -1,0 +1,30 @@
+#pragma once
+
+namespace corvane {
+
+// The five options kept in the program's profile, section "Options".
+struct Settings {
+    bool thru = true;
+    int inputDevice = 0;
+    int outputDevice = -1;  // the default output
+    int channel = 0;        // 0-15, shown as 1-16
+    int sampleRate = 1;     // 0 "Low" 50 ms, 1 "Normal" 30 ms, 2 "High" 10 ms
+
+    bool operator==(const Settings&) const = default;
+};
+
+// Where the profile is kept; the program gives an INI file, tests a map.
+class Profile {
+  public:
+    virtual ~Profile() = default;
+    virtual int ReadInt(const char* section, const char* key, int fallback) = 0;
+    virtual void WriteInt(const char* section, const char* key, int value) = 0;
+};
+
+// Reads Thru, DevIn, DevOut, Channel, SampleRate in that order, each with its default when absent.
+// Any non-zero Thru counts as on; a channel outside 0-15 is limited to that range.
+Settings ReadSettings(Profile& profile);
+// Writes all five, in the same order.
+void WriteSettings(Profile& profile, const Settings& settings);
+
+}  // namespace corvane

@@ -1,0 +1,74 @@
+#include "settings.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace corvane {
+namespace {
+
+struct MapProfile : Profile {
+    std::map<std::string, int> values;
+    std::vector<std::string> reads, writes;
+
+    int ReadInt(const char* section, const char* key, int fallback) override {
+        const std::string k = std::string(section) + "/" + key;
+        reads.push_back(k);
+        const auto it = values.find(k);
+        return it == values.end() ? fallback : it->second;
+    }
+    void WriteInt(const char* section, const char* key, int value) override {
+        const std::string k = std::string(section) + "/" + key;
+        writes.push_back(k);
+        values[k] = value;
+    }
+};
+
+TEST(Settings, AbsentProfileGivesTheDefaults) {
+    MapProfile profile;
+    const Settings s = ReadSettings(profile);
+    EXPECT_TRUE(s.thru);
+    EXPECT_EQ(s.inputDevice, 0);
+    EXPECT_EQ(s.outputDevice, -1);
+    EXPECT_EQ(s.channel, 0);
+    EXPECT_EQ(s.sampleRate, 1);
+    EXPECT_EQ(profile.reads,
+              (std::vector<std::string>{"Options/Thru", "Options/DevIn", "Options/DevOut",
+                                        "Options/Channel", "Options/SampleRate"}));
+}
+
+TEST(Settings, ReadValuesAreTakenAndBadOnesLimited) {
+    MapProfile profile;
+    profile.values = {{"Options/Thru", 7},
+                      {"Options/DevIn", 3},
+                      {"Options/DevOut", 2},
+                      {"Options/Channel", 40},
+                      {"Options/SampleRate", 3}};
+    Settings s = ReadSettings(profile);
+    EXPECT_TRUE(s.thru);
+    EXPECT_EQ(s.inputDevice, 3);
+    EXPECT_EQ(s.outputDevice, 2);
+    EXPECT_EQ(s.channel, 15);
+    EXPECT_EQ(s.sampleRate, 3);  // kept: no timer runs for it
+    profile.values["Options/Channel"] = -2;
+    profile.values["Options/Thru"] = 0;
+    s = ReadSettings(profile);
+    EXPECT_EQ(s.channel, 0);
+    EXPECT_FALSE(s.thru);
+}
+
+TEST(Settings, AllFiveAreWrittenInOrderAndReadBack) {
+    MapProfile profile;
+    const Settings s{false, 2, 5, 9, 2};
+    WriteSettings(profile, s);
+    EXPECT_EQ(profile.writes,
+              (std::vector<std::string>{"Options/Thru", "Options/DevIn", "Options/DevOut",
+                                        "Options/Channel", "Options/SampleRate"}));
+    EXPECT_EQ(profile.values["Options/Thru"], 0);
+    EXPECT_EQ(ReadSettings(profile), s);
+}
+
+}  // namespace
+}  // namespace corvane
