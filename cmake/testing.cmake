@@ -15,10 +15,15 @@ add_test(NAME jack_server_stop COMMAND ${TBX_JACK_SCRIPT} stop ${TBX_JACK_SERVER
 set_tests_properties(jack_server_stop PROPERTIES FIXTURES_CLEANUP jack_server LABELS integration)
 
 function(_tbx_test_executable name)
-    cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(T "" "MAIN" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_compile_options(${name} PRIVATE ${TBX_WARNINGS})
-    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
+    if(T_MAIN)
+        target_sources(${name} PRIVATE ${T_MAIN})
+        target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock)
+    else()
+        target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
+    endif()
 endfunction()
 
 function(tbx_unit_test name)
@@ -40,7 +45,7 @@ endfunction()
 
 # Qt tests run without a display.
 function(tbx_gui_test name)
-    _tbx_test_executable(${name} ${ARGN})
+    _tbx_test_executable(${name} ${ARGN} MAIN ${PROJECT_SOURCE_DIR}/tests/support/gui_test_main.cpp)
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES
         LABELS gui TIMEOUT 120 ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()

@@ -1,0 +1,16 @@
+#include "about_dialog.h"
+
+#include "ui_about_dialog.h"
+
+namespace corvane {
+
+AboutDialog::AboutDialog(QWidget* parent)
+    : QDialog(parent), ui_(std::make_unique<Ui::AboutDialog>()) {
+    ui_->setupUi(this);
+    ui_->iconLabel->setPixmap(QPixmap(QStringLiteral(":/corvane/corvane.png")));
+    connect(ui_->buttonBox, &QDialogButtonBox::accepted, this, &AboutDialog::accept);
+}
+
+AboutDialog::~AboutDialog() = default;
+
+}  // namespace corvane

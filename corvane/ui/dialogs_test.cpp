@@ -1,0 +1,293 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "configuration_file.h"
+#include "fake_joystick.h"
+#include "fake_midi.h"
+#include "fake_timer.h"
+#include "main_dialog.h"
+#include "mapper.h"
+#include "options_dialog.h"
+#include "prompter.h"
+
+namespace corvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Answers every prompt the way the test says and keeps what was shown.
+struct RecordingPrompter final : Prompter {
+    std::vector<QString> warnings;
+    std::vector<QString> questions;
+    bool answer = true;
+    std::function<int(QDialog&)> run = [](QDialog& d) { return d.result(); };
+
+    void Warn(QWidget*, const QString& text) override { warnings.push_back(text); }
+    bool Ask(QWidget*, const QString& title, const QString& text) override {
+        questions.push_back(title + ": " + text);
+        return answer;
+    }
+    int Run(QDialog& dialog) override { return run(dialog); }
+};
+
+class DialogsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("corvane-gui-" + std::to_string(getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        file = std::make_unique<ConfigurationFile>((dir / "corvane.txt").string());
+        midi.SetOutputs({"Corvane", "Synth"});
+        midi.SetInputs({"Corvane", "Keys"});
+    }
+    void TearDown() override {
+        dialog.reset();
+        mapper.reset();
+        fs::remove_all(dir);
+    }
+
+    MainDialog& Open(Settings settings = {}) {
+        mapper = std::make_unique<Mapper>(midi, joystick, timer, settings);
+        dialog = std::make_unique<MainDialog>(*mapper, *file, prompter);
+        return *dialog;
+    }
+    template <typename T>
+    T* Find(const char* name) const {
+        T* widget = dialog->findChild<T*>(name);
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    void SelectControl(int control) { Find<QListWidget>("controlList")->setCurrentRow(control); }
+    void Pick(QComboBox* box, int index) {
+        box->setCurrentIndex(index);
+        emit box->activated(index);
+    }
+    void TypeName(const QString& name) {
+        QLineEdit* edit = Find<QComboBox>("configurationBox")->lineEdit();
+        edit->clear();
+        QTest::keyClicks(edit, name);
+    }
+
+    fs::path dir;
+    platform::FakeMidiService midi;
+    platform::FakeJoystickService joystick;
+    platform::FakeTimer timer;
+    RecordingPrompter prompter;
+    std::unique_ptr<ConfigurationFile> file;
+    std::unique_ptr<Mapper> mapper;
+    std::unique_ptr<MainDialog> dialog;
+};
+
+TEST_F(DialogsTest, OverrideListShowsForButtonsOnlyAndMidFollowsTheOverride) {
+    Open();
+    auto* overrideBox = Find<QComboBox>("overrideBox");
+    auto* mid = Find<QLineEdit>("midEdit");
+    EXPECT_TRUE(overrideBox->isHidden());
+    EXPECT_TRUE(Find<QWidget>("overrideLabel")->isHidden());
+    EXPECT_TRUE(mid->isEnabled());
+
+    SelectControl(kButton2);
+    EXPECT_FALSE(overrideBox->isHidden());
+    EXPECT_FALSE(Find<QWidget>("overrideLabel")->isHidden());
+    EXPECT_FALSE(mid->isEnabled());
+    Pick(overrideBox, 1);
+    EXPECT_TRUE(mid->isEnabled());
+    EXPECT_EQ(mapper->Controls()[kButton2].overrideAxis, 1);
+
+    SelectControl(kButton3);
+    EXPECT_FALSE(mid->isEnabled());
+    SelectControl(kButton2);
+    EXPECT_TRUE(mid->isEnabled());
+    SelectControl(kYAxis);
+    EXPECT_TRUE(overrideBox->isHidden());
+    EXPECT_TRUE(mid->isEnabled());
+}
+
+TEST_F(DialogsTest, EditsGoStraightIntoTheControlAndDigitsAreDecimal) {
+    Open();
+    SelectControl(kZAxis);
+    auto* min = Find<QLineEdit>("minEdit");
+    min->clear();
+    QTest::keyClicks(min, "050");
+    EXPECT_EQ(mapper->Controls()[kZAxis].min, 50);
+    QTest::keyClick(min, Qt::Key_Backspace);
+    QTest::keyClick(min, Qt::Key_Backspace);
+    QTest::keyClick(min, Qt::Key_Backspace);
+    EXPECT_EQ(mapper->Controls()[kZAxis].min, 0);
+    QTest::keyClicks(min, "x7");  // letters are not taken
+    EXPECT_EQ(min->text(), "7");
+    Pick(Find<QComboBox>("typeBox"), 8);
+    EXPECT_EQ(mapper->Controls()[kZAxis].type, 7);
+    Pick(Find<QComboBox>("typeBox"), 0);
+    EXPECT_EQ(mapper->Controls()[kZAxis].type, kTypeUnassigned);
+}
+
+TEST_F(DialogsTest, SaveAndDeleteButtonsFollowTheConfigurationBox) {
+    std::ofstream(dir / "corvane.txt") << "\"beta\" 1 0 50 100 0\n\"Alpha\" 2 0 50 100 0\n"
+                                          "\"gamma\" 3 0 50 100 0\n";
+    Open();
+    auto* box = Find<QComboBox>("configurationBox");
+    auto* save = Find<QPushButton>("saveButton");
+    auto* del = Find<QPushButton>("deleteButton");
+    ASSERT_EQ(box->count(), 3);
+    EXPECT_EQ(box->itemText(0), "Alpha");  // sorted without regard to case
+    EXPECT_EQ(box->itemText(1), "beta");
+    EXPECT_FALSE(save->isEnabled());
+    EXPECT_FALSE(del->isEnabled());
+
+    Pick(box, 1);
+    EXPECT_TRUE(save->isEnabled());
+    EXPECT_TRUE(del->isEnabled());
+    EXPECT_EQ(mapper->Controls()[kXAxis].type, 1);
+    EXPECT_EQ(Find<QListWidget>("controlList")->currentRow(), kXAxis);
+
+    TypeName("Lead");
+    EXPECT_TRUE(save->isEnabled());
+    EXPECT_FALSE(del->isEnabled());
+    TypeName("");
+    EXPECT_FALSE(save->isEnabled());
+
+    TypeName("lead");
+    save->click();
+    TypeName("lead");
+    save->click();
+    EXPECT_EQ(box->count(), 4);
+    EXPECT_EQ(box->currentText(), "lead");
+    EXPECT_TRUE(del->isEnabled());
+    EXPECT_EQ(file->ReadNames(), (std::vector<std::string>{"beta", "Alpha", "gamma", "lead"}));
+    EXPECT_TRUE(prompter.warnings.empty());
+}
+
+TEST_F(DialogsTest, DeleteAsksAndOnlyYesRemoves) {
+    std::ofstream(dir / "corvane.txt") << "\"Pad\" 1 0 50 100 0\n";
+    Open();
+    auto* box = Find<QComboBox>("configurationBox");
+    Pick(box, 0);
+    prompter.answer = false;
+    Find<QPushButton>("deleteButton")->click();
+    EXPECT_EQ(prompter.questions, (std::vector<QString>{"Delete Confirmation: Are you sure?"}));
+    EXPECT_EQ(file->ReadNames().size(), 1u);
+    EXPECT_EQ(box->count(), 1);
+
+    prompter.answer = true;
+    Find<QPushButton>("deleteButton")->click();
+    EXPECT_TRUE(file->ReadNames().empty());
+    EXPECT_EQ(box->count(), 0);
+    EXPECT_FALSE(Find<QPushButton>("deleteButton")->isEnabled());
+    EXPECT_EQ(mapper->Controls()[kXAxis].type, 1);  // the assignments outlive their file entry
+}
+
+TEST_F(DialogsTest, NamesThatCannotBeStoredAreRefusedWithAMessage) {
+    Open();
+    TypeName("say \"hi\"");
+    Find<QPushButton>("saveButton")->click();
+    ASSERT_EQ(prompter.warnings.size(), 1u);
+    EXPECT_TRUE(prompter.warnings[0].contains("double quote"));
+    EXPECT_FALSE(fs::exists(dir / "corvane.txt"));
+}
+
+TEST_F(DialogsTest, OptionsOkAndCancelBothRestartTheTimerAndReopenThePorts) {
+    Open({true, 1, kMidiMapper, 0, 1});
+    using Call = platform::FakeMidiService::Call;
+    auto reopened = [&] {
+        int closes = 0, opens = 0;
+        for (const auto& e : midi.Events()) {
+            closes += e.call == Call::CloseOutput;
+            opens += e.call == Call::OpenOutput;
+        }
+        return std::make_pair(closes, opens);
+    };
+    midi.ClearEvents();
+    prompter.run = [](QDialog& d) {
+        d.show();
+        d.findChild<QLineEdit*>("channelEdit")->setText("9");  // cancelled: not taken
+        d.reject();
+        return d.result();
+    };
+    dialog->RunOptions();
+    EXPECT_EQ(timer.Starts(), (std::vector<unsigned>{30, 30}));
+    EXPECT_EQ(reopened(), std::make_pair(1, 1));
+    EXPECT_EQ(mapper->CurrentSettings(), (Settings{true, 1, kMidiMapper, 0, 1}));
+
+    prompter.run = [](QDialog& d) {
+        d.show();
+        auto* outputs = d.findChild<QComboBox*>("outputBox");
+        EXPECT_EQ(outputs->itemText(0), "MIDI_MAPPER");
+        EXPECT_EQ(outputs->itemText(2), "Synth");
+        EXPECT_EQ(outputs->currentIndex(), 0);
+        EXPECT_EQ(d.findChild<QLineEdit*>("channelEdit")->text(), "1");
+        outputs->setCurrentIndex(2);
+        d.findChild<QComboBox*>("inputBox")->setCurrentIndex(0);
+        d.findChild<QCheckBox*>("thruCheck")->setChecked(false);
+        d.findChild<QLineEdit*>("channelEdit")->setText("16");
+        d.findChild<QComboBox*>("rateBox")->setCurrentIndex(2);
+        d.accept();
+        return d.result();
+    };
+    dialog->RunOptions();
+    EXPECT_EQ(timer.Starts(), (std::vector<unsigned>{30, 30, 10}));
+    EXPECT_EQ(reopened(), std::make_pair(2, 2));
+    EXPECT_EQ(mapper->CurrentSettings(), (Settings{false, 0, 1, 15, 2}));
+    EXPECT_EQ(midi.DeviceOf(midi.Events().back().handle), 1);
+}
+
+TEST_F(DialogsTest, ChannelMustBeOneToSixteen) {
+    Open();
+    OptionsDialog options({}, {}, prompter);
+    options.channel = 1;
+    options.sampleRate = 1;
+    options.show();
+    auto* channel = options.findChild<QLineEdit*>("channelEdit");
+    channel->setText("17");
+    options.accept();
+    channel->setText("0");
+    options.accept();
+    channel->setText("");
+    options.accept();
+    EXPECT_EQ(prompter.warnings, (std::vector<QString>{"Please enter an integer between 1 and 16.",
+                                                       "Please enter an integer between 1 and 16.",
+                                                       "Please enter an integer."}));
+    EXPECT_TRUE(options.isVisible());
+    EXPECT_EQ(options.channel, 1);
+    channel->setText("16");
+    options.accept();
+    EXPECT_FALSE(options.isVisible());
+    EXPECT_EQ(options.result(), QDialog::Accepted);
+    EXPECT_EQ(options.channel, 16);
+    // With no MIDI devices at all the output list still offers the default.
+    EXPECT_EQ(options.findChild<QComboBox*>("outputBox")->count(), 1);
+    EXPECT_EQ(options.findChild<QComboBox*>("inputBox")->count(), 0);
+}
+
+TEST_F(DialogsTest, EnterDoesNothingAndEscapeCloses) {
+    Open();
+    dialog->show();
+    QTest::keyClick(dialog.get(), Qt::Key_Return);
+    EXPECT_TRUE(dialog->isVisible());
+    QTest::keyClick(Find<QComboBox>("configurationBox")->lineEdit(), Qt::Key_Return);
+    EXPECT_TRUE(dialog->isVisible());
+    QTest::keyClick(dialog.get(), Qt::Key_Escape);
+    EXPECT_FALSE(dialog->isVisible());
+}
+
+TEST_F(DialogsTest, ResetControlsSendsTheResetWhateverTheChannel) {
+    Open({true, 1, 1, 5, 1});
+    midi.ClearEvents();
+    Find<QPushButton>("resetButton")->click();
+    EXPECT_EQ(midi.SentBytes(), (std::vector<std::vector<std::uint8_t>>{{0xB0, 0x79, 0x00}}));
+}
+
+}  // namespace
+}  // namespace corvane

@@ -1,0 +1,207 @@
+#include "main_dialog.h"
+
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QRegularExpressionValidator>
+#include <algorithm>
+
+#include "about_dialog.h"
+#include "configuration_file.h"
+#include "mapper.h"
+#include "options_dialog.h"
+#include "prompter.h"
+#include "ui_main_dialog.h"
+
+namespace corvane {
+namespace {
+enum PercentField { kMin, kMid, kMax };
+}
+
+MainDialog::MainDialog(Mapper& mapper, ConfigurationFile& file, Prompter& prompter, QWidget* parent)
+    : QDialog(parent),
+      ui_(std::make_unique<Ui::MainDialog>()),
+      mapper_(mapper),
+      file_(file),
+      prompter_(prompter) {
+    ui_->setupUi(this);
+    setWindowFlag(Qt::WindowMinimizeButtonHint);
+    setWindowIcon(QIcon(QStringLiteral(":/corvane/corvane.png")));
+
+    for (QLineEdit* edit : {ui_->minEdit, ui_->midEdit, ui_->maxEdit}) {
+        edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
+    }
+    for (const char* label : ControlLabels()) {
+        ui_->controlList->addItem(QString::fromLatin1(label));
+    }
+    for (const std::string& label : TypeListLabels()) {
+        ui_->typeBox->addItem(QString::fromStdString(label));
+    }
+    for (const std::string& name : file_.ReadNames()) {
+        InsertName(QString::fromStdString(name));
+    }
+    ui_->configurationBox->setCurrentIndex(-1);
+    ui_->configurationBox->clearEditText();
+
+    connect(ui_->controlList, &QListWidget::currentRowChanged, this,
+            &MainDialog::RefreshControlView);
+    connect(ui_->typeBox, &QComboBox::activated, this,
+            [this](int index) { mapper_.Controls()[SelectedControl()].type = index - 1; });
+    connect(ui_->minEdit, &QLineEdit::textEdited, this,
+            [this](const QString& text) { StorePercent(kMin, text); });
+    connect(ui_->midEdit, &QLineEdit::textEdited, this,
+            [this](const QString& text) { StorePercent(kMid, text); });
+    connect(ui_->maxEdit, &QLineEdit::textEdited, this,
+            [this](const QString& text) { StorePercent(kMax, text); });
+    connect(ui_->overrideBox, &QComboBox::activated, this, [this](int index) {
+        mapper_.Controls()[SelectedControl()].overrideAxis = index;
+        ui_->midEdit->setEnabled(index > 0);
+    });
+    connect(ui_->configurationBox, &QComboBox::editTextChanged, this, [this](const QString& text) {
+        ui_->saveButton->setEnabled(!text.isEmpty());
+        ui_->deleteButton->setEnabled(false);
+    });
+    connect(ui_->configurationBox, &QComboBox::activated, this, &MainDialog::ConfigurationPicked);
+    connect(ui_->saveButton, &QPushButton::clicked, this, &MainDialog::SaveConfiguration);
+    connect(ui_->deleteButton, &QPushButton::clicked, this, &MainDialog::DeleteConfiguration);
+    connect(ui_->resetButton, &QPushButton::clicked, this, [this] { mapper_.ResetControllers(); });
+    connect(ui_->optionsButton, &QPushButton::clicked, this, &MainDialog::RunOptions);
+    connect(ui_->aboutButton, &QPushButton::clicked, this, &MainDialog::RunAbout);
+    connect(ui_->exitButton, &QPushButton::clicked, this, &MainDialog::close);
+
+    ui_->controlList->setCurrentRow(kXAxis);
+    RefreshControlView();
+    mapper_.Start();
+}
+
+MainDialog::~MainDialog() = default;
+
+int MainDialog::SelectedControl() const {
+    return std::clamp(ui_->controlList->currentRow(), 0, kControlCount - 1);
+}
+
+void MainDialog::RefreshControlView() {
+    const int control = SelectedControl();
+    const ControlAssignment& c = mapper_.Controls()[control];
+    ui_->minEdit->setText(QString::number(c.min));
+    ui_->midEdit->setText(QString::number(c.mid));
+    ui_->maxEdit->setText(QString::number(c.max));
+    // A type with no entry in the list (a hand-edited file) shows no selection.
+    const int typeIndex = c.type + 1;
+    ui_->typeBox->setCurrentIndex(typeIndex < ui_->typeBox->count() ? typeIndex : -1);
+    const int axis = c.overrideAxis;
+    ui_->overrideBox->setCurrentIndex(axis >= 0 && axis < ui_->overrideBox->count() ? axis : -1);
+    const bool button = IsButton(control);
+    // A button without override sends only its min and max.
+    ui_->midEdit->setEnabled(!button || axis > 0);
+    ui_->overrideBox->setVisible(button);
+    ui_->overrideLabel->setVisible(button);
+}
+
+void MainDialog::StorePercent(int field, const QString& text) {
+    // Digits typed here are decimal: 050 is fifty. (Hand-edited files keep their octal.)
+    const long long typed = text.isEmpty() ? 0 : text.toLongLong();
+    const auto value = static_cast<std::int32_t>(std::clamp<long long>(typed, 0, INT32_MAX));
+    ControlAssignment& c = mapper_.Controls()[SelectedControl()];
+    (field == kMin ? c.min : field == kMid ? c.mid : c.max) = value;
+}
+
+void MainDialog::InsertName(const QString& name) {
+    QComboBox* box = ui_->configurationBox;
+    int at = 0;
+    while (at < box->count() &&
+           QString::compare(box->itemText(at), name, Qt::CaseInsensitive) < 0) {
+        ++at;
+    }
+    box->insertItem(at, name);
+}
+
+void MainDialog::ConfigurationPicked(int index) {
+    ui_->saveButton->setEnabled(true);
+    ui_->deleteButton->setEnabled(true);
+    const std::string name = ui_->configurationBox->itemText(index).toStdString();
+    if (file_.LoadConfiguration(name, mapper_.Controls())) {
+        ui_->controlList->setCurrentRow(kXAxis);
+        RefreshControlView();
+    }
+}
+
+void MainDialog::SaveConfiguration() {
+    const QString name = ui_->configurationBox->currentText();
+    const std::string problem = CheckConfigurationName(name.toStdString(), mapper_.Controls());
+    if (!problem.empty()) {
+        prompter_.Warn(this, QString::fromStdString(problem));
+        return;
+    }
+    if (!file_.SaveConfiguration(name.toStdString(), mapper_.Controls())) {
+        prompter_.Warn(this, QString::fromStdString(file_.LastError()));
+        return;
+    }
+    QComboBox* box = ui_->configurationBox;
+    if (box->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive) < 0) {
+        InsertName(name);
+    }
+    box->setCurrentIndex(box->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive));
+    ui_->deleteButton->setEnabled(true);
+}
+
+void MainDialog::DeleteConfiguration() {
+    if (!prompter_.Ask(this, tr("Delete Confirmation"), tr("Are you sure?"))) {
+        return;
+    }
+    QComboBox* box = ui_->configurationBox;
+    const QString name = box->currentText();
+    if (!file_.RemoveConfiguration(name.toStdString())) {
+        prompter_.Warn(this, QString::fromStdString(file_.LastError()));
+        return;
+    }
+    const int index = box->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index >= 0) {
+        box->removeItem(index);
+    }
+    box->setCurrentIndex(-1);
+    box->setEditText(name);
+    ui_->deleteButton->setEnabled(false);
+}
+
+void MainDialog::RunOptions() {
+    const Settings& s = mapper_.CurrentSettings();
+    OptionsDialog options(mapper_.Midi().ListInputs(), mapper_.Midi().ListOutputs(), prompter_,
+                          this);
+    options.inputIndex = s.inputDevice;
+    options.outputIndex = s.outputDevice == kMidiMapper ? 0 : s.outputDevice + 1;
+    options.thru = s.thru;
+    options.channel = s.channel + 1;
+    options.sampleRate = s.sampleRate;
+    prompter_.Run(options);
+    Settings chosen;
+    chosen.inputDevice = options.inputIndex;
+    chosen.outputDevice = options.outputIndex <= 0 ? kMidiMapper : options.outputIndex - 1;
+    chosen.thru = options.thru;
+    chosen.channel = options.channel - 1;
+    chosen.sampleRate = options.sampleRate;
+    mapper_.ApplySettings(chosen);
+}
+
+void MainDialog::RunAbout() {
+    AboutDialog about(this);
+    prompter_.Run(about);
+}
+
+void MainDialog::keyPressEvent(QKeyEvent* event) {
+    // Enter does nothing here; a musician reaching for the keyboard must not close the window.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void MainDialog::contextMenuEvent(QContextMenuEvent* event) {
+    // Linux windows have no system menu to add the About item to; the window's own menu has it.
+    QMenu menu(this);
+    menu.addAction(tr("&About Corvane..."), this, &MainDialog::RunAbout);
+    menu.exec(event->globalPos());
+}
+
+}  // namespace corvane

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QDialog>
+#include <memory>
+
+namespace Ui {
+class MainDialog;
+}
+
+namespace corvane {
+
+class ConfigurationFile;
+class Mapper;
+class Prompter;
+
+// Corvane's window: the control list, the selected control's assignment, the configurations and
+// the buttons. It edits the mapper's controls in memory; the tick picks changes up on its next
+// period.
+class MainDialog final : public QDialog {
+    Q_OBJECT
+
+  public:
+    MainDialog(Mapper& mapper, ConfigurationFile& file, Prompter& prompter,
+               QWidget* parent = nullptr);
+    ~MainDialog() override;
+
+    // The Options sequence: fill the dialog from the settings, run it, take its values (after
+    // Cancel they are the old ones), restart the timer and reopen the ports.
+    void RunOptions();
+    void RunAbout();
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+  private:
+    int SelectedControl() const;
+    void RefreshControlView();
+    void StorePercent(int field, const QString& text);
+    void ConfigurationPicked(int index);
+    void SaveConfiguration();
+    void DeleteConfiguration();
+    void InsertName(const QString& name);
+
+    std::unique_ptr<Ui::MainDialog> ui_;
+    Mapper& mapper_;
+    ConfigurationFile& file_;
+    Prompter& prompter_;
+};
+
+}  // namespace corvane

@@ -1,0 +1,63 @@
+#include "options_dialog.h"
+
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+
+#include "prompter.h"
+#include "ui_options_dialog.h"
+
+namespace corvane {
+
+OptionsDialog::OptionsDialog(std::vector<std::string> inputs, std::vector<std::string> outputs,
+                             Prompter& prompter, QWidget* parent)
+    : QDialog(parent),
+      ui_(std::make_unique<Ui::OptionsDialog>()),
+      inputs_(std::move(inputs)),
+      outputs_(std::move(outputs)),
+      prompter_(prompter) {
+    ui_->setupUi(this);
+    ui_->channelEdit->setValidator(
+        new QRegularExpressionValidator(QRegularExpression("[0-9]*"), ui_->channelEdit));
+    connect(ui_->buttonBox, &QDialogButtonBox::accepted, this, &OptionsDialog::accept);
+    connect(ui_->buttonBox, &QDialogButtonBox::rejected, this, &OptionsDialog::reject);
+}
+
+OptionsDialog::~OptionsDialog() = default;
+
+void OptionsDialog::showEvent(QShowEvent* event) {
+    ui_->inputBox->clear();
+    for (const std::string& name : inputs_) {
+        ui_->inputBox->addItem(QString::fromStdString(name));
+    }
+    ui_->outputBox->clear();
+    ui_->outputBox->addItem(QStringLiteral("MIDI_MAPPER"));
+    for (const std::string& name : outputs_) {
+        ui_->outputBox->addItem(QString::fromStdString(name));
+    }
+    ui_->inputBox->setCurrentIndex(inputIndex < ui_->inputBox->count() ? inputIndex : -1);
+    ui_->outputBox->setCurrentIndex(outputIndex < ui_->outputBox->count() ? outputIndex : -1);
+    ui_->thruCheck->setChecked(thru);
+    ui_->channelEdit->setText(QString::number(channel));
+    ui_->rateBox->setCurrentIndex(sampleRate < ui_->rateBox->count() ? sampleRate : -1);
+    QDialog::showEvent(event);
+}
+
+void OptionsDialog::accept() {
+    bool isNumber = false;
+    const int typed = ui_->channelEdit->text().toInt(&isNumber);
+    if (!isNumber || typed < 1 || typed > 16) {
+        prompter_.Warn(this, isNumber ? tr("Please enter an integer between 1 and 16.")
+                                      : tr("Please enter an integer."));
+        ui_->channelEdit->setFocus();
+        ui_->channelEdit->selectAll();
+        return;
+    }
+    inputIndex = ui_->inputBox->currentIndex();
+    outputIndex = ui_->outputBox->currentIndex();
+    thru = ui_->thruCheck->isChecked();
+    channel = typed;
+    sampleRate = ui_->rateBox->currentIndex();
+    QDialog::accept();
+}
+
+}  // namespace corvane
