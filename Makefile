@@ -2,7 +2,7 @@
 PRESET ?= default
 BUILD_DIR := build/$(PRESET)
 
-.PHONY: all deps configure build test format format-check clean
+.PHONY: all deps configure build test run-corvane format format-check clean
 
 all: build
 
@@ -18,6 +18,10 @@ build: configure
 # Install, configure, build, check formatting, run every test.
 test: build format-check
 	ctest --preset $(PRESET)
+
+# Starts Corvane from the current folder, where it keeps corvane.txt.
+run-corvane: build
+	$(BUILD_DIR)/corvane/ui/corvane
 
 format:
 	git ls-files --cached --others --exclude-standard '*.cpp' '*.h' | xargs -r clang-format -i
