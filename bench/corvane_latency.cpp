@@ -19,8 +19,11 @@
 #include "platform/joystick.h"
 #include "platform/midi.h"
 #include "platform/timer.h"
+#include "virtual_stick.h"
 
 namespace {
+
+using testsupport::IndexOf;
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
@@ -51,7 +54,7 @@ struct Figures {
 
 // Moves the stick between its ends at random moments and times each move until its message
 // arrives.
-Figures Measure(SDL_Joystick* stick, int moves) {
+Figures Measure(testsupport::VirtualStick& stick, int moves) {
     std::mt19937 random(42);
     std::uniform_int_distribution<int> pause(0, 10000);
     std::vector<double> latencies;
@@ -60,7 +63,7 @@ Figures Measure(SDL_Joystick* stick, int moves) {
         const bool up = i % 2 == 0;
         std::this_thread::sleep_for(std::chrono::microseconds(pause(random)));
         const std::int64_t start = NowNs();
-        SDL_JoystickSetVirtualAxis(stick, 0, up ? 32767 : -32768);
+        stick.Axis(0, up ? 32767 : -32768);
         const int expected = up ? 127 : 0;
         const auto deadline = Clock::now() + 200ms;
         while (!(lastValue == expected && lastArrivalNs > start) && Clock::now() < deadline) {
@@ -79,11 +82,6 @@ Figures Measure(SDL_Joystick* stick, int moves) {
     return {latencies[latencies.size() / 2], latencies[latencies.size() * 99 / 100], lost};
 }
 
-int IndexOf(const std::vector<std::string>& names, const std::string& name) {
-    const auto it = std::find(names.begin(), names.end(), name);
-    return it == names.end() ? -1 : static_cast<int>(it - names.begin());
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -98,15 +96,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "SDL: %s\n", SDL_GetError());
         return 1;
     }
-    SDL_VirtualJoystickDesc desc{};
-    desc.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
-    desc.type = SDL_JOYSTICK_TYPE_GAMECONTROLLER;
-    desc.naxes = 3;
-    desc.nbuttons = 4;
-    desc.name = "Latency Stick";
-    const int device = SDL_JoystickAttachVirtualEx(&desc);
-    SDL_Joystick* stick = SDL_JoystickOpen(device);
-    SDL_JoystickSetVirtualAxis(stick, 0, -32768);
+    testsupport::VirtualStick stick("Latency Stick", 3, 4, 0);
+    stick.Axis(0, -32768);
 
     RtMidiIn probe(RtMidi::UNIX_JACK, "LatencyProbe");
     probe.setCallback(&OnProbeInput);
@@ -136,7 +127,7 @@ int main(int argc, char** argv) {
         }
         std::atomic<bool> stop{false};
         std::thread loop([&] {
-            SDL_Joystick* j = SDL_JoystickOpen(device);
+            SDL_Joystick* j = SDL_JoystickOpen(0);  // the virtual stick, the only one
             Sint16 previous = SDL_JoystickGetAxis(j, 0);
             auto next = Clock::now();
             while (!stop) {
@@ -167,8 +158,7 @@ int main(int argc, char** argv) {
     const double ratio = direct.medianMs > 0 ? corvane.medianMs / direct.medianMs : 0;
     std::printf("ratio of medians %.3f (target 1.1 or less): %s\n", ratio,
                 ratio > 0 && ratio <= 1.1 ? "met" : "MISSED");
-    SDL_JoystickClose(stick);
-    SDL_JoystickDetachVirtual(device);
+    stick.Unplug();
     SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
     return 0;
 }

@@ -15,6 +15,7 @@
 #include "fake_joystick.h"
 #include "fake_midi.h"
 #include "fake_timer.h"
+#include "ini_profile.h"
 #include "main_dialog.h"
 #include "mapper.h"
 #include "options_dialog.h"
@@ -189,13 +190,41 @@ TEST_F(DialogsTest, DeleteAsksAndOnlyYesRemoves) {
     EXPECT_EQ(mapper->Controls()[kXAxis].type, 1);  // the assignments outlive their file entry
 }
 
-TEST_F(DialogsTest, NamesThatCannotBeStoredAreRefusedWithAMessage) {
+TEST_F(DialogsTest, RefusedNamesAndFailedWritesAreReportedAndChangeNothing) {
     Open();
     TypeName("say \"hi\"");
     Find<QPushButton>("saveButton")->click();
     ASSERT_EQ(prompter.warnings.size(), 1u);
     EXPECT_TRUE(prompter.warnings[0].contains("double quote"));
     EXPECT_FALSE(fs::exists(dir / "corvane.txt"));
+
+    fs::create_directories(dir / "corvane.txt");  // unreadable as a file, even for root
+    TypeName("Lead");
+    Find<QPushButton>("saveButton")->click();
+    ASSERT_EQ(prompter.warnings.size(), 2u);
+    EXPECT_TRUE(prompter.warnings[1].contains("nothing was changed"));
+    EXPECT_EQ(Find<QComboBox>("configurationBox")->count(), 0);
+}
+
+TEST_F(DialogsTest, ProfileIsAnIniFileWithAnOptionsSection) {
+    const QString path = QString::fromStdString((dir / "Corvane.ini").string());
+    std::ofstream(dir / "Corvane.ini") << "[Options]\nDevOut=3\nChannel=abc\n";
+    {
+        IniProfile profile(path);
+        Settings s = ReadSettings(profile);
+        EXPECT_EQ(s.outputDevice, 3);
+        EXPECT_EQ(s.channel, 0);  // not a number: the default
+        s.channel = 9;
+        WriteSettings(profile, s);
+        QString why;
+        EXPECT_TRUE(profile.Flush(why));
+    }
+    std::ifstream in(dir / "Corvane.ini");
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(text.find("[Options]"), std::string::npos);
+    EXPECT_NE(text.find("Channel=9"), std::string::npos);
+    EXPECT_NE(text.find("Thru=1"), std::string::npos);
+    EXPECT_NE(text.find("SampleRate=1"), std::string::npos);
 }
 
 TEST_F(DialogsTest, OptionsOkAndCancelBothRestartTheTimerAndReopenThePorts) {

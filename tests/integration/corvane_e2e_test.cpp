@@ -12,76 +12,66 @@
 #include "platform/joystick.h"
 #include "platform/midi.h"
 #include "platform/timer.h"
+#include "virtual_stick.h"
 
 namespace corvane {
 namespace {
 
+using testsupport::IndexOf;
+
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
-
-int IndexOf(const std::vector<std::string>& names, const std::string& name) {
-    const auto it = std::find(names.begin(), names.end(), name);
-    return it == names.end() ? -1 : static_cast<int>(it - names.begin());
-}
 
 TEST(CorvaneEndToEnd, StickAndButtonBecomeMidiAndThruPassesThrough) {
     const std::string server = testsupport::FixtureJackServer();
     ASSERT_FALSE(server.empty()) << "run through ctest";
     ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_JOYSTICK), 0) << SDL_GetError();
-    SDL_VirtualJoystickDesc desc{};
-    desc.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
-    desc.type = SDL_JOYSTICK_TYPE_GAMECONTROLLER;
-    desc.naxes = 3;
-    desc.nbuttons = 4;
-    desc.name = "Corvane Test Stick";
-    const int device = SDL_JoystickAttachVirtualEx(&desc);
-    ASSERT_GE(device, 0) << SDL_GetError();
-    SDL_Joystick* stick = SDL_JoystickOpen(device);
-    ASSERT_NE(stick, nullptr);
-    SDL_JoystickSetVirtualAxis(stick, 0, -32768);  // X at 0
-    SDL_JoystickSetVirtualAxis(stick, 1, 0);
-    SDL_JoystickSetVirtualAxis(stick, 2, -32768);
-
-    testsupport::MidiDump dump(server, "corvane-e2e-dump");
-    ASSERT_TRUE(dump.WaitForPort(5s));
-    auto midi = platform::CreateMidiService("CorvaneTest", platform::MidiBackend::Jack);
-    auto joystick = platform::CreateJoystickService();
-    auto timer = platform::CreatePeriodicTimer();
-    const int out = IndexOf(midi->ListOutputs(), dump.PortName());
-    ASSERT_GT(out, 0);
     {
-        // Thru from our own virtual input, sampling at the "High" rate, on channel 3.
-        Mapper mapper(*midi, *joystick, *timer, {true, 0, out, 2, 2});
-        mapper.Controls()[kXAxis] = ControlAssignment(7, 0, 50, 100);
-        mapper.Controls()[kButton1] = ControlAssignment(kTypePitchBend, 0, 50, 100);
-        mapper.Start();
-        std::this_thread::sleep_for(100ms);  // the first ticks see the stick where it rests
+        testsupport::VirtualStick stick("Corvane Test Stick", 3, 4, 0);
+        ASSERT_TRUE(stick.Attached()) << SDL_GetError();
+        stick.Axis(0, -32768);  // X at 0
+        stick.Axis(1, 0);
+        stick.Axis(2, -32768);
 
-        SDL_JoystickSetVirtualAxis(stick, 0, 32767);
-        std::this_thread::sleep_for(60ms);
-        SDL_JoystickSetVirtualButton(stick, 0, SDL_PRESSED);
-        std::this_thread::sleep_for(60ms);
-        SDL_JoystickSetVirtualButton(stick, 0, SDL_RELEASED);
+        testsupport::MidiDump dump(server, "corvane-e2e-dump");
+        ASSERT_TRUE(dump.WaitForPort(5s));
+        auto midi = platform::CreateMidiService("CorvaneTest", platform::MidiBackend::Jack);
+        auto joystick = platform::CreateJoystickService();
+        auto timer = platform::CreatePeriodicTimer();
+        const int out = IndexOf(midi->ListOutputs(), dump.PortName());
+        ASSERT_GT(out, 0);
+        {
+            // Thru from our own virtual input, sampling at the "High" rate, on channel 3.
+            Mapper mapper(*midi, *joystick, *timer, {true, 0, out, 2, 2});
+            mapper.Controls()[kXAxis] = ControlAssignment(7, 0, 50, 100);
+            mapper.Controls()[kButton1] = ControlAssignment(kTypePitchBend, 0, 50, 100);
+            mapper.Start();
+            std::this_thread::sleep_for(100ms);  // the first ticks see the stick where it rests
 
-        auto sender = platform::CreateMidiService("CorvaneSender", platform::MidiBackend::Jack);
-        platform::MidiOutHandle senderOut = platform::kNoHandle;
-        ASSERT_EQ(
-            sender->OpenOutput(IndexOf(sender->ListOutputs(), "CorvaneTest In:in"), senderOut),
-            platform::MidiResult::NoError);
-        std::this_thread::sleep_for(50ms);
-        ASSERT_EQ(sender->SendShort(senderOut, platform::PackShortMessage(0x99, 36, 110)),
-                  platform::MidiResult::NoError);
+            stick.Axis(0, 32767);
+            std::this_thread::sleep_for(60ms);
+            stick.Button(0, true);
+            std::this_thread::sleep_for(60ms);
+            stick.Button(0, false);
 
-        const auto events = dump.WaitForEvents(4, 5s);
-        ASSERT_EQ(events.size(), 4u);
-        EXPECT_EQ(events[0], (Bytes{0xB2, 7, 127}));
-        EXPECT_EQ(events[1], (Bytes{0xE2, 0x7F, 0x7F}));  // pressed: full bend
-        EXPECT_EQ(events[2], (Bytes{0xE2, 0x00, 0x00}));  // released: min
-        EXPECT_EQ(events[3], (Bytes{0x99, 36, 110}));     // thru, untouched
-        mapper.Shutdown();
+            auto sender = platform::CreateMidiService("CorvaneSender", platform::MidiBackend::Jack);
+            platform::MidiOutHandle senderOut = platform::kNoHandle;
+            ASSERT_EQ(
+                sender->OpenOutput(IndexOf(sender->ListOutputs(), "CorvaneTest In:in"), senderOut),
+                platform::MidiResult::NoError);
+            std::this_thread::sleep_for(50ms);
+            ASSERT_EQ(sender->SendShort(senderOut, platform::PackShortMessage(0x99, 36, 110)),
+                      platform::MidiResult::NoError);
+
+            const auto events = dump.WaitForEvents(4, 5s);
+            ASSERT_EQ(events.size(), 4u);
+            EXPECT_EQ(events[0], (Bytes{0xB2, 7, 127}));
+            EXPECT_EQ(events[1], (Bytes{0xE2, 0x7F, 0x7F}));  // pressed: full bend
+            EXPECT_EQ(events[2], (Bytes{0xE2, 0x00, 0x00}));  // released: min
+            EXPECT_EQ(events[3], (Bytes{0x99, 36, 110}));     // thru, untouched
+            mapper.Shutdown();
+        }
     }
-    SDL_JoystickClose(stick);
-    SDL_JoystickDetachVirtual(device);
     SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
 }
 

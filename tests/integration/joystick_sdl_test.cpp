@@ -4,53 +4,12 @@
 #include <gtest/gtest.h>
 
 #include "platform/joystick.h"
+#include "virtual_stick.h"
 
 namespace platform {
 namespace {
 
-// A virtual stick with six axes, two sliders, twelve buttons and a hat, attached for the
-// lifetime of the object (or until Unplug).
-class VirtualStick {
-  public:
-    explicit VirtualStick(const char* name) {
-        SDL_VirtualJoystickDesc desc{};
-        desc.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
-        desc.type = SDL_JOYSTICK_TYPE_GAMECONTROLLER;
-        desc.naxes = 8;
-        desc.nbuttons = 12;
-        desc.nhats = 1;
-        desc.name = name;
-        index_ = SDL_JoystickAttachVirtualEx(&desc);
-        if (index_ >= 0) {
-            handle_ = SDL_JoystickOpen(index_);
-            id_ = SDL_JoystickInstanceID(handle_);
-        }
-    }
-    ~VirtualStick() { Unplug(); }
-
-    bool Attached() const { return handle_ != nullptr; }
-    void Axis(int axis, Sint16 value) { SDL_JoystickSetVirtualAxis(handle_, axis, value); }
-    void Button(int button, bool down) { SDL_JoystickSetVirtualButton(handle_, button, down); }
-    void Hat(Uint8 value) { SDL_JoystickSetVirtualHat(handle_, 0, value); }
-
-    void Unplug() {
-        if (handle_ == nullptr) {
-            return;
-        }
-        SDL_JoystickClose(handle_);
-        handle_ = nullptr;
-        for (int i = 0; i < SDL_NumJoysticks(); ++i) {
-            if (SDL_JoystickGetDeviceInstanceID(i) == id_) {
-                SDL_JoystickDetachVirtual(i);
-            }
-        }
-    }
-
-  private:
-    int index_ = -1;
-    SDL_JoystickID id_ = -1;
-    SDL_Joystick* handle_ = nullptr;
-};
+using testsupport::VirtualStick;
 
 class SdlJoystickTest : public ::testing::Test {
   protected:

@@ -17,13 +17,10 @@
 namespace platform {
 namespace {
 
+using testsupport::IndexOf;
+
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
-
-int IndexOf(const std::vector<std::string>& names, const std::string& name) {
-    const auto it = std::find(names.begin(), names.end(), name);
-    return it == names.end() ? -1 : static_cast<int>(it - names.begin());
-}
 
 // Collects what an input of ours delivers, and on which thread.
 struct Received {

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -215,6 +216,11 @@ void MidiDump::Reader() {
             pending.erase(0, eol + 1);
         }
     }
+}
+
+int IndexOf(const std::vector<std::string>& names, const std::string& name) {
+    const auto it = std::find(names.begin(), names.end(), name);
+    return it == names.end() ? -1 : static_cast<int>(it - names.begin());
 }
 
 bool ParseDumpLine(const std::string& line, std::vector<std::uint8_t>& bytes) {

@@ -65,6 +65,9 @@ class MidiDump {
     std::vector<std::vector<std::uint8_t>> events_;
 };
 
+// The position of a port name in a device list, -1 when it is not there.
+int IndexOf(const std::vector<std::string>& names, const std::string& name);
+
 // Parses one line of jack_midi_dump output ("  16: 90 3c 40 note on ..."); false when the line
 // holds no event.
 bool ParseDumpLine(const std::string& line, std::vector<std::uint8_t>& bytes);
