@@ -24,9 +24,9 @@ void FakeMidiService::SetInputs(std::vector<std::string> names) {
     inputs_ = std::move(names);
 }
 
-void FakeMidiService::FailNext(Call call, MidiResult result, int times) {
+void FakeMidiService::FailNext(Call call, MidiResult result, int times, int after) {
     std::lock_guard lock(mutex_);
-    failures_[call] = {result, times};
+    failures_[call] = {result, times, after};
 }
 
 void FakeMidiService::ClearFailures() {
@@ -137,8 +137,13 @@ std::optional<MidiResult> FakeMidiService::TakeFailure(Call call) {
     if (it == failures_.end()) {
         return std::nullopt;
     }
-    const MidiResult result = it->second.first;
-    if (it->second.second > 0 && --it->second.second == 0) {
+    Failure& f = it->second;
+    if (f.after > 0) {
+        --f.after;
+        return std::nullopt;
+    }
+    const MidiResult result = f.result;
+    if (f.times > 0 && --f.times == 0) {
         failures_.erase(it);
     }
     return result;

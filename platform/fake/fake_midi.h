@@ -47,9 +47,10 @@ class FakeMidiService final : public MidiService {
 
     void SetOutputs(std::vector<std::string> names);
     void SetInputs(std::vector<std::string> names);
-    // The next `times` calls of this kind give `result` (and do nothing); times < 0 means every
-    // call from now on. A later FailNext for the same call replaces the earlier one.
-    void FailNext(Call call, MidiResult result, int times = 1);
+    // After `after` more calls of this kind go through, the next `times` give `result` (and do
+    // nothing); times < 0 means every call from then on. A later FailNext for the same call
+    // replaces the earlier one.
+    void FailNext(Call call, MidiResult result, int times = 1, int after = 0);
     void ClearFailures();
     // Milliseconds for the log; a steady clock from construction unless a test sets its own.
     void SetClock(std::function<std::uint64_t()> clock);
@@ -101,7 +102,12 @@ class FakeMidiService final : public MidiService {
     mutable std::mutex mutex_;
     std::vector<std::string> outputs_;
     std::vector<std::string> inputs_;
-    std::map<Call, std::pair<MidiResult, int>> failures_;
+    struct Failure {
+        MidiResult result;
+        int times;
+        int after;
+    };
+    std::map<Call, Failure> failures_;
     std::function<std::uint64_t()> clock_;
     std::vector<Event> log_;
     std::map<MidiOutHandle, int> openOutputs_;

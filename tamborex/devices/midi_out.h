@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "midi.h"
+
+class CMIDIOut : public CMIDI {};
+
+// The MIDI output port. Lists the output devices once, at construction; opens one by index and
+// sends short messages and system-exclusive blocks.
+class CWinMIDIOut final : public CMIDIOut {
+  public:
+    explicit CWinMIDIOut(platform::MidiService& midi);
+    ~CWinMIDIOut() override;
+
+    std::string GetDevName(int index) const override;
+    // Closes the open device first, always; a negative id only closes.
+    bool Open(std::int16_t deviceId) override;
+    // Length 3 or less: the first four bytes as one packed short message. Longer: a system-
+    // exclusive block, sent as given (the caller supplies F0 and F7); the platform copies it.
+    bool Send(const std::uint8_t* bytes, int length);
+
+  private:
+    platform::MidiService& midi_;
+    std::vector<std::string> names_;
+    platform::MidiOutHandle handle_ = platform::kNoHandle;
+};

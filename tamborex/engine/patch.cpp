@@ -1,0 +1,43 @@
+#include "patch.h"
+
+const char* AxisLabel(int axis) {
+    static const char* const labels[kAxisCount] = {"X Axis",  "Y Axis",  "Z Axis",
+                                                   "XR Axis", "YR Axis", "ZR Axis"};
+    return axis >= 0 && axis < kAxisCount ? labels[axis] : "";
+}
+
+const char* GetButtonModeName(std::int32_t mode) {
+    static const char* const names[kButtonModeCount] = {
+        "None",
+        "X Suppress",
+        "Y Suppress",
+        "Z Suppress",
+        "RX Suppress",
+        "RY Suppress",
+        "RZ Suppress",
+        "Note On/Off (note, vel)",
+        "Arpeggiator",
+        "Sustain",
+        "Portamento",
+        "Sustenuto",
+        "Soft Pedal",
+        "MIDI Prog Change (n)",
+        "Sys Ex message (n)",
+        "Song start",
+        "Song continue",
+        "Song stop",
+        "Song select (n)",
+        "Song position (14-bit)",
+        "System Reset (!)",
+        "Tamborex Prog change",
+    };
+    return mode >= 0 && mode < kButtonModeCount ? names[mode] : "Unknown mode";
+}
+
+CPatch::CPatch() : sysEx(std::make_unique<SysExTable>()) {
+    for (int i = 0; i < kSysExCount; ++i) {
+        sysEx->buffers[i][0] = 0xF0;
+        sysEx->buffers[i][1] = 0xF7;
+        sysEx->lengths[i] = 2;
+    }
+}

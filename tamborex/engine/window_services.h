@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string_view>
+
+// Window timer identifiers of the main bar.
+inline constexpr int TIMER_ACTIVITY_ON = 1;
+inline constexpr int TIMER_ACTIVITY_OFF = 2;
+inline constexpr int TIMER_POLL = 10;
+inline constexpr int TIMER_HIDE_BAR = 20;
+
+// What the engine needs from the window it lives in. The bar implements it with Qt; tests with a
+// manual clock. All calls come on the user-interface thread.
+class CWindowServices {
+  public:
+    virtual ~CWindowServices() = default;
+    // Starts timer id, or restarts it if it runs; it fires every periodMs until killed.
+    virtual void SetTimer(int id, unsigned periodMs) = 0;
+    virtual void KillTimer(int id) = 0;
+    // A modal box with the warning icon, captioned with the program's name.
+    virtual void MessageBox(std::string_view text) = 0;
+    // The activity light's picture: lit or unlit.
+    virtual void ShowActivity(bool lit) = 0;
+};
