@@ -1,29 +1,61 @@
 #include "engine.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
+constexpr std::int32_t kNoteOff = 0x80;
+constexpr std::int32_t kNoteOn = 0x90;
 constexpr std::int32_t kControlChange = 0xB0;
+constexpr std::int32_t kProgramChange = 0xC0;
 constexpr std::int32_t kPitchBend = 0xE0;
+constexpr std::int32_t kSongPosition = 0xF2;
+constexpr std::int32_t kSongSelect = 0xF3;
+constexpr std::int32_t kTimingClock = 0xF8;
+constexpr std::int32_t kStart = 0xFA;
+constexpr std::int32_t kContinue = 0xFB;
+constexpr std::int32_t kStop = 0xFC;
+constexpr std::int32_t kSystemReset = 0xFF;
 constexpr std::int32_t kNrpnMsb = 99;
 constexpr std::int32_t kNrpnLsb = 98;
 constexpr std::int32_t kDataEntryMsb = 6;
+constexpr std::int32_t kPedalBase = 55;  // modes 9 to 12 are controllers 64 to 67
 constexpr unsigned kLightDelayMs = 1;
 constexpr unsigned kFlashMs = 40;
 constexpr unsigned kHoldAfterBurstMs = 100;
+
+// A step index from a file or a dialog, kept inside the eight steps.
+int Step(std::int32_t step) {
+    return std::clamp(step, 0, kArpSteps - 1);
+}
+
+// Advances an arpeggio step, wrapping at the step count (a count of 0 behaves as 1).
+std::int32_t NextStep(std::int32_t step, std::int32_t count) {
+    return step + 1 >= count ? 0 : step + 1;
+}
 }  // namespace
 
-CEngine::CEngine(CWinMIDIOut& midiOut, CWindowServices& window)
-    : midiOut_(midiOut), window_(window) {
+CEngine::CEngine(CWinMIDIOut& midiOut, CJoystick& joystick, CWindowServices& window,
+                 CBankLink& bank)
+    : midiOut_(midiOut), joystick_(joystick), window_(window), bank_(bank) {
     patches[1].joystickNumber = 1;
 }
 
-bool CEngine::SendShort(std::int32_t status, std::int32_t data1, std::int32_t data2) {
+bool CEngine::Send(const std::uint8_t* bytes, int length) {
+    const bool sent = midiOut_.Send(bytes, length);
+    if (sent) {
+        held_.Track(bytes, length);
+    }
+    return sent;
+}
+
+bool CEngine::SendShort(std::int32_t status, std::int32_t data1, std::int32_t data2, int length) {
     // Each byte is the low 8 bits of its integer.
     const std::uint8_t message[4] = {static_cast<std::uint8_t>(status),
                                      static_cast<std::uint8_t>(data1),
                                      static_cast<std::uint8_t>(data2), 0};
-    return midiOut_.Send(message, 3);
+    return Send(message, length);
 }
 
 void CEngine::TranslateAxis(int slot, int axis, std::int32_t value) {
@@ -60,6 +92,191 @@ void CEngine::TranslateAxis(int slot, int axis, std::int32_t value) {
     SignalActivity();
 }
 
+void CEngine::ProcessButtonDown(int button, int slot) {
+    CPatch& patch = patches[slot];
+    if (!patch.active) {
+        return;
+    }
+    ButtonRecord& r = patch.buttons[button];
+    r.pressed = 1;
+    const std::int32_t ch = r.channel;
+    bool sent = true;
+    switch (r.mode) {
+        case MODE_X_SUPPRESS:
+        case MODE_Y_SUPPRESS:
+        case MODE_Z_SUPPRESS:
+        case MODE_RX_SUPPRESS:
+        case MODE_RY_SUPPRESS:
+        case MODE_RZ_SUPPRESS:
+            patch.axes[r.mode - MODE_X_SUPPRESS].suppressed = 1;
+            return;
+        case MODE_NOTE:
+            sent = SendShort(kNoteOn + ch, r.data1, r.data2);
+            break;
+        case MODE_ARPEGGIATOR:
+            if (r.autoArpeggiation) {
+                r.currentStep = 0;
+                r.countdown = r.times[0];
+            }
+            sent = SendShort(kNoteOn + ch, r.notes[Step(r.currentStep)],
+                             r.velocities[Step(r.currentStep)]);
+            break;
+        case MODE_SUSTAIN:
+        case MODE_PORTAMENTO:
+        case MODE_SOSTENUTO:
+        case MODE_SOFT_PEDAL:
+            sent = SendShort(kControlChange + ch, kPedalBase + r.mode, 127);
+            break;
+        case MODE_PROGRAM_CHANGE:
+            sent = SendShort(kProgramChange + ch, r.data1, 0);
+            break;
+        case MODE_SYSEX: {
+            if (!patch.sysEx) {
+                return;
+            }
+            const int k = ((r.data1 % kSysExCount) + kSysExCount) % kSysExCount;
+            const int length = std::clamp(patch.sysEx->lengths[k], 0, kSysExBufferSize);
+            // The port reads four bytes on its short path, whatever the length.
+            std::uint8_t bytes[kSysExBufferSize + 4] = {};
+            std::memcpy(bytes, patch.sysEx->buffers[k].data(), static_cast<std::size_t>(length));
+            sent = Send(bytes, length);
+            break;
+        }
+        case MODE_SONG_START:
+            sent = SendShort(kStart, 0, 0, 1);
+            break;
+        case MODE_SONG_CONTINUE:
+            sent = SendShort(kContinue, 0, 0, 1);
+            break;
+        case MODE_SONG_STOP:
+            sent = SendShort(kStop, 0, 0, 1);
+            break;
+        case MODE_SONG_SELECT:
+            sent = SendShort(kSongSelect, r.data1, 0, 2);
+            break;
+        case MODE_SONG_POSITION:
+            SendShort(kSongPosition, r.data1 & 0x7F, (r.data1 >> 7) & 0x7F);
+            SignalActivity();
+            return;
+        case MODE_SYSTEM_RESET:
+            SendShort(kSystemReset, 0, 0, 1);
+            SignalActivity();
+            return;
+        case MODE_PATCH_CHANGE:
+            if (r.data1 != bank_.PatchNumber() && r.data1 >= 0 && r.data1 < 128) {
+                bank_.SetPatchNumber(r.data1);
+                bank_.SelectPatch();
+            }
+            return;
+        default:
+            return;
+    }
+    SignalActivity();
+    if (!sent) {
+        window_.MessageBox("ProcessButtonDown: " + midiOut_.GetErrorText());
+    }
+}
+
+void CEngine::ProcessButtonUp(int button, int slot) {
+    CPatch& patch = patches[slot];
+    if (!patch.active) {
+        return;
+    }
+    ButtonRecord& r = patch.buttons[button];
+    r.pressed = 0;
+    const std::int32_t ch = r.channel;
+    switch (r.mode) {
+        case MODE_X_SUPPRESS:
+        case MODE_Y_SUPPRESS:
+        case MODE_Z_SUPPRESS:
+        case MODE_RX_SUPPRESS:
+        case MODE_RY_SUPPRESS:
+        case MODE_RZ_SUPPRESS:
+            patch.axes[r.mode - MODE_X_SUPPRESS].suppressed = 0;
+            break;
+        case MODE_NOTE:
+            SendShort(kNoteOff + ch, r.data1, r.data2);
+            SignalActivity();
+            break;
+        case MODE_ARPEGGIATOR:
+            SendShort(kNoteOff + ch, r.notes[Step(r.currentStep)],
+                      r.velocities[Step(r.currentStep)]);
+            SignalActivity();
+            r.currentStep = NextStep(r.currentStep, r.stepCount);
+            break;
+        case MODE_SUSTAIN:
+        case MODE_PORTAMENTO:
+        case MODE_SOSTENUTO:
+        case MODE_SOFT_PEDAL:
+            SendShort(kControlChange + ch, kPedalBase + r.mode, 0);
+            SignalActivity();
+            break;
+        default:
+            break;
+    }
+}
+
+void CEngine::AdvanceArpeggiators() {
+    for (CPatch& patch : patches) {
+        for (ButtonRecord& r : patch.buttons) {
+            if (!r.autoArpeggiation || !r.pressed) {
+                continue;
+            }
+            if (r.countdown > 0) {
+                --r.countdown;
+                continue;
+            }
+            const std::int32_t ch = r.channel;
+            SendShort(kNoteOff + ch, r.notes[Step(r.currentStep)],
+                      r.velocities[Step(r.currentStep)]);
+            r.currentStep = NextStep(r.currentStep, r.stepCount);
+            r.countdown = r.times[Step(r.currentStep)] - 1;
+            SendShort(kNoteOn + ch, r.notes[Step(r.currentStep)],
+                      r.velocities[Step(r.currentStep)]);
+            SignalActivity();
+        }
+    }
+}
+
+unsigned CEngine::PollPeriodMs() const {
+    return static_cast<unsigned>(std::max(patches[0].pollIntervalCode + 1, 1)) * 20u;
+}
+
+void CEngine::PollJoystick() {
+    const JoyState previous = joystick_.state;
+    if (!joystick_.Poll()) {
+        window_.MessageBox(joystick_.errorText);
+    }
+    const JoyState& now = joystick_.state;
+    for (int b = 0; b < kPolledButtons; ++b) {
+        const bool down = (now.buttons[b] & 0x80) != 0;
+        if (down != ((previous.buttons[b] & 0x80) != 0)) {
+            if (down) {
+                ProcessButtonDown(b, 0);
+            } else {
+                ProcessButtonUp(b, 0);
+            }
+        }
+    }
+    for (int a = 0; a < kAxisCount; ++a) {
+        if (now.axes[a] != previous.axes[a] && patches[0].axes[a].controller != kSelectNone) {
+            TranslateAxis(0, a, now.axes[a]);
+        }
+    }
+}
+
+void CEngine::SetPatchActive(int slot, std::int32_t value) {
+    patches[slot].active = value;
+    joystick_.active = value;
+    joystick_.ApplyActive();
+    if (value) {
+        window_.SetTimer(TIMER_POLL, static_cast<unsigned>(
+                                         std::max(patches[slot].pollIntervalCode + 1, 1) * 20));
+    } else {
+        window_.KillTimer(TIMER_POLL);
+    }
+}
+
 void CEngine::SignalActivity() {
     if (!activityLit) {
         window_.SetTimer(TIMER_ACTIVITY_ON, kLightDelayMs);
@@ -82,7 +299,50 @@ void CEngine::OnTimer(int id) {
             window_.KillTimer(TIMER_ACTIVITY_OFF);
             activityLit = 0;
             break;
+        case TIMER_POLL:
+            // Killed during the tick, so the period runs from the end of one tick to the start
+            // of the next, and a message box inside the tick holds further ticks back.
+            window_.KillTimer(TIMER_POLL);
+            PollJoystick();
+            window_.SetTimer(TIMER_POLL, PollPeriodMs());
+            break;
         default:
             break;
     }
+}
+
+void CEngine::OnMidiInput(std::uint32_t message, std::uint32_t /*timestampMs*/) {
+    window_.PostToUiThread([this, message] { HandleMidiInput(message); });
+}
+
+void CEngine::HandleMidiInput(std::uint32_t message) {
+    const auto status = static_cast<std::int32_t>(message & 0xFF);
+    if (bank_.MidiThru()) {
+        const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(message),
+                                       static_cast<std::uint8_t>(message >> 8),
+                                       static_cast<std::uint8_t>(message >> 16), 0};
+        Send(bytes, 3);
+    }
+    if (status == kProgramChange + bank_.MidiInChannel()) {
+        if (bank_.RespondToProgramChange()) {
+            bank_.SetPatchNumber(static_cast<std::int32_t>((message >> 8) & 0xFF));
+            bank_.SelectPatch();
+        }
+    } else if (status == kTimingClock) {
+        AdvanceArpeggiators();
+    }
+}
+
+void CEngine::SilenceOutput() {
+    held_.ReleaseAll([this](int status, int data1, int data2) {
+        const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(status),
+                                       static_cast<std::uint8_t>(data1),
+                                       static_cast<std::uint8_t>(data2), 0};
+        midiOut_.Send(bytes, 3);
+    });
+}
+
+bool CEngine::ReopenOutput(std::int16_t deviceId) {
+    SilenceOutput();
+    return midiOut_.Open(deviceId);
 }

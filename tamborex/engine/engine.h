@@ -3,34 +3,58 @@
 #include <array>
 #include <cstdint>
 
+#include "held_notes.h"
+#include "joystick.h"
 #include "midi_out.h"
 #include "patch.h"
 #include "window_services.h"
 
-// The mapping engine the main bar owns: both patch slots, and the translation of joystick
-// movement into MIDI on the output port. Runs on the user-interface thread.
+// The mapping engine the main bar owns: both patch slots, and everything that turns the
+// joystick and incoming MIDI into MIDI on the output port. All of it runs on the user-interface
+// thread; OnMidiInput is the one entry from the platform's input thread, and it only hands the
+// message over.
 class CEngine {
   public:
-    CEngine(CWinMIDIOut& midiOut, CWindowServices& window);
+    CEngine(CWinMIDIOut& midiOut, CJoystick& joystick, CWindowServices& window, CBankLink& bank);
     CEngine(const CEngine&) = delete;
     CEngine& operator=(const CEngine&) = delete;
 
-    // One new value of one axis of a patch slot: polarity, minimum movement, suppression, then a
-    // control change, a pitch bend or an NRPN sequence.
     void TranslateAxis(int slot, int axis, std::int32_t value);
-    // Flashes the activity light after a send, successful or not.
+    void ProcessButtonDown(int button, int slot);
+    void ProcessButtonUp(int button, int slot);
+    // One incoming timing clock: steps every running automatic arpeggio.
+    void AdvanceArpeggiators();
+    // One poll tick: buttons 0 to 7 of slot 0, then its axes.
+    void PollJoystick();
+    void SetPatchActive(int slot, std::int32_t value);
     void SignalActivity();
     // The bar's timer handler, by identifier.
     void OnTimer(int id);
 
+    // The input port's callback, on the platform's thread: queues the message for the
+    // user-interface thread, where HandleMidiInput takes messages in arrival order.
+    void OnMidiInput(std::uint32_t message, std::uint32_t timestampMs);
+    void HandleMidiInput(std::uint32_t message);
+
+    // Sends the note offs and pedal releases for whatever the engine left sounding. Whoever
+    // closes or reopens the output port (patch switch, output change, quit) calls this first.
+    void SilenceOutput();
+    // Silences the old port, then opens deviceId on the output port.
+    bool ReopenOutput(std::int16_t deviceId);
+
     bool ActivityLit() const { return activityLit != 0; }
+    unsigned PollPeriodMs() const;
 
     std::array<CPatch, 2> patches;
 
   private:
-    bool SendShort(std::int32_t status, std::int32_t data1, std::int32_t data2);
+    bool Send(const std::uint8_t* bytes, int length);
+    bool SendShort(std::int32_t status, std::int32_t data1, std::int32_t data2, int length = 3);
 
     CWinMIDIOut& midiOut_;
+    CJoystick& joystick_;
     CWindowServices& window_;
+    CBankLink& bank_;
+    CHeldNotes held_;
     std::int32_t activityLit = 0;
 };

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "alloc_counter.h"
 #include "controller_names.h"
+#include "fake_joystick.h"
 #include "fake_midi.h"
 
 namespace {
@@ -27,6 +30,22 @@ class ManualWindow final : public CWindowServices {
     void KillTimer(int id) override { timers_[id].running = false; }
     void MessageBox(std::string_view text) override { messages.emplace_back(text); }
     void ShowActivity(bool lit) override { light.emplace_back(now, lit); }
+    void PostToUiThread(std::function<void()> task) override {
+        std::lock_guard lock(postedMutex_);
+        posted_.push_back(std::move(task));
+    }
+    // Runs what other threads posted, in order, on the calling thread; returns how many ran.
+    int RunPosted() {
+        std::vector<std::function<void()>> tasks;
+        {
+            std::lock_guard lock(postedMutex_);
+            tasks.swap(posted_);
+        }
+        for (auto& task : tasks) {
+            task();
+        }
+        return static_cast<int>(tasks.size());
+    }
 
     void Advance(std::uint64_t ms) {
         const std::uint64_t end = now + ms;
@@ -56,14 +75,61 @@ class ManualWindow final : public CWindowServices {
     };
     static constexpr int kTimerIds = 32;
     Timer timers_[kTimerIds];  // by identifier; a fixed table, so timers never allocate
+    std::mutex postedMutex_;
+    std::vector<std::function<void()>> posted_;
+
+  public:
+    bool TimerRunning(int id) const { return timers_[id].running; }
+    unsigned TimerPeriod(int id) const { return timers_[id].period; }
+};
+
+// The bank side of the main bar: which entry is current and the input settings.
+struct FakeBank final : CBankLink {
+    std::int32_t patchNumber = 0;
+    bool thru = true;
+    std::int32_t inChannel = 0;
+    bool respond = true;
+    std::vector<std::int32_t> selected;
+    std::function<void()> onSelect;
+
+    std::int32_t PatchNumber() const override { return patchNumber; }
+    void SetPatchNumber(std::int32_t n) override { patchNumber = n; }
+    void SelectPatch() override {
+        selected.push_back(patchNumber);
+        if (onSelect) {
+            onSelect();
+        }
+    }
+    bool MidiThru() const override { return thru; }
+    std::int32_t MidiInChannel() const override { return inChannel; }
+    bool RespondToProgramChange() const override { return respond; }
 };
 
 class EngineTest : public ::testing::Test {
   protected:
     EngineTest() {
-        midi.SetOutputs({"Tamborex", "Synth"});
+        midi.SetOutputs({"Tamborex", "Synth", "Other synth"});
         out.Open(1);
         window.onTimer = [this](int id) { engine.OnTimer(id); };
+        stick.Attach();
+        joystick.Init();
+    }
+
+    ButtonRecord& Button(int b, int slot = 0) { return engine.patches[slot].buttons[b]; }
+    std::vector<Bytes> Press(int b, int slot = 0) {
+        midi.ClearEvents();
+        engine.ProcessButtonDown(b, slot);
+        return midi.SentBytes();
+    }
+    std::vector<Bytes> Release(int b, int slot = 0) {
+        midi.ClearEvents();
+        engine.ProcessButtonUp(b, slot);
+        return midi.SentBytes();
+    }
+    std::vector<Bytes> Clock() {
+        midi.ClearEvents();
+        engine.AdvanceArpeggiators();
+        return midi.SentBytes();
     }
 
     AxisRecord& Axis(int a) { return engine.patches[0].axes[a]; }
@@ -76,7 +142,10 @@ class EngineTest : public ::testing::Test {
     platform::FakeMidiService midi;
     CWinMIDIOut out{midi};
     ManualWindow window;
-    CEngine engine{out, window};
+    platform::FakeJoystickService stick;
+    CJoystick joystick{stick, [this](std::string_view text) { window.MessageBox(text); }};
+    FakeBank bank;
+    CEngine engine{out, joystick, window, bank};
 };
 
 TEST_F(EngineTest, NewPatchIsSilentAndHasItsDefaults) {
@@ -210,6 +279,343 @@ TEST_F(EngineTest, TranslationAllocatesNothing) {
         }
     }
     EXPECT_EQ(counter.Count(), 0u);
+}
+
+TEST_F(EngineTest, EveryModeSendsItsBytesOnPressAndRelease) {
+    engine.patches[0].active = 1;
+    struct Case {
+        std::int32_t mode, data1, data2;
+        std::vector<Bytes> press, release;
+    };
+    const Case cases[] = {
+        {MODE_NONE, 0, 0, {}, {}},
+        {MODE_NOTE, 60, 100, {{0x93, 60, 100}}, {{0x83, 60, 100}}},
+        {MODE_SUSTAIN, 0, 0, {{0xB3, 64, 127}}, {{0xB3, 64, 0}}},
+        {MODE_PORTAMENTO, 0, 0, {{0xB3, 65, 127}}, {{0xB3, 65, 0}}},
+        {MODE_SOSTENUTO, 0, 0, {{0xB3, 66, 127}}, {{0xB3, 66, 0}}},
+        {MODE_SOFT_PEDAL, 0, 0, {{0xB3, 67, 127}}, {{0xB3, 67, 0}}},
+        {MODE_PROGRAM_CHANGE, 5, 9, {{0xC3, 5}}, {}},
+        {MODE_SONG_START, 0, 0, {{0xFA}}, {}},
+        {MODE_SONG_CONTINUE, 0, 0, {{0xFB}}, {}},
+        {MODE_SONG_STOP, 0, 0, {{0xFC}}, {}},
+        {MODE_SONG_SELECT, 9, 0, {{0xF3, 9}}, {}},
+        {MODE_SONG_POSITION, 100, 0, {{0xF2, 0x64, 0x00}}, {}},
+        {MODE_SONG_POSITION, 200, 0, {{0xF2, 0x48, 0x01}}, {}},
+        {MODE_SYSTEM_RESET, 0, 0, {{0xFF}}, {}},
+        {25, 0, 0, {}, {}},
+    };
+    for (const Case& c : cases) {
+        Button(4) = ButtonRecord{};
+        Button(4).mode = c.mode;
+        Button(4).data1 = c.data1;
+        Button(4).data2 = c.data2;
+        Button(4).channel = 3;
+        EXPECT_EQ(Press(4), c.press) << GetButtonModeName(c.mode);
+        EXPECT_EQ(Button(4).pressed, 1);
+        EXPECT_EQ(Release(4), c.release) << GetButtonModeName(c.mode);
+        EXPECT_EQ(Button(4).pressed, 0);
+    }
+    EXPECT_TRUE(window.messages.empty());
+}
+
+TEST_F(EngineTest, SuppressButtonsHoldTheirAxisIncludingTheRotations) {
+    engine.patches[0].active = 1;
+    Button(0).mode = MODE_X_SUPPRESS;
+    Button(1).mode = MODE_RZ_SUPPRESS;
+    Press(0);
+    Press(1);
+    EXPECT_EQ(Axis(AXIS_X).suppressed, 1);
+    EXPECT_EQ(Axis(AXIS_RZ).suppressed, 1);
+    EXPECT_EQ(Axis(AXIS_Y).suppressed, 0);
+    Release(0);
+    Release(1);
+    EXPECT_EQ(Axis(AXIS_X).suppressed, 0);
+    EXPECT_EQ(Axis(AXIS_RZ).suppressed, 0);
+}
+
+TEST_F(EngineTest, FailedPressShowsOneMessageReleaseAndSongPositionStaySilent) {
+    engine.patches[0].active = 1;
+    Button(0).mode = MODE_NOTE;
+    midi.FailNext(Call::SendShort, platform::MidiResult::NoDevice, 2);
+    Press(0);
+    Release(0);
+    EXPECT_EQ(window.messages,
+              (std::vector<std::string>{"ProcessButtonDown: CMIDI Error:No MIDI port found."}));
+    Button(1).mode = MODE_SONG_POSITION;
+    midi.FailNext(Call::SendShort, platform::MidiResult::NoDevice);
+    Press(1);
+    EXPECT_EQ(window.messages.size(), 1u);
+    EXPECT_TRUE(engine.ActivityLit());
+}
+
+TEST_F(EngineTest, InactiveSlotIgnoresButtonsAndKeepsAHeldFlag) {
+    Button(0).mode = MODE_NOTE;
+    EXPECT_EQ(Press(0), (std::vector<Bytes>{}));
+    EXPECT_EQ(Button(0).pressed, 0);
+    engine.patches[0].active = 1;
+    Press(0);
+    engine.patches[0].active = 0;
+    EXPECT_EQ(Release(0), (std::vector<Bytes>{}));
+    EXPECT_EQ(Button(0).pressed, 1);
+}
+
+TEST_F(EngineTest, SysExButtonPicksItsMessageModuloFour) {
+    engine.patches[0].active = 1;
+    const Bytes second = {0xF0, 0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7};
+    std::copy(second.begin(), second.end(), engine.patches[0].sysEx->buffers[1].begin());
+    engine.patches[0].sysEx->lengths[1] = static_cast<std::int32_t>(second.size());
+    Button(0).mode = MODE_SYSEX;
+    for (std::int32_t data1 : {5, 1, -3}) {
+        Button(0).data1 = data1;
+        EXPECT_EQ(Press(0), (std::vector<Bytes>{second})) << data1;
+    }
+    // The untouched F0 F7 is too short for a block and is no short message either.
+    Button(0).data1 = 0;
+    EXPECT_EQ(Press(0), (std::vector<Bytes>{}));
+    EXPECT_EQ(window.messages.size(), 1u);
+    engine.patches[0].sysEx->lengths[2] = 9999;  // a damaged length stays inside the buffer
+    Button(0).data1 = 2;
+    Press(0);
+}
+
+TEST_F(EngineTest, PatchChangeButtonSwitchesWithinTheBankAndReleaseActsOnTheNewRecord) {
+    engine.patches[0].active = 1;
+    bank.patchNumber = 3;
+    Button(0).mode = MODE_PATCH_CHANGE;
+    for (std::int32_t n : {3, 128, -1}) {
+        Button(0).data1 = n;
+        Press(0);
+        Release(0);
+    }
+    EXPECT_TRUE(bank.selected.empty());
+    Button(0).data1 = 7;
+    bank.onSelect = [this] {
+        Button(0) = ButtonRecord{};
+        Button(0).mode = MODE_NOTE;
+        Button(0).data1 = 61;
+        Button(0).data2 = 90;
+    };
+    EXPECT_EQ(Press(0), (std::vector<Bytes>{}));
+    EXPECT_EQ(bank.selected, (std::vector<std::int32_t>{7}));
+    EXPECT_EQ(Release(0), (std::vector<Bytes>{{0x80, 61, 90}}));
+}
+
+TEST_F(EngineTest, ArpeggiatorStepsByHandAndWraps) {
+    engine.patches[0].active = 1;
+    Button(2).mode = MODE_ARPEGGIATOR;
+    Button(2).stepCount = 3;
+    Button(2).currentStep = 0;
+    Button(2).notes = {60, 64, 67, 0, 0, 0, 0, 0};
+    std::vector<int> sounded;
+    for (int i = 0; i < 4; ++i) {
+        sounded.push_back(Press(2).at(0)[1]);
+        Release(2);
+    }
+    EXPECT_EQ(sounded, (std::vector<int>{60, 64, 67, 60}));
+    Button(2).currentStep = 50;  // from a damaged file: played as the last step, then wraps
+    EXPECT_EQ(Press(2).at(0)[1], 0);
+    Release(2);
+    EXPECT_EQ(Button(2).currentStep, 0);
+}
+
+TEST_F(EngineTest, AutomaticArpeggioFollowsTheClockTicks) {
+    engine.patches[0].active = 1;
+    ButtonRecord& r = Button(2);
+    r.mode = MODE_ARPEGGIATOR;
+    r.autoArpeggiation = 1;
+    r.stepCount = 3;
+    r.notes = {60, 64, 67, 0, 0, 0, 0, 0};
+    r.channel = 1;
+    EXPECT_EQ(Press(2), (std::vector<Bytes>{{0x91, 60, 127}}));
+    std::vector<int> changesAt;
+    for (int tick = 1; tick <= 19; ++tick) {
+        const auto sent = Clock();
+        if (!sent.empty()) {
+            changesAt.push_back(tick);
+        }
+    }
+    EXPECT_EQ(changesAt, (std::vector<int>{7, 13, 19}));
+    EXPECT_EQ(Release(2), (std::vector<Bytes>{{0x81, 60, 127}}));  // tick 19 was back at 60
+    EXPECT_EQ(Clock(), (std::vector<Bytes>{}));
+    // Every press starts again at step 0.
+    EXPECT_EQ(Press(2), (std::vector<Bytes>{{0x91, 60, 127}}));
+}
+
+TEST_F(EngineTest, ArpeggioStepCountsOfZeroAndOneAndRecordsOutsideThePolledOnes) {
+    for (std::int32_t count : {0, 1}) {
+        ButtonRecord& r = Button(0);
+        r = ButtonRecord{};
+        r.autoArpeggiation = 1;
+        r.pressed = 1;
+        r.mode = MODE_NOTE;  // stepped whatever the mode
+        r.stepCount = count;
+        r.currentStep = 0;
+        r.notes[0] = 50;
+        EXPECT_EQ(Clock(), (std::vector<Bytes>{{0x80, 50, 127}, {0x90, 50, 127}})) << count;
+        r.pressed = 0;
+    }
+    // Slot 1 and buttons beyond the eight polled ones are stepped too.
+    ButtonRecord& far = engine.patches[1].buttons[31];
+    far.autoArpeggiation = 1;
+    far.pressed = 1;
+    far.stepCount = 2;
+    far.currentStep = 0;
+    far.times = {1, 1, 1, 1, 1, 1, 1, 1};
+    far.notes = {40, 41, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(Clock(), (std::vector<Bytes>{{0x80, 40, 127}, {0x90, 41, 127}}));
+    EXPECT_EQ(Clock(), (std::vector<Bytes>{{0x80, 41, 127}, {0x90, 40, 127}}));
+}
+
+TEST_F(EngineTest, PollTimerFollowsActiveAndItsCode) {
+    engine.SetPatchActive(0, 1);
+    EXPECT_TRUE(window.TimerRunning(TIMER_POLL));
+    EXPECT_EQ(window.TimerPeriod(TIMER_POLL), 40u);
+    for (const auto& [code, period] : {std::pair{0, 20u}, {9, 200u}}) {
+        engine.patches[0].pollIntervalCode = code;
+        window.Advance(200);
+        EXPECT_EQ(window.TimerPeriod(TIMER_POLL), period);
+    }
+    engine.SetPatchActive(0, 0);
+    EXPECT_FALSE(window.TimerRunning(TIMER_POLL));
+    EXPECT_EQ(stick.Unacquire(), platform::JoyResult::AlreadyDone);
+}
+
+TEST_F(EngineTest, PollSeesEachEdgeOnceButtonsBeforeAxesAndOnlyAssignedAxes) {
+    engine.patches[0].pollIntervalCode = 0;
+    engine.SetPatchActive(0, 1);
+    Button(3).mode = MODE_NOTE;
+    Button(3).data1 = 60;
+    Button(1).mode = MODE_NOTE;
+    Button(1).data1 = 50;
+    Axis(AXIS_X).controller = 9;
+    window.Advance(20);
+    midi.ClearEvents();
+    stick.SetButton(3, true);
+    stick.SetButton(1, true);
+    stick.SetAxis(AXIS_X, 32767);
+    stick.SetAxis(AXIS_Y, 32767);  // unassigned: never translated
+    window.Advance(20);
+    EXPECT_EQ(midi.SentBytes(), (std::vector<Bytes>{{0x90, 50, 0}, {0x90, 60, 0}, {0xB0, 7, 127}}));
+    EXPECT_EQ(Axis(AXIS_Y).value, 0);
+    midi.ClearEvents();
+    window.Advance(100);  // held: no more presses
+    stick.SetButton(3, false);
+    window.Advance(20);
+    EXPECT_EQ(midi.SentBytes(), (std::vector<Bytes>{{0x80, 60, 0}}));
+}
+
+TEST_F(EngineTest, FailingPollShowsTheJoysticksTextAndTheTickGoesOn) {
+    engine.SetPatchActive(0, 1);
+    joystick.Release();
+    window.Advance(40);
+    EXPECT_EQ(window.messages,
+              (std::vector<std::string>{"Access to the input device has been lost. It must be "
+                                        "reacquired."}));
+    EXPECT_TRUE(window.TimerRunning(TIMER_POLL));
+}
+
+TEST_F(EngineTest, MidiInputThruFirstThenProgramChangeOrClock) {
+    std::size_t sentBeforeSelect = 0;
+    bank.onSelect = [&] { sentBeforeSelect = midi.SentBytes().size(); };
+    engine.HandleMidiInput(platform::PackShortMessage(0xC0, 5));
+    EXPECT_EQ(bank.selected, (std::vector<std::int32_t>{5}));
+    EXPECT_EQ(sentBeforeSelect, 1u);
+    engine.HandleMidiInput(platform::PackShortMessage(0xC0, 5));  // the same entry loads again
+    engine.HandleMidiInput(platform::PackShortMessage(0xC1, 9));  // another channel: thru only
+    EXPECT_EQ(bank.selected, (std::vector<std::int32_t>{5, 5}));
+    bank.respond = false;
+    engine.HandleMidiInput(platform::PackShortMessage(0xC0, 6));
+    EXPECT_EQ(bank.selected.size(), 2u);
+
+    ButtonRecord& r = Button(0);
+    r.autoArpeggiation = 1;
+    r.pressed = 1;
+    r.currentStep = 0;
+    r.countdown = 1;
+    midi.ClearEvents();
+    engine.HandleMidiInput(0xFA);
+    engine.HandleMidiInput(0xFC);
+    EXPECT_EQ(r.countdown, 1);  // start and stop only pass through
+    engine.HandleMidiInput(0xF8);
+    EXPECT_EQ(r.countdown, 0);
+    engine.HandleMidiInput(0xF8);
+    EXPECT_EQ(
+        midi.SentBytes(),
+        (std::vector<Bytes>{{0xFA}, {0xFC}, {0xF8}, {0xF8}, {0x80, 36, 127}, {0x90, 36, 127}}));
+
+    bank.thru = false;
+    midi.ClearEvents();
+    engine.HandleMidiInput(platform::PackShortMessage(0x90, 60, 100));
+    EXPECT_TRUE(midi.SentBytes().empty());
+}
+
+TEST_F(EngineTest, InputFromTheMidiThreadIsHandledInOrderOnTheUiThread) {
+    constexpr int kMessages = 300;
+    std::thread backend([&] {
+        for (int i = 0; i < kMessages; ++i) {
+            engine.OnMidiInput(platform::PackShortMessage(0xB0, 1, i % 128), 0);
+        }
+    });
+    int handled = 0;
+    while (handled < kMessages) {
+        handled += window.RunPosted();
+    }
+    backend.join();
+    const auto sent = midi.SentBytes();
+    ASSERT_EQ(sent.size(), static_cast<std::size_t>(kMessages));
+    for (int i = 0; i < kMessages; ++i) {
+        EXPECT_EQ(sent[i][2], i % 128);
+    }
+}
+
+TEST_F(EngineTest, NotesLeftSoundingAreSilencedBeforeThePortChanges) {
+    engine.patches[0].active = 1;
+    Button(0).mode = MODE_NOTE;
+    Button(0).data1 = 60;
+    Button(0).data2 = 100;
+    Button(1).mode = MODE_SUSTAIN;
+    Button(1).channel = 2;
+    Press(0);
+    Press(1);
+    midi.ClearEvents();
+    ASSERT_TRUE(engine.ReopenOutput(2));
+    const auto events = midi.Events();
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[0].message, platform::PackShortMessage(0x80, 60, 0));
+    EXPECT_EQ(events[1].message, platform::PackShortMessage(0xB2, 64, 0));
+    EXPECT_EQ(events[2].call, Call::CloseOutput);
+    EXPECT_EQ(events[0].handle, events[2].handle);  // on the old port, before it closed
+    EXPECT_EQ(events[3].call, Call::OpenOutput);
+    // The release then acts as usual on the new port; nothing is left to silence after it.
+    Release(0);
+    Release(1);
+    midi.ClearEvents();
+    engine.SilenceOutput();
+    EXPECT_TRUE(midi.Events().empty());
+}
+
+TEST_F(EngineTest, PollTickAllocatesNothing) {
+    engine.SetPatchActive(0, 1);
+    for (int b = 0; b < kPolledButtons; ++b) {
+        Button(b).mode = b % 2 ? MODE_NOTE : MODE_SUSTAIN;
+    }
+    for (int a = 0; a < kAxisCount; ++a) {
+        Axis(a).controller = a == AXIS_RY ? kSelectNrpnFine : 9 + a;
+        Axis(a).minimumMovement = 0;
+    }
+    midi.ReserveLog(10000);
+    testsupport::AllocationCounter counter;
+    for (int i = 0; i < 100; ++i) {
+        for (int a = 0; a < kAxisCount; ++a) {
+            stick.SetAxis(a, static_cast<std::int16_t>(i % 2 ? 30000 : -30000));
+        }
+        for (int b = 0; b < kPolledButtons; ++b) {
+            stick.SetButton(b, i % 2 != 0);
+        }
+        engine.PollJoystick();
+    }
+    EXPECT_EQ(counter.Count(), 0u);
+    EXPECT_GT(midi.SentBytes().size(), 1000u);
 }
 
 }  // namespace

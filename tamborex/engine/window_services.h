@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string_view>
 
 // Window timer identifiers of the main bar.
@@ -20,4 +22,21 @@ class CWindowServices {
     virtual void MessageBox(std::string_view text) = 0;
     // The activity light's picture: lit or unlit.
     virtual void ShowActivity(bool lit) = 0;
+    // Runs task on the user-interface thread, after every task posted before it. May be called
+    // from any thread.
+    virtual void PostToUiThread(std::function<void()> task) = 0;
+};
+
+// The main bar's bank state as the engine sees it: the current entry, switching entries, and
+// the global MIDI input settings. Called on the user-interface thread only.
+class CBankLink {
+  public:
+    virtual ~CBankLink() = default;
+    virtual std::int32_t PatchNumber() const = 0;
+    virtual void SetPatchNumber(std::int32_t number) = 0;
+    // Loads the current entry's patch file into both slots.
+    virtual void SelectPatch() = 0;
+    virtual bool MidiThru() const = 0;
+    virtual std::int32_t MidiInChannel() const = 0;
+    virtual bool RespondToProgramChange() const = 0;
 };
