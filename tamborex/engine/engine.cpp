@@ -306,6 +306,10 @@ void CEngine::OnTimer(int id) {
             PollJoystick();
             window_.SetTimer(TIMER_POLL, PollPeriodMs());
             break;
+        case TIMER_HIDE_BAR:
+            window_.KillTimer(TIMER_HIDE_BAR);  // once
+            window_.HideBar();
+            break;
         default:
             break;
     }

@@ -30,6 +30,8 @@ class ManualWindow final : public CWindowServices {
     void KillTimer(int id) override { timers_[id].running = false; }
     void MessageBox(std::string_view text) override { messages.emplace_back(text); }
     void ShowActivity(bool lit) override { light.emplace_back(now, lit); }
+    void HideBar() override { ++hides; }
+    int hides = 0;
     void PostToUiThread(std::function<void()> task) override {
         std::lock_guard lock(postedMutex_);
         posted_.push_back(std::move(task));
@@ -464,6 +466,12 @@ TEST_F(EngineTest, ArpeggioStepCountsOfZeroAndOneAndRecordsOutsideThePolledOnes)
     far.notes = {40, 41, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(Clock(), (std::vector<Bytes>{{0x80, 40, 127}, {0x90, 41, 127}}));
     EXPECT_EQ(Clock(), (std::vector<Bytes>{{0x80, 41, 127}, {0x90, 40, 127}}));
+}
+
+TEST_F(EngineTest, HideTimerFiresOnce) {
+    window.SetTimer(TIMER_HIDE_BAR, 1000);
+    window.Advance(5000);
+    EXPECT_EQ(window.hides, 1);
 }
 
 TEST_F(EngineTest, PollTimerFollowsActiveAndItsCode) {

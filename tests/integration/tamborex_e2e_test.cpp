@@ -1,0 +1,162 @@
+// Tamborex's engine end to end: an SDL virtual joystick, RtMidi on the private JACK server, MIDI
+// clock and thru from another JACK client, checked by jack_midi_dump.
+
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "engine.h"
+#include "jack_server.h"
+#include "midi_in.h"
+#include "platform/joystick.h"
+#include "platform/midi.h"
+#include "virtual_stick.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+using testsupport::IndexOf;
+
+// The bar's window services on real time: this test's main thread is the user-interface thread
+// and runs timers and posted tasks while Run lasts.
+class RealTimeWindow final : public CWindowServices {
+  public:
+    std::function<void(int)> onTimer;
+    std::vector<std::string> messages;
+
+    void SetTimer(int id, unsigned periodMs) override {
+        timers_[id] = {true, std::chrono::milliseconds(periodMs),
+                       Clock::now() + std::chrono::milliseconds(periodMs)};
+    }
+    void KillTimer(int id) override { timers_[id].running = false; }
+    void MessageBox(std::string_view text) override { messages.emplace_back(text); }
+    void ShowActivity(bool) override {}
+    void HideBar() override {}
+    void PostToUiThread(std::function<void()> task) override {
+        std::lock_guard lock(mutex_);
+        posted_.push_back(std::move(task));
+    }
+
+    void Run(std::chrono::milliseconds length) {
+        const auto end = Clock::now() + length;
+        while (Clock::now() < end) {
+            std::deque<std::function<void()>> tasks;
+            {
+                std::lock_guard lock(mutex_);
+                tasks.swap(posted_);
+            }
+            for (auto& task : tasks) {
+                task();
+            }
+            for (int id = 0; id < kIds; ++id) {
+                if (timers_[id].running && Clock::now() >= timers_[id].due) {
+                    timers_[id].due += timers_[id].period;
+                    onTimer(id);
+                }
+            }
+            std::this_thread::sleep_for(500us);
+        }
+    }
+
+  private:
+    struct Timer {
+        bool running = false;
+        Clock::duration period{};
+        Clock::time_point due{};
+    };
+    static constexpr int kIds = 32;
+    Timer timers_[kIds];
+    std::mutex mutex_;
+    std::deque<std::function<void()>> posted_;
+};
+
+struct Bank final : CBankLink {
+    std::int32_t PatchNumber() const override { return 0; }
+    void SetPatchNumber(std::int32_t) override {}
+    void SelectPatch() override {}
+    bool MidiThru() const override { return true; }
+    std::int32_t MidiInChannel() const override { return 0; }
+    bool RespondToProgramChange() const override { return true; }
+};
+
+TEST(TamborexEndToEnd, StickButtonsClockAndThruReachJack) {
+    const std::string server = testsupport::FixtureJackServer();
+    ASSERT_FALSE(server.empty()) << "run through ctest";
+    ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_JOYSTICK), 0) << SDL_GetError();
+    {
+        testsupport::VirtualStick stick("Tamborex Test Stick", 6, 8, 0);
+        ASSERT_TRUE(stick.Attached()) << SDL_GetError();
+        for (int axis = 0; axis < 6; ++axis) {
+            stick.Axis(axis, -32768);  // every axis at 0, as the first state record holds
+        }
+        testsupport::MidiDump dump(server, "tbx-e2e-dump");
+        ASSERT_TRUE(dump.WaitForPort(5s));
+
+        auto midi = platform::CreateMidiService("TbxE2E", platform::MidiBackend::Jack);
+        auto joystickService = platform::CreateJoystickService();
+        RealTimeWindow window;
+        Bank bank;
+        CWinMIDIOut out(*midi);
+        CJoystick joystick(*joystickService, [&](std::string_view t) { window.MessageBox(t); });
+        CEngine engine(out, joystick, window, bank);
+        window.onTimer = [&](int id) { engine.OnTimer(id); };
+        CWinMIDIIn in(*midi, [&](std::uint32_t m, std::uint32_t ts) { engine.OnMidiInput(m, ts); });
+
+        ASSERT_TRUE(
+            out.Open(static_cast<std::int16_t>(IndexOf(midi->ListOutputs(), dump.PortName()))));
+        ASSERT_TRUE(joystick.Init());
+        ASSERT_TRUE(in.Open(0));
+        CPatch& patch = engine.patches[0];
+        patch.axes[AXIS_Z].controller = 9;  // control change 7
+        patch.buttons[0].mode = MODE_NOTE;
+        patch.buttons[0].data1 = 60;
+        patch.buttons[0].data2 = 100;
+        patch.buttons[1].mode = MODE_ARPEGGIATOR;
+        patch.buttons[1].autoArpeggiation = 1;
+        patch.buttons[1].stepCount = 2;
+        patch.buttons[1].notes = {70, 72, 0, 0, 0, 0, 0, 0};
+        patch.buttons[1].times = {1, 1, 1, 1, 1, 1, 1, 1};
+        patch.pollIntervalCode = 0;
+        engine.SetPatchActive(0, 1);
+        window.Run(100ms);
+
+        stick.Axis(AXIS_Z, 32767);
+        window.Run(60ms);
+        stick.Button(0, true);
+        window.Run(60ms);
+        stick.Button(0, false);
+        window.Run(60ms);
+        stick.Button(1, true);
+        window.Run(60ms);
+
+        auto sender = platform::CreateMidiService("TbxClock", platform::MidiBackend::Jack);
+        platform::MidiOutHandle clock = platform::kNoHandle;
+        ASSERT_EQ(sender->OpenOutput(IndexOf(sender->ListOutputs(), "TbxE2E In:in"), clock),
+                  platform::MidiResult::NoError);
+        window.Run(50ms);
+        for (int tick = 0; tick < 2; ++tick) {
+            ASSERT_EQ(sender->SendShort(clock, 0xF8), platform::MidiResult::NoError);
+            window.Run(30ms);
+        }
+        const auto events = dump.WaitForEvents(8, 5s);
+        EXPECT_EQ(events, (std::vector<Bytes>{{0xB0, 7, 127},
+                                              {0x90, 60, 100},
+                                              {0x80, 60, 100},
+                                              {0x90, 70, 127},
+                                              {0xF8},
+                                              {0xF8},
+                                              {0x80, 70, 127},
+                                              {0x90, 72, 127}}));
+        EXPECT_TRUE(window.messages.empty());
+        engine.SetPatchActive(0, 0);
+    }
+    SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
+}
+
+}  // namespace
