@@ -30,6 +30,13 @@ int Step(std::int32_t step) {
     return std::clamp(step, 0, kArpSteps - 1);
 }
 
+constexpr bool IsSuppress(std::int32_t mode) {
+    return mode >= MODE_X_SUPPRESS && mode <= MODE_RZ_SUPPRESS;
+}
+constexpr bool IsPedal(std::int32_t mode) {
+    return mode >= MODE_SUSTAIN && mode <= MODE_SOFT_PEDAL;
+}
+
 // Advances an arpeggio step, wrapping at the step count (a count of 0 behaves as 1).
 std::int32_t NextStep(std::int32_t step, std::int32_t count) {
     return step + 1 >= count ? 0 : step + 1;
@@ -100,16 +107,12 @@ void CEngine::ProcessButtonDown(int button, int slot) {
     ButtonRecord& r = patch.buttons[button];
     r.pressed = 1;
     const std::int32_t ch = r.channel;
+    if (IsSuppress(r.mode)) {
+        patch.axes[r.mode - MODE_X_SUPPRESS].suppressed = 1;
+        return;
+    }
     bool sent = true;
     switch (r.mode) {
-        case MODE_X_SUPPRESS:
-        case MODE_Y_SUPPRESS:
-        case MODE_Z_SUPPRESS:
-        case MODE_RX_SUPPRESS:
-        case MODE_RY_SUPPRESS:
-        case MODE_RZ_SUPPRESS:
-            patch.axes[r.mode - MODE_X_SUPPRESS].suppressed = 1;
-            return;
         case MODE_NOTE:
             sent = SendShort(kNoteOn + ch, r.data1, r.data2);
             break;
@@ -120,12 +123,6 @@ void CEngine::ProcessButtonDown(int button, int slot) {
             }
             sent = SendShort(kNoteOn + ch, r.notes[Step(r.currentStep)],
                              r.velocities[Step(r.currentStep)]);
-            break;
-        case MODE_SUSTAIN:
-        case MODE_PORTAMENTO:
-        case MODE_SOSTENUTO:
-        case MODE_SOFT_PEDAL:
-            sent = SendShort(kControlChange + ch, kPedalBase + r.mode, 127);
             break;
         case MODE_PROGRAM_CHANGE:
             sent = SendShort(kProgramChange + ch, r.data1, 0);
@@ -169,7 +166,11 @@ void CEngine::ProcessButtonDown(int button, int slot) {
             }
             return;
         default:
-            return;
+            if (!IsPedal(r.mode)) {
+                return;
+            }
+            sent = SendShort(kControlChange + ch, kPedalBase + r.mode, 127);
+            break;
     }
     SignalActivity();
     if (!sent) {
@@ -185,15 +186,11 @@ void CEngine::ProcessButtonUp(int button, int slot) {
     ButtonRecord& r = patch.buttons[button];
     r.pressed = 0;
     const std::int32_t ch = r.channel;
+    if (IsSuppress(r.mode)) {
+        patch.axes[r.mode - MODE_X_SUPPRESS].suppressed = 0;
+        return;
+    }
     switch (r.mode) {
-        case MODE_X_SUPPRESS:
-        case MODE_Y_SUPPRESS:
-        case MODE_Z_SUPPRESS:
-        case MODE_RX_SUPPRESS:
-        case MODE_RY_SUPPRESS:
-        case MODE_RZ_SUPPRESS:
-            patch.axes[r.mode - MODE_X_SUPPRESS].suppressed = 0;
-            break;
         case MODE_NOTE:
             SendShort(kNoteOff + ch, r.data1, r.data2);
             SignalActivity();
@@ -204,14 +201,11 @@ void CEngine::ProcessButtonUp(int button, int slot) {
             SignalActivity();
             r.currentStep = NextStep(r.currentStep, r.stepCount);
             break;
-        case MODE_SUSTAIN:
-        case MODE_PORTAMENTO:
-        case MODE_SOSTENUTO:
-        case MODE_SOFT_PEDAL:
-            SendShort(kControlChange + ch, kPedalBase + r.mode, 0);
-            SignalActivity();
-            break;
         default:
+            if (IsPedal(r.mode)) {
+                SendShort(kControlChange + ch, kPedalBase + r.mode, 0);
+                SignalActivity();
+            }
             break;
     }
 }
