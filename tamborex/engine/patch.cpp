@@ -41,3 +41,24 @@ CPatch::CPatch() : sysEx(std::make_unique<SysExTable>()) {
         sysEx->lengths[i] = 2;
     }
 }
+
+CPatch::CPatch(const CPatch& other) : CPatch() {
+    *this = other;
+}
+
+CPatch& CPatch::operator=(const CPatch& other) {
+    if (this == &other) {
+        return *this;
+    }
+    sysExCount = other.sysExCount;
+    active = other.active;
+    joystickNumber = other.joystickNumber;
+    outputDevice = other.outputDevice;
+    axes = other.axes;
+    buttons = other.buttons;
+    reserved = other.reserved;
+    joystickSensitivity = other.joystickSensitivity;
+    pollIntervalCode = other.pollIntervalCode;
+    sysEx = other.sysEx ? std::make_unique<SysExTable>(*other.sysEx) : nullptr;
+    return *this;
+}

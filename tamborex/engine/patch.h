@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 inline constexpr int kAxisCount = 6;
 inline constexpr int kButtonCount = 32;
@@ -84,6 +85,9 @@ struct ButtonRecord {
     std::int32_t autoArpeggiation = 0;
 };
 
+class CByteReader;
+class CByteWriter;
+
 // A complete mapping of the joystick to MIDI. The main bar keeps two, slots 0 and 1.
 class CPatch {
   public:
@@ -93,9 +97,19 @@ class CPatch {
     };
 
     CPatch();
+    // Copies are whole: loading a file reads into copies and takes them only when it succeeds.
+    CPatch(const CPatch& other);
+    CPatch& operator=(const CPatch& other);
 
     // Frees the system-exclusive buffers; again does nothing.
     void ReleaseSysEx() { sysEx.reset(); }
+
+    // Writes one patch block of the current version.
+    void Store(CByteWriter& out) const;
+    // Reads one patch block of any version into this patch. Fields after the end of a short
+    // file keep their values. Returns why the block cannot be taken, or an empty string; on a
+    // refusal this patch is partly overwritten, so callers load into a copy.
+    std::string Load(CByteReader& in);
 
     const std::int32_t axisCount = kAxisCount;
     const std::int32_t buttonCount = kButtonCount;

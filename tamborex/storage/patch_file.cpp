@@ -1,0 +1,30 @@
+#include "patch_file.h"
+
+#include "archive.h"
+
+std::vector<std::uint8_t> FormatPatchFile(const std::string& name,
+                                          const std::array<CPatch, 2>& slots) {
+    CByteWriter out;
+    out.WriteString(name);
+    slots[0].Store(out);
+    slots[1].Store(out);
+    return out.Bytes();
+}
+
+std::string ReadPatchFile(std::span<const std::uint8_t> bytes, std::string& name,
+                          std::array<CPatch, 2>& slots) {
+    CByteReader in(bytes);
+    std::string readName;
+    if (!in.ReadString(readName)) {
+        return "Error opening patch file.";
+    }
+    std::array<CPatch, 2> staged = slots;
+    for (CPatch& patch : staged) {
+        if (std::string problem = patch.Load(in); !problem.empty()) {
+            return problem;
+        }
+    }
+    name = std::move(readName);
+    slots = std::move(staged);
+    return {};
+}

@@ -1,0 +1,154 @@
+// The patch block of a ".txp" file: the fields of one patch, little-endian 32-bit integers.
+
+#include <algorithm>
+
+#include "archive.h"
+#include "patch.h"
+
+namespace {
+
+// Axis records have grown: 28 bytes up to version 3, NRPN numbers from 4, minimum movement
+// from 5.
+constexpr std::int32_t kFirstWithNrpn = 4;
+constexpr std::int32_t kFirstWithMinimumMovement = 5;
+constexpr std::int32_t kFirstWithSysEx = 2;
+
+const std::string kEndsInSysEx = "The patch file ends inside its system-exclusive messages.";
+
+}  // namespace
+
+void CPatch::Store(CByteWriter& out) const {
+    out.WriteInt32(version);
+    out.WriteInt32(active);
+    for (const ButtonRecord& b : buttons) {
+        out.WriteInt32(b.mode);
+        out.WriteInt32(b.data1);
+        out.WriteInt32(b.data2);
+        for (std::int32_t v : b.notes) {
+            out.WriteInt32(v);
+        }
+        for (std::int32_t v : b.velocities) {
+            out.WriteInt32(v);
+        }
+        for (std::int32_t v : b.times) {
+            out.WriteInt32(v);
+        }
+        out.WriteInt32(b.stepCount);
+        out.WriteInt32(b.currentStep);
+        out.WriteInt32(b.channel);
+        out.WriteInt32(b.pressed);
+        out.WriteInt32(b.autoArpeggiation);
+    }
+    for (const AxisRecord& a : axes) {
+        for (std::int32_t v : {a.value, a.controller, a.max, a.min, a.reversePolarity, a.channel,
+                               a.fullRange, a.nrpnMsb, a.nrpnLsb, a.minimumMovement}) {
+            out.WriteInt32(v);
+        }
+    }
+    out.WriteInt32(joystickNumber);
+    out.WriteInt32(joystickSensitivity);
+    out.WriteInt32(outputDevice);
+    out.WriteInt32(pollIntervalCode);
+    out.WriteInt32(kReservedSize);
+    out.WriteBytes(reserved.data(), reserved.size());
+    const std::int32_t count = sysEx ? std::clamp(sysExCount, 0, kSysExCount) : 0;
+    out.WriteInt32(count);
+    for (int i = 0; i < count; ++i) {
+        const std::int32_t length = std::clamp(sysEx->lengths[i], 0, kSysExBufferSize);
+        out.WriteInt32(length);
+        out.WriteBytes(sysEx->buffers[i].data(), static_cast<std::size_t>(length));
+    }
+}
+
+std::string CPatch::Load(CByteReader& in) {
+    std::int32_t v = 0;
+    // Each read that finds the end of the file leaves the fields after it as they were.
+    auto read = [&in](std::int32_t& field) { return in.ReadInt32(field); };
+    if (!read(v) || !read(active)) {
+        return {};
+    }
+    for (ButtonRecord& b : buttons) {
+        if (!read(b.mode) || !read(b.data1) || !read(b.data2)) {
+            return {};
+        }
+        for (auto* steps : {&b.notes, &b.velocities, &b.times}) {
+            for (std::int32_t& step : *steps) {
+                if (!read(step)) {
+                    return {};
+                }
+            }
+        }
+        if (!read(b.stepCount) || !read(b.currentStep) || !read(b.channel) || !read(b.pressed) ||
+            !read(b.autoArpeggiation)) {
+            return {};
+        }
+    }
+    for (AxisRecord& a : axes) {
+        if (!read(a.value) || !read(a.controller) || !read(a.max) || !read(a.min) ||
+            !read(a.reversePolarity) || !read(a.channel) || !read(a.fullRange)) {
+            return {};
+        }
+        if (v >= kFirstWithNrpn && (!read(a.nrpnMsb) || !read(a.nrpnLsb))) {
+            return {};
+        }
+        if (v >= kFirstWithMinimumMovement && !read(a.minimumMovement)) {
+            return {};
+        }
+    }
+    if (!read(joystickNumber) || !read(joystickSensitivity) || !read(outputDevice) ||
+        !read(pollIntervalCode)) {
+        return {};
+    }
+    std::int32_t reservedLength = 0;
+    if (!read(reservedLength)) {
+        return {};
+    }
+    if (reservedLength < 0) {
+        return "The patch file is damaged: its reserved block has a negative length.";
+    }
+    // What does not fit the 256-byte block is skipped.
+    const auto kept =
+        std::min<std::size_t>(static_cast<std::size_t>(reservedLength), kReservedSize);
+    if (!in.ReadBytes(reserved.data(), kept) ||
+        !in.Skip(static_cast<std::size_t>(reservedLength) - kept)) {
+        return {};
+    }
+    if (v < kFirstWithSysEx) {
+        return {};  // no messages before version 2: the previous ones stay
+    }
+    std::int32_t count = 0;
+    if (!read(count)) {
+        return kEndsInSysEx;
+    }
+    if (count < 0) {
+        return "The patch file is damaged: it gives a negative number of system-exclusive "
+               "messages.";
+    }
+    if (!sysEx) {
+        sysEx = std::make_unique<SysExTable>();
+    }
+    for (std::int32_t i = 0; i < count; ++i) {
+        std::int32_t length = 0;
+        if (!read(length)) {
+            return kEndsInSysEx;
+        }
+        if (length < 0 || length > kSysExBufferSize) {
+            return "The patch file is damaged: system-exclusive message " + std::to_string(i + 1) +
+                   " is " + std::to_string(length) + " bytes long; a message holds 0 to " +
+                   std::to_string(kSysExBufferSize) + " bytes.";
+        }
+        // Messages beyond the four a patch holds are skipped.
+        const bool kept = i < kSysExCount;
+        const bool ok =
+            kept ? in.ReadBytes(sysEx->buffers[i].data(), static_cast<std::size_t>(length))
+                 : in.Skip(static_cast<std::size_t>(length));
+        if (!ok) {
+            return kEndsInSysEx;
+        }
+        if (kept) {
+            sysEx->lengths[i] = length;
+        }
+    }
+    sysExCount = std::min(count, kSysExCount);
+    return {};
+}
