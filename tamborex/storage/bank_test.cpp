@@ -1,0 +1,319 @@
+#include "bank.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "archive.h"
+#include "fake_joystick.h"
+#include "fake_midi.h"
+#include "patch_file.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+using Call = platform::FakeMidiService::Call;
+
+std::int32_t IntAt(const Bytes& bytes, std::size_t offset) {
+    std::int32_t v;
+    std::memcpy(&v, bytes.data() + offset, 4);
+    return v;
+}
+
+Bytes FileBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteBytes(const fs::path& path, const Bytes& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
+// The bar as the bank and engine see it: records what they ask for.
+struct RecordingBar final : CWindowServices, CBankWindow {
+    std::vector<std::string> messages;
+    std::vector<std::string> log;
+    std::string chooserAnswer;
+    std::string chooserInitial;
+
+    void SetTimer(int id, unsigned periodMs) override {
+        log.push_back("timer " + std::to_string(id) + " " + std::to_string(periodMs));
+    }
+    void KillTimer(int id) override { log.push_back("kill " + std::to_string(id)); }
+    void MessageBox(std::string_view text) override { messages.emplace_back(text); }
+    void ShowActivity(bool) override {}
+    void HideBar() override {}
+    void PostToUiThread(std::function<void()> task) override { task(); }
+    void ShowCurrentEntry() override { log.emplace_back("show"); }
+    void PatchReloaded() override { log.emplace_back("reloaded"); }
+    void PatchSaved() override { log.emplace_back("saved"); }
+    void ApplyAlwaysOnTop() override { log.emplace_back("on top"); }
+    std::array<std::int32_t, 2> JoyOptionsPosition() override { return {33, 44}; }
+    bool ChooseFile(bool, std::string_view filter, std::string_view extension,
+                    const std::string& initial, std::string& chosen) override {
+        EXPECT_EQ(filter, "Tamborex Patch (*.txp) | *.txp");
+        EXPECT_EQ(extension, "*.txp");
+        chooserInitial = initial;
+        chosen = chooserAnswer;
+        return !chosen.empty();
+    }
+};
+
+fs::path FreshFolder() {
+    const fs::path dir = fs::temp_directory_path() /
+                         ("tamborex-bank-" + std::to_string(getpid()) + "-" +
+                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+platform::FakeMidiService& WithOutputs(platform::FakeMidiService& midi) {
+    midi.SetOutputs({"Tamborex", "Synth", "Other"});
+    return midi;
+}
+
+class BankTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        stick.Attach();
+        joystick.Init();
+    }
+    void TearDown() override {
+        fs::permissions(dir, fs::perms::owner_all);
+        fs::remove_all(dir);
+    }
+
+    // A patch file whose slot 0 plays on the given device.
+    std::string MakePatch(const std::string& file, const std::string& name, std::int16_t device,
+                          std::int32_t active = 1) {
+        std::array<CPatch, 2> slots;
+        slots[0].outputDevice = device;
+        slots[0].active = active;
+        slots[0].axes[AXIS_Z].min = 10;
+        slots[0].axes[AXIS_Z].max = 20;
+        slots[0].buttons[0].mode = MODE_NOTE;
+        slots[0].buttons[0].data1 = 60;
+        const std::string path = (dir / file).string();
+        WriteBytes(path, FormatPatchFile(name, slots));
+        return path;
+    }
+
+    fs::path dir = FreshFolder();
+    platform::FakeMidiService midi;
+    CWinMIDIOut out{WithOutputs(midi)};
+    platform::FakeJoystickService stick;
+    CJoystick joystick{stick, [](std::string_view) {}};
+    RecordingBar bar;
+    // Each holds the other by reference, as the bar holds both.
+    CEngine engine{out, joystick, bar, bankState};
+    CBank bankState{engine, out, joystick, bar, (dir / "Tamborex.bnk").string()};
+    CBank* bank = &bankState;
+};
+
+TEST_F(BankTest, FirstRunWritesAnExact1604ByteBank) {
+    bank->LoadBank();
+    EXPECT_TRUE(bar.messages.empty());
+    EXPECT_EQ(bank->state.patchNames[0], "(no patch)");
+    ASSERT_TRUE(bank->SaveBank());
+    const Bytes file = FileBytes(dir / "Tamborex.bnk");
+    ASSERT_EQ(file.size(), 1604u);
+    EXPECT_EQ(IntAt(file, 0), 0);   // patchNumber
+    EXPECT_EQ(IntAt(file, 4), -1);  // midiInDevice
+    EXPECT_EQ(IntAt(file, 8), 1);   // respondToProgramChange
+    EXPECT_EQ(IntAt(file, 12), 0);
+    EXPECT_EQ(IntAt(file, 24), 3);  // preset 4
+    EXPECT_EQ(file[28], 10);
+    EXPECT_EQ(std::string(file.begin() + 29, file.begin() + 39), "(no patch)");
+    EXPECT_EQ(file[39], 0);  // empty path
+    const std::size_t tail = 28 + 128 * 12;
+    EXPECT_EQ(IntAt(file, tail), 201);
+    EXPECT_EQ(IntAt(file, tail + 32), 33);  // joyOptionsPos from the dialog
+    EXPECT_EQ(IntAt(file, tail + 36), 44);
+}
+
+TEST_F(BankTest, EverySettingSurvivesSaveAndLoad) {
+    CBankState& s = bank->state;
+    s.patchNumber = 5;
+    s.patchName = "Brass";
+    s.patchPaths[5] = "/songs/brass.txp";
+    s.presets = {5, 6, 7, 127};
+    s.midiInDevice = 2;
+    s.respondToProgramChange = 0;
+    s.formatTag = 777;
+    s.alwaysOnTop = 1;
+    s.midiThru = 1;
+    s.barPos = {100, 200};
+    s.secondPos = {-3, -4};
+    s.loadMinimized = 1;
+    ASSERT_TRUE(bank->SaveBank());
+    const Bytes first = FileBytes(dir / "Tamborex.bnk");
+    CBankState read;
+    std::vector<std::string> messages;
+    ReadBank(first, read, messages);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(read.patchNames[5], "Brass");
+    EXPECT_EQ(FormatBank(read), first);
+}
+
+TEST_F(BankTest, OldBankWithoutItsTailConvertsOnTheNextSave) {
+    CBankState old;
+    old.patchNumber = 2;
+    old.patchNames[2] = "Strings";
+    old.presets = {9, 8, 7, 6};
+    Bytes bytes = FormatBank(old);
+    bytes.resize(bytes.size() - 40);
+    WriteBytes(dir / "Tamborex.bnk", bytes);
+    bank->LoadBank();
+    EXPECT_EQ(bar.messages, (std::vector<std::string>{"Old Tamborex bank file: will convert"}));
+    EXPECT_EQ(bank->state.patchName, "Strings");
+    EXPECT_EQ(bank->state.presets[3], 6);
+    EXPECT_EQ(bank->state.formatTag, 201);
+    ASSERT_TRUE(bank->SaveBank());
+    EXPECT_EQ(FileBytes(dir / "Tamborex.bnk").size(), bytes.size() + 40);
+}
+
+TEST_F(BankTest, DamagedBanksAreBroughtIntoRangeWithAMessage) {
+    CBankState hostile;
+    hostile.patchNumber = 500;
+    hostile.presets = {0, -2, 1, 128};
+    WriteBytes(dir / "Tamborex.bnk", FormatBank(hostile));
+    bank->LoadBank();
+    EXPECT_EQ(bar.messages.size(), 3u);
+    EXPECT_EQ(bank->state.patchNumber, 127);
+    EXPECT_EQ(bank->state.presets, (std::array<std::int32_t, 4>{0, 0, 1, 127}));
+
+    bar.messages.clear();
+    Bytes cut = FormatBank(CBankState{});
+    cut.resize(100);  // inside the entries
+    WriteBytes(dir / "Tamborex.bnk", cut);
+    bank->LoadBank();
+    ASSERT_EQ(bar.messages.size(), 1u);
+    EXPECT_NE(bar.messages[0].find("ends after"), std::string::npos);
+}
+
+TEST_F(BankTest, LoadPatchFileClosesReadsReopensActivatesAndSetsRanges) {
+    const std::string path = MakePatch("lead.txp", "Lead", 2);
+    engine.patches[0].outputDevice = 1;
+    ASSERT_TRUE(out.Open(1));
+    midi.ClearEvents();
+    EXPECT_EQ(bank->LoadPatchFile(path, 9), 1);
+    const auto events = midi.Events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].call, Call::CloseOutput);
+    EXPECT_EQ(events[1].call, Call::OpenOutput);
+    EXPECT_EQ(events[1].index, 2);
+    EXPECT_EQ(bank->state.patchName, "Lead");
+    EXPECT_EQ(bank->state.patchNames[9], "Lead");
+    EXPECT_EQ(engine.patches[0].active, 1);
+    EXPECT_NE(std::find(bar.log.begin(), bar.log.end(), "timer 10 40"), bar.log.end());
+    stick.SetAxis(AXIS_Z, 32767);
+    ASSERT_TRUE(joystick.Poll());
+    ASSERT_TRUE(joystick.Poll());
+    EXPECT_EQ(joystick.state.axes[AXIS_Z], 20);  // the stored range applies
+}
+
+TEST_F(BankTest, LoadPatchFileFailuresAndTheNoDevicePatch) {
+    EXPECT_EQ(bank->LoadPatchFile("", 0), 1);
+    EXPECT_EQ(bank->LoadPatchFile((dir / "missing.txp").string(), 0), 0);
+    EXPECT_EQ(bar.messages, (std::vector<std::string>{"Error opening patch file."}));
+
+    const std::string silent = MakePatch("silent.txp", "Silent", -1, 0);
+    EXPECT_EQ(bank->LoadPatchFile(silent, 0), 1);  // -1 counts as opened
+    EXPECT_EQ(out.CurrentDevice(), -1);
+    EXPECT_EQ(bar.log.back(), "kill 10");  // inactive: polling stops
+
+    const std::string broken = MakePatch("broken.txp", "Broken", 7);
+    bar.messages.clear();
+    EXPECT_EQ(bank->LoadPatchFile(broken, 0), 0);
+    EXPECT_EQ(bar.messages,
+              (std::vector<std::string>{"Error setting midi out dev: CMIDI Error:Bad device ID"}));
+    EXPECT_EQ(bank->state.patchName, "Broken");  // loaded all the same
+}
+
+TEST_F(BankTest, SelectingEntriesPresetsAndSteppingAtTheEnds) {
+    bank->state.patchPaths[1] = MakePatch("one.txp", "One", 1);
+    bank->state.patchNames[3] = "Pathless";
+    bank->state.presets = {1, 3, 0, 127};
+    bank->Preset(0);
+    EXPECT_EQ(bank->state.patchNumber, 1);
+    EXPECT_EQ(bank->state.patchName, "One");
+    EXPECT_EQ(engine.patches[0].buttons[0].data1, 60);
+    bank->Preset(1);  // no path: the name changes, the loaded patch stays
+    EXPECT_EQ(bank->state.patchName, "Pathless");
+    EXPECT_EQ(engine.patches[0].buttons[0].data1, 60);
+    EXPECT_EQ(out.CurrentDevice(), 1);
+    bank->Preset(2);
+    bank->Previous();
+    EXPECT_EQ(bank->state.patchNumber, 0);
+    bank->Preset(3);
+    bank->Next();
+    EXPECT_EQ(bank->state.patchNumber, 127);
+    bank->Previous();
+    EXPECT_EQ(bank->state.patchNumber, 126);
+    EXPECT_EQ(bar.log.back(), "show");
+}
+
+TEST_F(BankTest, RenamingReachesTheBankFileWithoutSavingThePatch) {
+    bank->state.patchNumber = 4;
+    bank->Rename("My lead");
+    ASSERT_TRUE(bank->SaveBank());
+    CBankState read;
+    std::vector<std::string> messages;
+    ReadBank(FileBytes(dir / "Tamborex.bnk"), read, messages);
+    EXPECT_EQ(read.patchNames[4], "My lead");
+}
+
+TEST_F(BankTest, SaveCommandWritesThePatchAndRemembersItsPath) {
+    bank->state.patchName = "Saved";
+    bank->state.patchPaths[0] = "/previous.txp";
+    bar.chooserAnswer = (dir / "saved.txp").string();
+    bank->SaveCommand();
+    EXPECT_EQ(bar.chooserInitial, "/previous.txp");
+    EXPECT_EQ(bank->state.patchPaths[0], bar.chooserAnswer);
+    EXPECT_EQ(bar.log.back(), "saved");
+    EXPECT_EQ(FileBytes(bar.chooserAnswer).size(), 1u + 5u + 2u * 4648u);
+    bar.chooserAnswer.clear();  // cancelled
+    bank->LoadCommand();
+    EXPECT_TRUE(bar.messages.empty());
+}
+
+TEST_F(BankTest, FailedWritesAreReportedAndTheOldFilesStay) {
+    ASSERT_TRUE(bank->SaveBank());
+    const Bytes before = FileBytes(dir / "Tamborex.bnk");
+    ASSERT_TRUE(bank->SavePatchFile((dir / "p.txp").string()));
+    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
+    if (geteuid() != 0) {
+        bank->state.patchName = "Changed";
+        EXPECT_FALSE(bank->SaveBank());
+        EXPECT_FALSE(bank->SavePatchFile((dir / "p.txp").string()));
+        EXPECT_EQ(bar.messages[0], "Tamborex: Error opening bank file for writing.");
+        EXPECT_EQ(bar.messages[1], "Can't open file " + (dir / "p.txp").string() + " for writing!");
+    }
+    fs::permissions(dir, fs::perms::owner_all);
+    EXPECT_EQ(FileBytes(dir / "Tamborex.bnk"), before);
+    // A path that is a folder cannot be replaced, even by root.
+    fs::create_directories(dir / "folder.txp");
+    EXPECT_FALSE(bank->SavePatchFile((dir / "folder.txp").string()));
+    EXPECT_TRUE(fs::is_directory(dir / "folder.txp"));
+}
+
+TEST_F(BankTest, ProgramChangeAndPatchButtonsSwitchThroughTheBank) {
+    bank->state.patchPaths[6] = MakePatch("six.txp", "Six", 1);
+    bank->state.midiThru = 0;
+    engine.HandleMidiInput(platform::PackShortMessage(0xC0, 6));
+    EXPECT_EQ(bank->state.patchNumber, 6);
+    EXPECT_EQ(bank->state.patchName, "Six");
+    engine.patches[0].buttons[1].mode = MODE_PATCH_CHANGE;
+    engine.patches[0].buttons[1].data1 = 2;
+    engine.ProcessButtonDown(1, 0);
+    EXPECT_EQ(bank->state.patchNumber, 2);
+}
+
+}  // namespace
