@@ -1,5 +1,6 @@
 #include <rtmidi/RtMidi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <map>
@@ -17,6 +18,7 @@ namespace {
 // RtMidi's JACK output ring holds 16 KiB and silently drops anything that does not fit.
 constexpr std::size_t kMaxBlockBytes = 16000;
 constexpr std::size_t kInputRingSize = 4096;
+constexpr std::size_t kIdleOutputsKept = 2;
 constexpr const char* kOutPortName = "out";
 constexpr const char* kInPortName = "in";
 
@@ -160,6 +162,7 @@ class RtMidiService final : public MidiService {
         }
         std::lock_guard lock(outMutex_);
         outputs_.clear();
+        idleOutputs_.clear();
     }
 
     std::string BackendName() const override { return backendName_; }
@@ -190,9 +193,33 @@ class RtMidiService final : public MidiService {
         }
         auto port = std::make_unique<OutPort>();
         port->target = target;
-        MidiResult r = CreatePort(api_, clientName_, port->sink, port->rt);
-        if (r == MidiResult::NoError) {
-            r = OpenPort(*port->rt, port->sink, target, kOutPortName);
+        MidiResult r = MidiResult::NoError;
+        // A port closed a moment ago on the same target is still connected: take it as it is.
+        const auto same =
+            std::find_if(idleOutputs_.begin(), idleOutputs_.end(),
+                         [&](const IdleOutput& idle) { return idle.target == target; });
+        if (same != idleOutputs_.end()) {
+            port->rt = std::move(same->rt);
+            idleOutputs_.erase(same);
+            port->rt->setErrorCallback(&RecordRtError, &port->sink);
+        } else {
+            // A new client while there is room to keep the idle ones connected where they are;
+            // otherwise the oldest is moved over to the new target.
+            if (idleOutputs_.size() >= kIdleOutputsKept) {
+                port->rt = std::move(idleOutputs_.front().rt);
+                idleOutputs_.erase(idleOutputs_.begin());
+                port->rt->setErrorCallback(&RecordRtError, &port->sink);
+                try {
+                    port->rt->closePort();
+                } catch (const RtMidiError& e) {
+                    return FromRtError(e.getType());
+                }
+            } else {
+                r = CreatePort(api_, clientName_, port->sink, port->rt);
+            }
+            if (r == MidiResult::NoError) {
+                r = OpenPort(*port->rt, port->sink, target, kOutPortName);
+            }
         }
         if (r != MidiResult::NoError) {
             return r;
@@ -204,7 +231,23 @@ class RtMidiService final : public MidiService {
 
     MidiResult CloseOutput(MidiOutHandle handle) override {
         std::lock_guard lock(outMutex_);
-        return outputs_.erase(handle) == 1 ? MidiResult::NoError : MidiResult::InvalidHandle;
+        const auto it = outputs_.find(handle);
+        if (it == outputs_.end()) {
+            return MidiResult::InvalidHandle;
+        }
+        IdleOutput idle{std::move(it->second->target), std::move(it->second->rt)};
+        outputs_.erase(it);
+        // Opening a client and connecting its port cost JACK round trips of milliseconds, and a
+        // patch switch closes and reopens the port, usually on the same synth: the closed port
+        // is kept, still connected, for the next open. Nothing is sent on it meanwhile.
+        if (ServerUp()) {
+            idle.rt->setErrorCallback(&RecordRtError, &idleSink_);
+            idleOutputs_.push_back(std::move(idle));
+            if (idleOutputs_.size() > kIdleOutputsKept) {
+                idleOutputs_.erase(idleOutputs_.begin());
+            }
+        }
+        return MidiResult::NoError;
     }
 
     MidiResult SendShort(MidiOutHandle handle, std::uint32_t message) override {
@@ -510,6 +553,12 @@ class RtMidiService final : public MidiService {
     std::map<MidiInHandle, std::unique_ptr<InPort>> inputs_;
     std::mutex outMutex_;
     std::map<MidiOutHandle, std::unique_ptr<OutPort>> outputs_;
+    struct IdleOutput {
+        std::string target;
+        std::unique_ptr<RtMidiOut> rt;
+    };
+    std::vector<IdleOutput> idleOutputs_;  // closed, kept for reuse
+    ErrorSink idleSink_;
     std::atomic<std::uint32_t> nextHandle_{1};
 };
 

@@ -228,6 +228,27 @@ TEST_F(MidiJackTest, ThruForwardsFromOurInputToOurOutput) {
     EXPECT_EQ(dump.WaitForEvents(3, 0ms).size(), 2u);
 }
 
+TEST_F(MidiJackTest, AReopenedPortReachesItsNewTargetOnly) {
+    testsupport::MidiDump a(server, "tbx-dump-a");
+    testsupport::MidiDump b(server, "tbx-dump-b");
+    ASSERT_TRUE(a.WaitForPort(5s) && b.WaitForPort(5s));
+    const auto outputs = midi->ListOutputs();
+    const int toA = IndexOf(outputs, a.PortName());
+    const int toB = IndexOf(outputs, b.PortName());
+    MidiOutHandle out = kNoHandle;
+    // A patch switch closes and reopens: on the same target, then on another, then back.
+    for (const auto& [index, value] : {std::pair{toA, 1}, {toA, 2}, {toB, 3}, {toA, 4}}) {
+        ASSERT_EQ(midi->OpenOutput(index, out), MidiResult::NoError);
+        std::this_thread::sleep_for(50ms);
+        ASSERT_EQ(midi->SendShort(out, PackShortMessage(0xB0, 7, value)), MidiResult::NoError);
+        ASSERT_EQ(midi->CloseOutput(out), MidiResult::NoError);
+        EXPECT_EQ(midi->SendShort(out, PackShortMessage(0xB0, 7, 99)), MidiResult::InvalidHandle);
+    }
+    EXPECT_EQ(a.WaitForEvents(3, 5s),
+              (std::vector<Bytes>{{0xB0, 7, 1}, {0xB0, 7, 2}, {0xB0, 7, 4}}));
+    EXPECT_EQ(b.WaitForEvents(1, 5s), (std::vector<Bytes>{{0xB0, 7, 3}}));
+}
+
 TEST_F(MidiJackTest, ClosedPortAndBadMessagesGiveResultsNotCrashes) {
     MidiOutHandle out = kNoHandle;
     ASSERT_EQ(midi->OpenOutput(0, out), MidiResult::NoError);
