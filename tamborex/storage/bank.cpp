@@ -57,8 +57,9 @@ void ReadBank(std::span<const std::uint8_t> bytes, CBankState& bank,
         entries += complete ? 1 : 0;
     }
     if (!complete) {
-        messages.push_back("Tamborex.bnk ends after " + std::to_string(entries) + " of its " +
-                           std::to_string(kBankEntries) +
+        // The stream's end-of-file error, with what it means for the bank.
+        messages.push_back("Archive error: [3]\nTamborex.bnk ends after " +
+                           std::to_string(entries) + " of its " + std::to_string(kBankEntries) +
                            " entries; the rest keep their defaults.");
     } else {
         std::int32_t* tail[] = {&bank.formatTag,       &bank.alwaysOnTop,   &bank.midiThru,

@@ -100,6 +100,7 @@ class BankTest : public ::testing::Test {
         slots[0].axes[AXIS_Z].max = 20;
         slots[0].buttons[0].mode = MODE_NOTE;
         slots[0].buttons[0].data1 = 60;
+        slots[0].buttons[0].data2 = 100;
         const std::string path = (dir / file).string();
         WriteBytes(path, FormatPatchFile(name, slots));
         return path;
@@ -195,6 +196,7 @@ TEST_F(BankTest, DamagedBanksAreBroughtIntoRangeWithAMessage) {
     WriteBytes(dir / "Tamborex.bnk", cut);
     bank->LoadBank();
     ASSERT_EQ(bar.messages.size(), 1u);
+    EXPECT_EQ(bar.messages[0].rfind("Archive error: [3]", 0), 0u);
     EXPECT_NE(bar.messages[0].find("ends after"), std::string::npos);
 }
 
@@ -302,6 +304,23 @@ TEST_F(BankTest, FailedWritesAreReportedAndTheOldFilesStay) {
     fs::create_directories(dir / "folder.txp");
     EXPECT_FALSE(bank->SavePatchFile((dir / "folder.txp").string()));
     EXPECT_TRUE(fs::is_directory(dir / "folder.txp"));
+}
+
+TEST_F(BankTest, ANoteHeldAcrossAPatchSwitchIsTurnedOffOnTheOldPort) {
+    bank->state.patchPaths[0] = MakePatch("zero.txp", "Zero", 1);
+    bank->state.patchPaths[1] = MakePatch("one.txp", "One", 2);
+    bank->SelectPatch();
+    engine.ProcessButtonDown(0, 0);  // note 60 on, held
+    midi.ClearEvents();
+    bank->Next();
+    const auto events = midi.Events();
+    ASSERT_GE(events.size(), 3u);
+    EXPECT_EQ(events[0].call, Call::SendShort);
+    EXPECT_EQ(events[0].message, platform::PackShortMessage(0x80, 60, 0));
+    EXPECT_EQ(events[1].call, Call::CloseOutput);
+    EXPECT_EQ(events[0].handle, events[1].handle);
+    EXPECT_EQ(events[2].call, Call::OpenOutput);
+    EXPECT_EQ(events[2].index, 2);
 }
 
 TEST_F(BankTest, ProgramChangeAndPatchButtonsSwitchThroughTheBank) {
