@@ -17,9 +17,20 @@ stop() {
     rm -f "$pidfile"
 }
 
+# jack2 has eight server slots, and a killed server's slot is freed only when a server of the
+# same name starts again. With no JACK server running at all, nothing uses the registry, so
+# stale slots from crashed runs are cleared.
+clear_stale_registry() {
+    if ! pgrep -x jackd >/dev/null && ! pgrep -x jackdbus >/dev/null; then
+        rm -f /dev/shm/jack-shm-registry /dev/shm/jack_sem.* /dev/shm/jack_db-* \
+              /dev/shm/jack-[0-9]*-* /dev/shm/jack_*_[0-9]*_[0-9]* 2>/dev/null
+    fi
+}
+
 case "$cmd" in
 start)
     stop  # a server left behind by an interrupted run
+    clear_stale_registry
     # Detached from ctest's pipes, or ctest would wait for the server to exit. Synchronous, with a
     # long client timeout: a late client (sanitizer builds, a loaded machine) delays the cycle
     # instead of losing its events.
