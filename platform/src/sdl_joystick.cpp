@@ -5,6 +5,17 @@
 namespace platform {
 namespace {
 
+// SDL's joystick state is shared by every thread of the process that uses it (the sampling
+// timer here, a test's virtual sticks elsewhere); SDL asks callers on several threads to hold
+// its joystick lock.
+class SdlJoystickLock {
+  public:
+    SdlJoystickLock() { SDL_LockJoysticks(); }
+    ~SdlJoystickLock() { SDL_UnlockJoysticks(); }
+    SdlJoystickLock(const SdlJoystickLock&) = delete;
+    SdlJoystickLock& operator=(const SdlJoystickLock&) = delete;
+};
+
 // SDL keeps its subsystems reference-counted, so several services (and a test that attaches
 // virtual joysticks) can each init and quit without stepping on each other.
 class SdlJoystickService final : public JoystickServiceBase {
@@ -22,6 +33,7 @@ class SdlJoystickService final : public JoystickServiceBase {
     ~SdlJoystickService() override {
         std::lock_guard lock(mutex_);
         if (joystick_ != nullptr) {
+            SdlJoystickLock sdl;
             SDL_JoystickClose(joystick_);
         }
         if (ready_) {
@@ -31,6 +43,7 @@ class SdlJoystickService final : public JoystickServiceBase {
 
   protected:
     std::vector<JoystickCaps> DeviceList() override {
+        SdlJoystickLock sdl;
         std::vector<JoystickCaps> list;
         if (!ready_) {
             return list;
@@ -60,6 +73,7 @@ class SdlJoystickService final : public JoystickServiceBase {
     }
 
     bool DeviceOpenFirst() override {
+        SdlJoystickLock sdl;
         if (!ready_) {
             return false;
         }
@@ -72,6 +86,7 @@ class SdlJoystickService final : public JoystickServiceBase {
     }
 
     void DeviceClose() override {
+        SdlJoystickLock sdl;
         if (joystick_ != nullptr) {
             SDL_JoystickClose(joystick_);
             joystick_ = nullptr;
@@ -79,11 +94,13 @@ class SdlJoystickService final : public JoystickServiceBase {
     }
 
     bool DeviceUpdate() override {
+        SdlJoystickLock sdl;
         SDL_JoystickUpdate();
         return joystick_ != nullptr && SDL_JoystickGetAttached(joystick_) == SDL_TRUE;
     }
 
     void DeviceRead(RawJoyInput& input) override {
+        SdlJoystickLock sdl;
         input.numAxes = std::min(SDL_JoystickNumAxes(joystick_), kJoyAxisSlots);
         for (int a = 0; a < input.numAxes; ++a) {
             input.axes[a] = SDL_JoystickGetAxis(joystick_, a);

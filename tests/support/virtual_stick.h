@@ -27,9 +27,22 @@ class VirtualStick {
     VirtualStick& operator=(const VirtualStick&) = delete;
 
     bool Attached() const { return handle_ != nullptr; }
-    void Axis(int axis, Sint16 value) { SDL_JoystickSetVirtualAxis(handle_, axis, value); }
-    void Button(int button, bool down) { SDL_JoystickSetVirtualButton(handle_, button, down); }
-    void Hat(Uint8 value) { SDL_JoystickSetVirtualHat(handle_, 0, value); }
+    // Under SDL's joystick lock: the program under test may be reading on another thread.
+    void Axis(int axis, Sint16 value) {
+        SDL_LockJoysticks();
+        SDL_JoystickSetVirtualAxis(handle_, axis, value);
+        SDL_UnlockJoysticks();
+    }
+    void Button(int button, bool down) {
+        SDL_LockJoysticks();
+        SDL_JoystickSetVirtualButton(handle_, button, down);
+        SDL_UnlockJoysticks();
+    }
+    void Hat(Uint8 value) {
+        SDL_LockJoysticks();
+        SDL_JoystickSetVirtualHat(handle_, 0, value);
+        SDL_UnlockJoysticks();
+    }
 
     void Unplug() {
         if (handle_ == nullptr) {
