@@ -8,52 +8,11 @@
 
 #include "fake_joystick.h"
 #include "fake_midi.h"
+#include "recording_bar.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// Records everything the core asks of the bar, in order.
-struct RecordingBar final : CBarWindow {
-    std::vector<std::string> messages;
-    std::vector<std::string> log;
-    bool modified = false;
-    bool answer = false;
-    std::function<void()> onQuestion;
-
-    void SetTimer(int id, unsigned ms) override {
-        log.push_back("timer " + std::to_string(id) + " " + std::to_string(ms));
-    }
-    void KillTimer(int id) override { log.push_back("kill " + std::to_string(id)); }
-    void MessageBox(std::string_view text) override { messages.emplace_back(text); }
-    void ShowActivity(bool) override {}
-    void HideBar() override {}
-    void PostToUiThread(std::function<void()> task) override { task(); }
-    void ShowCurrentEntry() override { log.emplace_back("show"); }
-    void PatchReloaded() override {}
-    void PatchSaved() override {}
-    void ApplyAlwaysOnTop() override { log.emplace_back("on top"); }
-    std::array<std::int32_t, 2> JoyOptionsPosition() override { return {0, 0}; }
-    bool ChooseFile(bool, std::string_view, std::string_view, const std::string&,
-                    std::string&) override {
-        log.emplace_back("chooser");
-        return false;
-    }
-    std::array<std::int32_t, 2> BarPosition() override { return {12, 34}; }
-    void MoveBar(std::int32_t x, std::int32_t y) override {
-        log.push_back("move " + std::to_string(x) + " " + std::to_string(y));
-    }
-    void AddTrayIcon() override { log.emplace_back("tray on"); }
-    void RemoveTrayIcon() override { log.emplace_back("tray off"); }
-    bool PatchModified() override { return modified; }
-    bool AskYesNo(std::string_view text) override {
-        messages.emplace_back(text);
-        if (onQuestion) {
-            onQuestion();
-        }
-        return answer;
-    }
-};
 
 class BarCoreTest : public ::testing::Test {
   protected:

@@ -11,6 +11,7 @@
 #include "fake_joystick.h"
 #include "fake_midi.h"
 #include "patch_file.h"
+#include "recording_bar.h"
 
 namespace {
 
@@ -34,36 +35,6 @@ void WriteBytes(const fs::path& path, const Bytes& bytes) {
         .write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
 }
-
-// The bar as the bank and engine see it: records what they ask for.
-struct RecordingBar final : CWindowServices, CBankWindow {
-    std::vector<std::string> messages;
-    std::vector<std::string> log;
-    std::string chooserAnswer;
-    std::string chooserInitial;
-
-    void SetTimer(int id, unsigned periodMs) override {
-        log.push_back("timer " + std::to_string(id) + " " + std::to_string(periodMs));
-    }
-    void KillTimer(int id) override { log.push_back("kill " + std::to_string(id)); }
-    void MessageBox(std::string_view text) override { messages.emplace_back(text); }
-    void ShowActivity(bool) override {}
-    void HideBar() override {}
-    void PostToUiThread(std::function<void()> task) override { task(); }
-    void ShowCurrentEntry() override { log.emplace_back("show"); }
-    void PatchReloaded() override { log.emplace_back("reloaded"); }
-    void PatchSaved() override { log.emplace_back("saved"); }
-    void ApplyAlwaysOnTop() override { log.emplace_back("on top"); }
-    std::array<std::int32_t, 2> JoyOptionsPosition() override { return {33, 44}; }
-    bool ChooseFile(bool, std::string_view filter, std::string_view extension,
-                    const std::string& initial, std::string& chosen) override {
-        EXPECT_EQ(filter, "Tamborex Patch (*.txp) | *.txp");
-        EXPECT_EQ(extension, "*.txp");
-        chooserInitial = initial;
-        chosen = chooserAnswer;
-        return !chosen.empty();
-    }
-};
 
 fs::path FreshFolder() {
     const fs::path dir = fs::temp_directory_path() /
