@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    cmake ninja-build pkg-config g++ clang clang-format
+    cmake ninja-build pkg-config g++ clang libclang-rt-14-dev clang-format
     libgtest-dev libgmock-dev libbenchmark-dev
     librtmidi-dev libasound2-dev libjack-jackd2-dev jackd2
     libsdl2-dev
