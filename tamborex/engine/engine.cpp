@@ -121,8 +121,7 @@ void CEngine::ProcessButtonDown(int button, int slot) {
                 r.currentStep = 0;
                 r.countdown = r.times[0];
             }
-            sent = SendShort(kNoteOn + ch, r.notes[Step(r.currentStep)],
-                             r.velocities[Step(r.currentStep)]);
+            sent = SendStepNote(kNoteOn, r);
             break;
         case MODE_PROGRAM_CHANGE:
             sent = SendShort(kProgramChange + ch, r.data1, 0);
@@ -196,8 +195,7 @@ void CEngine::ProcessButtonUp(int button, int slot) {
             SignalActivity();
             break;
         case MODE_ARPEGGIATOR:
-            SendShort(kNoteOff + ch, r.notes[Step(r.currentStep)],
-                      r.velocities[Step(r.currentStep)]);
+            SendStepNote(kNoteOff, r);
             SignalActivity();
             r.currentStep = NextStep(r.currentStep, r.stepCount);
             break;
@@ -220,20 +218,22 @@ void CEngine::AdvanceArpeggiators() {
                 --r.countdown;
                 continue;
             }
-            const std::int32_t ch = r.channel;
-            SendShort(kNoteOff + ch, r.notes[Step(r.currentStep)],
-                      r.velocities[Step(r.currentStep)]);
+            SendStepNote(kNoteOff, r);
             r.currentStep = NextStep(r.currentStep, r.stepCount);
             r.countdown = r.times[Step(r.currentStep)] - 1;
-            SendShort(kNoteOn + ch, r.notes[Step(r.currentStep)],
-                      r.velocities[Step(r.currentStep)]);
+            SendStepNote(kNoteOn, r);
             SignalActivity();
         }
     }
 }
 
-unsigned CEngine::PollPeriodMs() const {
-    return static_cast<unsigned>(std::max(patches[0].pollIntervalCode + 1, 1)) * 20u;
+unsigned CEngine::PollPeriodMs(int slot) const {
+    return static_cast<unsigned>(std::max(patches[slot].pollIntervalCode + 1, 1)) * 20u;
+}
+
+bool CEngine::SendStepNote(std::int32_t kind, const ButtonRecord& r) {
+    const int step = Step(r.currentStep);
+    return SendShort(kind + r.channel, r.notes[step], r.velocities[step]);
 }
 
 void CEngine::PollJoystick() {
@@ -264,8 +264,7 @@ void CEngine::SetPatchActive(int slot, std::int32_t value) {
     joystick_.active = value;
     joystick_.ApplyActive();
     if (value) {
-        window_.SetTimer(TIMER_POLL, static_cast<unsigned>(
-                                         std::max(patches[slot].pollIntervalCode + 1, 1) * 20));
+        window_.SetTimer(TIMER_POLL, PollPeriodMs(slot));
     } else {
         window_.KillTimer(TIMER_POLL);
     }

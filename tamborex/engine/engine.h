@@ -43,13 +43,16 @@ class CEngine {
     bool ReopenOutput(std::int16_t deviceId);
 
     bool ActivityLit() const { return activityLit != 0; }
-    unsigned PollPeriodMs() const;
+    // (poll interval code + 1) x 20 ms of a patch slot.
+    unsigned PollPeriodMs(int slot = 0) const;
 
     std::array<CPatch, 2> patches;
 
   private:
     bool Send(const std::uint8_t* bytes, int length);
     bool SendShort(std::int32_t status, std::int32_t data1, std::int32_t data2, int length = 3);
+    // Note on or off of an arpeggio's current step, on the record's channel.
+    bool SendStepNote(std::int32_t kind, const ButtonRecord& r);
 
     CWinMIDIOut& midiOut_;
     CJoystick& joystick_;
