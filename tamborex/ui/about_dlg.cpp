@@ -1,0 +1,24 @@
+#include "about_dlg.h"
+
+#include "ui_about_dlg.h"
+
+CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::CAboutDlg>()) {
+    ui_->setupUi(this);
+    setFixedSize(size());
+    connect(ui_->okButton, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+CAboutDlg::~CAboutDlg() = default;
+
+void CAboutDlg::Open() {
+    if (open_) {
+        return;
+    }
+    show();
+    open_ = true;
+}
+
+void CAboutDlg::done(int result) {
+    open_ = false;
+    QDialog::done(result);
+}

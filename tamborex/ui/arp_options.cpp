@@ -1,0 +1,103 @@
+#include "arp_options.h"
+
+#include <QRegularExpressionValidator>
+#include <QSignalBlocker>
+
+#include "data_exchange.h"
+#include "prompter.h"
+#include "ui_arp_options.h"
+
+CArpOptions::CArpOptions(ButtonRecord& record, CPrompter& prompter, QWidget* parent)
+    : QDialog(parent),
+      ui_(std::make_unique<Ui::CArpOptions>()),
+      record_(record),
+      prompter_(prompter) {
+    ui_->setupUi(this);
+    setFixedSize(size());
+    noteEdits_ = {ui_->noteEdit0, ui_->noteEdit1, ui_->noteEdit2, ui_->noteEdit3,
+                  ui_->noteEdit4, ui_->noteEdit5, ui_->noteEdit6, ui_->noteEdit7};
+    velEdits_ = {ui_->velEdit0, ui_->velEdit1, ui_->velEdit2, ui_->velEdit3,
+                 ui_->velEdit4, ui_->velEdit5, ui_->velEdit6, ui_->velEdit7};
+    timeEdits_ = {ui_->timeEdit0, ui_->timeEdit1, ui_->timeEdit2, ui_->timeEdit3,
+                  ui_->timeEdit4, ui_->timeEdit5, ui_->timeEdit6, ui_->timeEdit7};
+    auto* digits =
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
+    for (int k = 0; k < kArpSteps; ++k) {
+        for (QLineEdit* edit : {noteEdits_[k], velEdits_[k], timeEdits_[k]}) {
+            edit->setValidator(digits);
+        }
+    }
+    // The count changes only through the arrows.
+    ui_->stepsSpin->findChild<QLineEdit*>()->setReadOnly(true);
+    ui_->stepsSpin->setRange(1, 8);
+
+    notes_ = record.notes;
+    velocities_ = record.velocities;
+    times_ = record.times;
+    stepCount_ = record.stepCount;
+    autoArpeggiation_ = record.autoArpeggiation;
+    initialised_ = true;
+    UpdateSteps(false);
+
+    connect(ui_->stepsSpin, &QSpinBox::valueChanged, this, [this] { UpdateSteps(true); });
+    connect(ui_->autoCheck, &QCheckBox::clicked, this, [this] { UpdateSteps(true); });
+    connect(ui_->okButton, &QPushButton::clicked, this, &CArpOptions::accept);
+    connect(ui_->cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+CArpOptions::~CArpOptions() = default;
+
+bool CArpOptions::ReadFields() {
+    CDataExchange dx(prompter_, this);
+    stepCount_ = ui_->stepsSpin->value();
+    const std::pair<std::array<QLineEdit*, kArpSteps>*, std::array<std::int32_t, kArpSteps>*>
+        rows[] = {{&noteEdits_, &notes_}, {&velEdits_, &velocities_}, {&timeEdits_, &times_}};
+    for (const auto& [edits, values] : rows) {
+        for (int k = 0; k < kArpSteps; ++k) {
+            if (!dx.Int((*edits)[k], (*values)[k])) {
+                return false;
+            }
+        }
+    }
+    return dx.Check(ui_->autoCheck, autoArpeggiation_);
+}
+
+void CArpOptions::PutFields() {
+    const QSignalBlocker block(ui_->stepsSpin);
+    ui_->stepsSpin->setValue(stepCount_);
+    for (int k = 0; k < kArpSteps; ++k) {
+        PutInt(noteEdits_[k], notes_[k]);
+        PutInt(velEdits_[k], velocities_[k]);
+        PutInt(timeEdits_[k], times_[k]);
+    }
+    ui_->autoCheck->setChecked(autoArpeggiation_ != 0);
+}
+
+void CArpOptions::UpdateSteps(bool reread) {
+    if (!initialised_) {
+        return;
+    }
+    if (reread) {
+        ReadFields();
+    }
+    stepCount_ = std::clamp(stepCount_, 1, kArpSteps);
+    for (int k = 0; k < kArpSteps; ++k) {
+        const bool used = k < stepCount_;
+        noteEdits_[k]->setEnabled(used);
+        velEdits_[k]->setEnabled(used);
+        timeEdits_[k]->setEnabled(used && autoArpeggiation_ != 0);
+    }
+    PutFields();
+}
+
+void CArpOptions::accept() {
+    if (!ReadFields()) {
+        return;
+    }
+    record_.notes = notes_;
+    record_.velocities = velocities_;
+    record_.times = times_;
+    record_.stepCount = stepCount_;
+    record_.autoArpeggiation = autoArpeggiation_;
+    QDialog::accept();
+}

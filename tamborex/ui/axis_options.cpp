@@ -1,0 +1,140 @@
+#include "axis_options.h"
+
+#include <QRegularExpressionValidator>
+
+#include "controller_names.h"
+#include "data_exchange.h"
+#include "joystick.h"
+#include "prompter.h"
+#include "ui_axis_options.h"
+
+namespace {
+
+QString ControllerText(std::int32_t selection) {
+    if (selection == kSelectNone) {
+        return QStringLiteral("None");
+    }
+    if (selection == kSelectPitchBend) {
+        return QStringLiteral("Pitch bend");
+    }
+    return QString::fromStdString(ControllerName(ControllerOfSelection(selection)));
+}
+
+}  // namespace
+
+CAxisOptions::CAxisOptions(AxisRecord& record, int axis, const QString& label, CJoystick& joystick,
+                           CPrompter& prompter, QWidget* parent)
+    : QDialog(parent),
+      ui_(std::make_unique<Ui::CAxisOptions>()),
+      record_(record),
+      axis_(axis),
+      joystick_(joystick),
+      prompter_(prompter) {
+    ui_->setupUi(this);
+    setFixedSize(size());
+    ui_->chanEdit->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this));
+    ui_->axisText->setText(label);
+    ui_->controllerText->setText(ControllerText(record.controller));
+    const bool nrpn =
+        record.controller == kSelectNrpnFine || record.controller == kSelectNrpnCoarse;
+    ui_->nrpnCaption->setText(nrpn ? QStringLiteral("NRPN message") : QStringLiteral("(Unused)"));
+    ui_->nrpn1Label->setText(nrpn ? QStringLiteral("NRPN MSB : ") : QStringLiteral("data 1 : "));
+    ui_->nrpn2Label->setText(nrpn ? QStringLiteral("NRPN LSB : ") : QStringLiteral("data 2 : "));
+    ui_->nrpn1Edit->setEnabled(nrpn);
+    ui_->nrpn2Edit->setEnabled(nrpn);
+    SetRangeFieldsEnabled(record.fullRange == 0);
+
+    ui_->polarityCheck->setChecked(record.reversePolarity != 0);
+    PutInt(ui_->chanEdit, record.channel);
+    PutInt(ui_->maxEdit, record.max);
+    PutInt(ui_->minEdit, record.min);
+    ui_->partialRadio->setChecked(record.fullRange == 0);
+    ui_->fullRadio->setChecked(record.fullRange != 0);
+    PutInt(ui_->nrpn1Edit, record.nrpnMsb);
+    PutInt(ui_->nrpn2Edit, record.nrpnLsb);
+    PutInt(ui_->moveEdit, record.minimumMovement);
+    polarity_ = record.reversePolarity;
+    channel_ = record.channel;
+    min_ = record.min;
+    max_ = record.max;
+    nrpnMsb_ = record.nrpnMsb;
+    nrpnLsb_ = record.nrpnLsb;
+    minimumMovement_ = record.minimumMovement;
+
+    // Only what the user does counts as a change, not the values shown on opening.
+    connect(ui_->polarityCheck, &QCheckBox::clicked, this, [this] {
+        Touch();
+        record_.reversePolarity = polarity_;
+    });
+    connect(ui_->fullRadio, &QRadioButton::clicked, this, [this] {
+        Touch();
+        record_.fullRange = 1;
+        (void)joystick_.SetAxisRange(axis_, 0, 127);
+        SetRangeFieldsEnabled(false);
+    });
+    connect(ui_->partialRadio, &QRadioButton::clicked, this, [this] {
+        Touch();
+        record_.fullRange = 0;
+        ApplyRange();
+        SetRangeFieldsEnabled(true);
+    });
+    connect(ui_->minEdit, &QLineEdit::textEdited, this, [this] {
+        Touch();
+        record_.min = min_;
+        ApplyRange();
+    });
+    connect(ui_->maxEdit, &QLineEdit::textEdited, this, [this] {
+        Touch();
+        record_.max = max_;
+        ApplyRange();
+    });
+    connect(ui_->chanEdit, &QLineEdit::textEdited, this, [this] {
+        Touch();
+        record_.channel = channel_;
+    });
+    connect(ui_->nrpn1Edit, &QLineEdit::textEdited, this, [this] {
+        Touch();
+        record_.nrpnMsb = nrpnMsb_;
+    });
+    connect(ui_->nrpn2Edit, &QLineEdit::textEdited, this, [this] {
+        Touch();
+        record_.nrpnLsb = nrpnLsb_;
+    });
+    connect(ui_->moveEdit, &QLineEdit::textEdited, this, [this] {
+        Touch();
+        record_.minimumMovement = minimumMovement_;
+    });
+    connect(ui_->okButton, &QPushButton::clicked, this, &CAxisOptions::accept);
+}
+
+CAxisOptions::~CAxisOptions() = default;
+
+void CAxisOptions::Touch() {
+    changed_ = true;
+    CDataExchange dx(prompter_, this);
+    // The range choice, read between "Chan" and "Max", cannot fail and the handlers of its two
+    // buttons set the record themselves.
+    (void)(dx.Int(ui_->nrpn1Edit, nrpnMsb_) && dx.Int(ui_->nrpn2Edit, nrpnLsb_) &&
+           dx.Int(ui_->chanEdit, channel_) && dx.Int(ui_->maxEdit, max_) &&
+           dx.Int(ui_->minEdit, min_) && dx.Check(ui_->polarityCheck, polarity_) &&
+           dx.Int(ui_->moveEdit, minimumMovement_));
+}
+
+void CAxisOptions::ApplyRange() {
+    // A refused range is not reported: the axis keeps reading in its old one.
+    (void)joystick_.SetAxisRange(axis_, record_.min, record_.max);
+}
+
+void CAxisOptions::SetRangeFieldsEnabled(bool enabled) {
+    ui_->minEdit->setEnabled(enabled);
+    ui_->maxEdit->setEnabled(enabled);
+}
+
+void CAxisOptions::accept() {
+    if (max_ < min_) {
+        prompter_.Warn(this, QStringLiteral("Axis range error: MIN > MAX"));
+        return;
+    }
+    QDialog::accept();
+}

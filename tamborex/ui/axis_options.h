@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QDialog>
+#include <memory>
+
+#include "patch.h"
+
+namespace Ui {
+class CAxisOptions;
+}
+class CJoystick;
+class CPrompter;
+
+// "Axis options": one axis record of the current patch, edited in place as the user types; the
+// joystick's range for the axis follows at once.
+class CAxisOptions final : public QDialog {
+    Q_OBJECT
+
+  public:
+    CAxisOptions(AxisRecord& record, int axis, const QString& label, CJoystick& joystick,
+                 CPrompter& prompter, QWidget* parent);
+    ~CAxisOptions() override;
+
+    // Whether any field was touched since the dialog opened.
+    bool Changed() const { return changed_; }
+
+    // OK: refused while Max is below Min. The close box and Escape end without that test.
+    void accept() override;
+
+  private:
+    // Sets the changed flag and re-reads every field; a field that holds no integer stops the
+    // reading with its message.
+    void Touch();
+    void ApplyRange();
+    void SetRangeFieldsEnabled(bool enabled);
+
+    std::unique_ptr<Ui::CAxisOptions> ui_;
+    AxisRecord& record_;
+    int axis_;
+    CJoystick& joystick_;
+    CPrompter& prompter_;
+    bool changed_ = false;
+    std::int32_t polarity_ = 0;
+    std::int32_t channel_ = 0;
+    std::int32_t min_ = 0;
+    std::int32_t max_ = 0;
+    std::int32_t nrpnMsb_ = 0;
+    std::int32_t nrpnLsb_ = 0;
+    std::int32_t minimumMovement_ = 0;
+};

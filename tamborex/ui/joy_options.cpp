@@ -1,0 +1,283 @@
+#include "joy_options.h"
+
+#include <QCloseEvent>
+
+#include "arp_options.h"
+#include "axis_options.h"
+#include "controller_names.h"
+#include "data_exchange.h"
+#include "joy_info.h"
+#include "main_bar.h"
+#include "sysex_editor.h"
+#include "ui_joy_options.h"
+
+CJoyOptions::CJoyOptions(CPatch* patch, CMainBar& bar)
+    : QDialog(&bar), ui_(std::make_unique<Ui::CJoyOptions>()), patch_(patch), bar_(bar) {
+    ui_->setupUi(this);
+    setFixedSize(size());
+    axisLists_ = {ui_->axisCombo0, ui_->axisCombo1, ui_->axisCombo2,
+                  ui_->axisCombo3, ui_->axisCombo4, ui_->axisCombo5};
+    modeLists_ = {ui_->modeCombo0, ui_->modeCombo1, ui_->modeCombo2, ui_->modeCombo3,
+                  ui_->modeCombo4, ui_->modeCombo5, ui_->modeCombo6, ui_->modeCombo7};
+    data1Edits_ = {ui_->data1Edit0, ui_->data1Edit1, ui_->data1Edit2, ui_->data1Edit3,
+                   ui_->data1Edit4, ui_->data1Edit5, ui_->data1Edit6, ui_->data1Edit7};
+    data2Edits_ = {ui_->data2Edit0, ui_->data2Edit1, ui_->data2Edit2, ui_->data2Edit3,
+                   ui_->data2Edit4, ui_->data2Edit5, ui_->data2Edit6, ui_->data2Edit7};
+    channelEdits_ = {ui_->chanEdit0, ui_->chanEdit1, ui_->chanEdit2, ui_->chanEdit3,
+                     ui_->chanEdit4, ui_->chanEdit5, ui_->chanEdit6, ui_->chanEdit7};
+    arpButtons_ = {ui_->arpButton0, ui_->arpButton1, ui_->arpButton2, ui_->arpButton3,
+                   ui_->arpButton4, ui_->arpButton5, ui_->arpButton6, ui_->arpButton7};
+    QPushButton* const axisButtons[] = {ui_->axisOptions0, ui_->axisOptions1, ui_->axisOptions2,
+                                        ui_->axisOptions3, ui_->axisOptions4, ui_->axisOptions5};
+
+    QStringList controllers = {QStringLiteral("None"), QStringLiteral("Pitch bend")};
+    for (int c = 0; c < 128; ++c) {
+        controllers.append(QString::fromStdString(ControllerName(c)));
+    }
+    for (int a = 0; a < kAxisCount; ++a) {
+        axisLists_[a]->addItems(controllers);
+        connect(axisLists_[a], &QComboBox::activated, this,
+                [this, a](int index) { OnAxisController(a, index); });
+        connect(axisButtons[a], &QPushButton::clicked, this, [this, a] { OnAxisOptions(a); });
+    }
+    for (int b = 0; b < kPolledButtons; ++b) {
+        for (int mode = 0; mode < kButtonModeCount; ++mode) {
+            modeLists_[b]->addItem(QString::fromLatin1(GetButtonModeName(mode)));
+        }
+        connect(modeLists_[b], &QComboBox::activated, this,
+                [this, b](int index) { OnButtonMode(b, index); });
+        connect(arpButtons_[b], &QPushButton::clicked, this, [this, b] { OnArpeggiator(b); });
+    }
+    connect(ui_->outputCombo, &QComboBox::activated, this, &CJoyOptions::OnOutputDevice);
+    connect(ui_->pollCombo, &QComboBox::activated, this, &CJoyOptions::OnPollTime);
+    connect(ui_->sensCombo, &QComboBox::activated, this, &CJoyOptions::OnSensitivity);
+    connect(ui_->activeCheck, &QCheckBox::clicked, this, &CJoyOptions::OnActive);
+    connect(ui_->viewButton, &QPushButton::clicked, &bar_, &CMainBar::ShowJoyResponse);
+    connect(ui_->sysexButton, &QPushButton::clicked, this, &CJoyOptions::OnSysExEditor);
+    connect(ui_->infoButton, &QPushButton::clicked, this, &CJoyOptions::OnJoystickInfo);
+    connect(ui_->applyButton, &QPushButton::clicked, this, &CJoyOptions::Apply);
+    connect(ui_->okButton, &QPushButton::clicked, this, &CJoyOptions::accept);
+
+    if (patch_) {
+        LoadFields();
+    } else {
+        bar_.MessageBox("No joystick data passed to CJoyOptions");
+    }
+}
+
+CJoyOptions::~CJoyOptions() = default;
+
+void CJoyOptions::Open(CPatch& patch, const platform::JoystickCaps& caps) {
+    if (open_) {
+        return;
+    }
+    patch_ = &patch;
+    caps_ = &caps;
+    move(position[0], position[1]);
+    ui_->outputCombo->clear();
+    const CWinMIDIOut& output = bar_.Core().midiOut;
+    for (int i = 0; i < static_cast<int>(output.DeviceCount()); ++i) {
+        ui_->outputCombo->addItem(QString::fromStdString(output.GetDevName(i)));
+    }
+    SelectOutputDevice();
+    for (int a = 0; a < kAxisCount; ++a) {
+        axisLists_[a]->setCurrentIndex(patch_->axes[a].controller);
+    }
+    LoadFields();
+    PutControls();
+    for (int b = 0; b < kPolledButtons; ++b) {
+        SetRowEnabled(b);
+    }
+    show();
+    open_ = true;
+}
+
+void CJoyOptions::RefreshFromPatch() {
+    if (!open_ || !patch_) {
+        return;
+    }
+    for (int a = 0; a < kAxisCount; ++a) {
+        axisLists_[a]->setCurrentIndex(patch_->axes[a].controller);
+    }
+    SelectOutputDevice();
+    LoadFields();
+    PutControls();
+}
+
+void CJoyOptions::SelectOutputDevice() {
+    const std::int32_t device = patch_->outputDevice;
+    ui_->outputCombo->setCurrentIndex(device >= 0 && device < ui_->outputCombo->count() ? device
+                                                                                        : -1);
+}
+
+void CJoyOptions::LoadFields() {
+    for (int b = 0; b < kPolledButtons; ++b) {
+        const ButtonRecord& record = patch_->buttons[b];
+        fields_.modes[b] = record.mode;
+        fields_.data1[b] = record.data1;
+        fields_.data2[b] = record.data2;
+        fields_.channels[b] = record.channel;
+    }
+    fields_.sensitivity = patch_->joystickSensitivity;
+    fields_.pollCode = patch_->pollIntervalCode;
+    fields_.active = patch_->active;
+}
+
+bool CJoyOptions::ReadControls() {
+    CDataExchange dx(bar_.Prompter(), this);
+    for (int b = 0; b < kPolledButtons; ++b) {
+        fields_.modes[b] = modeLists_[b]->currentIndex();
+    }
+    fields_.sensitivity = ui_->sensCombo->currentIndex();
+    fields_.pollCode = ui_->pollCombo->currentIndex();
+    for (int b = 0; b < kPolledButtons; ++b) {
+        if (!dx.Int(data1Edits_[b], fields_.data1[b], 0, 127) ||
+            !dx.Int(data2Edits_[b], fields_.data2[b], 0, 127)) {
+            return false;
+        }
+    }
+    if (!dx.Check(ui_->activeCheck, fields_.active)) {
+        return false;
+    }
+    for (int b = 0; b < kPolledButtons; ++b) {
+        if (!dx.Int(channelEdits_[b], fields_.channels[b], 0, 15)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void CJoyOptions::PutControls() {
+    for (int b = 0; b < kPolledButtons; ++b) {
+        modeLists_[b]->setCurrentIndex(fields_.modes[b]);
+        PutInt(data1Edits_[b], fields_.data1[b]);
+        PutInt(data2Edits_[b], fields_.data2[b]);
+        PutInt(channelEdits_[b], fields_.channels[b]);
+    }
+    ui_->sensCombo->setCurrentIndex(fields_.sensitivity);
+    ui_->pollCombo->setCurrentIndex(fields_.pollCode);
+    ui_->activeCheck->setChecked(fields_.active != 0);
+}
+
+void CJoyOptions::SetRowEnabled(int button) {
+    const std::int32_t mode = patch_->buttons[button].mode;
+    const bool oneByte = mode == MODE_PROGRAM_CHANGE || mode == MODE_SYSEX ||
+                         mode == MODE_SONG_SELECT || mode == MODE_SONG_POSITION ||
+                         mode == MODE_PATCH_CHANGE;
+    data1Edits_[button]->setEnabled(mode == MODE_NOTE || oneByte);
+    data2Edits_[button]->setEnabled(mode == MODE_NOTE);
+    arpButtons_[button]->setEnabled(mode == MODE_ARPEGGIATOR);
+}
+
+void CJoyOptions::OnAxisController(int axis, int index) {
+    modified = 1;
+    ReadControls();
+    patch_->axes[axis].controller = index;
+}
+
+void CJoyOptions::OnButtonMode(int button, int index) {
+    modified = 1;
+    ReadControls();
+    patch_->buttons[button].mode = index;
+    SetRowEnabled(button);
+    PutControls();
+}
+
+void CJoyOptions::OnOutputDevice(int index) {
+    modified = 1;
+    LoadFields();
+    // Whatever the old port left sounding is released before it closes.
+    if (bar_.Core().engine.ReopenOutput(static_cast<std::int16_t>(index))) {
+        patch_->outputDevice = index;
+        return;
+    }
+    bar_.Prompter().Warn(this,
+                         QStringLiteral("SelOutPort: %1")
+                             .arg(QString::fromStdString(bar_.Core().midiOut.GetErrorText())));
+    ui_->outputCombo->setCurrentIndex(-1);
+    PutControls();
+}
+
+void CJoyOptions::OnPollTime(int index) {
+    modified = 1;
+    ReadControls();
+    patch_->pollIntervalCode = index;
+    bar_.KillTimer(TIMER_POLL);
+    bar_.SetTimer(TIMER_POLL, static_cast<unsigned>((index + 1) * 20));
+}
+
+void CJoyOptions::OnSensitivity(int index) {
+    modified = 1;
+    ReadControls();
+    patch_->joystickSensitivity = index;
+}
+
+void CJoyOptions::OnActive(bool checked) {
+    modified = 1;
+    ReadControls();
+    bar_.Core().engine.SetPatchActive(0, checked ? 1 : 0);
+}
+
+bool CJoyOptions::Apply() {
+    if (!ReadControls()) {
+        return false;
+    }
+    patch_->active = fields_.active;
+    for (int b = 0; b < kPolledButtons; ++b) {
+        ButtonRecord& record = patch_->buttons[b];
+        record.data1 = fields_.data1[b];
+        record.data2 = fields_.data2[b];
+        record.channel = fields_.channels[b];
+    }
+    return true;
+}
+
+void CJoyOptions::reject() {
+    Apply();
+}
+
+void CJoyOptions::accept() {
+    if (!Apply()) {
+        return;
+    }
+    open_ = false;
+    position = {pos().x(), pos().y()};
+    QDialog::accept();
+}
+
+void CJoyOptions::closeEvent(QCloseEvent* event) {
+    accept();
+    if (open_) {
+        event->ignore();
+    }
+}
+
+void CJoyOptions::OnAxisOptions(int axis) {
+    CAxisOptions dialog(patch_->axes[axis], axis, QString::fromLatin1(AxisLabel(axis)),
+                        bar_.Core().joystick, bar_.Prompter(), this);
+    bar_.Prompter().Run(dialog);
+    if (dialog.Changed()) {
+        modified = 1;
+    }
+}
+
+void CJoyOptions::OnArpeggiator(int button) {
+    CArpOptions dialog(patch_->buttons[button], bar_.Prompter(), this);
+    bar_.Prompter().Run(dialog);
+}
+
+void CJoyOptions::OnSysExEditor() {
+    if (!patch_->sysEx) {
+        patch_->sysEx = std::make_unique<CPatch::SysExTable>();
+    }
+    CSysExEditor dialog(*patch_->sysEx, bar_.Prompter(), this);
+    bar_.Prompter().Run(dialog);
+}
+
+void CJoyOptions::OnJoystickInfo() {
+    if (!caps_) {
+        return;
+    }
+    CJoyInfo dialog(*caps_, this);
+    bar_.Prompter().Run(dialog);
+}

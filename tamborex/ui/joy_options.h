@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QDialog>
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "patch.h"
+#include "platform/joystick.h"
+
+namespace Ui {
+class CJoyOptions;
+}
+class CMainBar;
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+
+// "Joystick options": the current patch, edited in place. List choices take effect at once,
+// typed numbers at Apply or OK. Modeless; the bar keeps one for the whole run.
+class CJoyOptions final : public QDialog {
+    Q_OBJECT
+
+  public:
+    CJoyOptions(CPatch* patch, CMainBar& bar);
+    ~CJoyOptions() override;
+
+    // Shows the dialog on patch, at the saved position. Does nothing while it is open.
+    void Open(CPatch& patch, const platform::JoystickCaps& caps);
+    bool IsOpen() const { return open_; }
+    // Another patch became current: show it, if the dialog is open.
+    void RefreshFromPatch();
+    // Reads every field with its range check; writes the typed numbers and the active flag
+    // into the patch only when all of them are good.
+    bool Apply();
+
+    // Esc carries the cancel identifier, which here is Apply: it applies and stays open.
+    void reject() override;
+    // OK: Apply, then close, remembering where the dialog was.
+    void accept() override;
+
+    std::uint8_t modified = 0;  // the patch has changes that were not saved
+    std::array<std::int32_t, 2> position = {0, 0};
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    // The values the controls exchange with, in their exchange order.
+    struct Fields {
+        std::array<std::int32_t, kPolledButtons> modes{};
+        std::int32_t sensitivity = 0;
+        std::int32_t pollCode = 0;
+        std::array<std::int32_t, kPolledButtons> data1{};
+        std::array<std::int32_t, kPolledButtons> data2{};
+        std::int32_t active = 0;
+        std::array<std::int32_t, kPolledButtons> channels{};
+    };
+
+    void LoadFields();
+    bool ReadControls();
+    void PutControls();
+    void SelectOutputDevice();
+    void SetRowEnabled(int button);
+    void OnAxisController(int axis, int index);
+    void OnButtonMode(int button, int index);
+    void OnOutputDevice(int index);
+    void OnPollTime(int index);
+    void OnSensitivity(int index);
+    void OnActive(bool checked);
+    void OnAxisOptions(int axis);
+    void OnArpeggiator(int button);
+    void OnSysExEditor();
+    void OnJoystickInfo();
+
+    std::unique_ptr<Ui::CJoyOptions> ui_;
+    CPatch* patch_;
+    const platform::JoystickCaps* caps_ = nullptr;
+    CMainBar& bar_;
+    bool open_ = false;
+    Fields fields_;
+    std::array<QComboBox*, kAxisCount> axisLists_{};
+    std::array<QComboBox*, kPolledButtons> modeLists_{};
+    std::array<QLineEdit*, kPolledButtons> data1Edits_{};
+    std::array<QLineEdit*, kPolledButtons> data2Edits_{};
+    std::array<QLineEdit*, kPolledButtons> channelEdits_{};
+    std::array<QPushButton*, kPolledButtons> arpButtons_{};
+};

@@ -1,0 +1,433 @@
+#include "main_bar.h"
+
+#include <QAbstractButton>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QTimer>
+
+#include "global_options.h"
+#include "joy_options.h"
+
+namespace {
+
+// Dialog units of the bar's 8-point font, in pixels.
+QRect Dlu(int x, int y, int w, int h) {
+    return QRect((x * 3 + 1) / 2, (y * 13 + 4) / 8, (w * 3 + 1) / 2, (h * 13 + 4) / 8);
+}
+
+// The bar's pictures: loaded once, kept until the process ends.
+struct BarBitmaps {
+    QPixmap rightEnd = LoadBitmapResource(138);
+    QPixmap leftEnd = LoadBitmapResource(139);
+    QPixmap grip = LoadBitmapResource(140);
+    QPixmap emblem = LoadBitmapResource(152);
+    QPixmap logoPanel = LoadBitmapResource(163);
+};
+
+const BarBitmaps& Bitmaps() {
+    static const BarBitmaps bitmaps;
+    return bitmaps;
+}
+
+// A push button drawn as one picture while up and another while held.
+class CPictureButton final : public QAbstractButton {
+  public:
+    CPictureButton(int upId, int downId, QWidget* parent)
+        : QAbstractButton(parent),
+          up_(LoadBitmapResource(upId)),
+          down_(LoadBitmapResource(downId)) {
+        setFocusPolicy(Qt::NoFocus);
+    }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.drawPixmap(0, 0, isDown() ? down_ : up_, 0, 0, width(), height());
+    }
+
+  private:
+    QPixmap up_;
+    QPixmap down_;
+};
+
+constexpr const char* kCaptions[] = {"Edit", "Global", "Load", "Save", "About", "Quit"};
+constexpr QPoint kButtonPlaces[] = {{290, 3}, {290, 25}, {337, 3}, {337, 25}, {384, 3}, {384, 25}};
+
+}  // namespace
+
+CMainBar::CMainBar(platform::MidiService& midi, platform::JoystickService& joystick,
+                   CPrompter& prompter, std::string bankPath)
+    : prompter_(prompter),
+      core_(midi, joystick, *this, std::move(bankPath)),
+      response_(core_.joystick, this),
+      about_(this),
+      tray_(this) {
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    setWindowTitle(QString::fromLatin1(kProgramName));
+    if (!CButtonCtrl::LoadButtonSkin(QString(), 164, QString(), 165, 0, Qt::black)) {
+        MessageBox("Error loading button bitmaps!");
+    }
+    lightOn_ = LoadBitmapResource(141);
+    lightOff_ = LoadBitmapResource(142);
+    for (int id : {TIMER_ACTIVITY_ON, TIMER_ACTIVITY_OFF, TIMER_POLL, TIMER_HIDE_BAR}) {
+        auto* timer = new QTimer(this);
+        // A coarse timer would let every poll period drift by up to 5 %.
+        timer->setTimerType(Qt::PreciseTimer);
+        connect(timer, &QTimer::timeout, this, [this, id] { core_.engine.OnTimer(id); });
+        timers_[id] = timer;
+    }
+    connect(&tray_, &CTrayIcon::LeftButtonDown, this, [this] {
+        if (hiddenInTray_) {
+            RestoreFromTray();
+        } else {
+            raise();
+            activateWindow();
+        }
+    });
+    CreateControls();
+}
+
+CMainBar::~CMainBar() {
+    // Nothing queued from the MIDI input may run against a bar that is going away.
+    core_.midiIn.Stop();
+}
+
+void CMainBar::CreateControls() {
+    numberEdit_ = new QLineEdit(this);
+    numberEdit_->setObjectName(QStringLiteral("patchNumber"));
+    numberEdit_->setGeometry(Dlu(50, 1, 16, 12));
+    numberEdit_->setReadOnly(true);
+    numberEdit_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    numberEdit_->setFocusPolicy(Qt::NoFocus);
+    nameEdit_ = new QLineEdit(this);
+    nameEdit_->setObjectName(QStringLiteral("patchName"));
+    nameEdit_->setGeometry(Dlu(67, 1, 95, 12));
+    nameEdit_->setMaxLength(36);
+    const QString lcd = QStringLiteral(
+        "QLineEdit { background: #14110c; color: #ffb43c; border: 1px solid #000;"
+        " border-top-color: #050505; border-bottom-color: #3a3a40; padding: 0 2px;"
+        " selection-background-color: #ffb43c; selection-color: #14110c;"
+        " font: bold 11px 'DejaVu Sans Mono'; }");
+    numberEdit_->setStyleSheet(lcd);
+    nameEdit_->setStyleSheet(lcd);
+    connect(nameEdit_, &QLineEdit::textEdited, this,
+            [this](const QString& text) { core_.bank.Rename(text.toStdString()); });
+
+    for (int i = 0; i < kPresets; ++i) {
+        QAbstractButton* preset = AddPictureButton(143, 144, Dlu(77 + 20 * i, 15, 16, 6));
+        preset->setObjectName(QStringLiteral("Pre%1").arg(i + 1));
+        preset->setToolTip(QStringLiteral("Preset %1").arg(i + 1));
+        connect(preset, &QAbstractButton::clicked, this, [this, i] { core_.bank.Preset(i); });
+    }
+    QAbstractButton* previous = AddPictureButton(146, 147, Dlu(163, 2, 10, 10));
+    previous->setObjectName(QStringLiteral("previous"));
+    connect(previous, &QAbstractButton::clicked, this, [this] { core_.bank.Previous(); });
+    QAbstractButton* next = AddPictureButton(148, 149, Dlu(174, 2, 10, 10));
+    next->setObjectName(QStringLiteral("next"));
+    connect(next, &QAbstractButton::clicked, this, [this] { core_.bank.Next(); });
+
+    // The two pictures let clicks through, so the bar can be dragged by them too.
+    light_ = new QLabel(this);
+    light_->setObjectName(QStringLiteral("activityLight"));
+    light_->setPixmap(lightOff_);
+    light_->setGeometry(QRect(Dlu(166, 22, 0, 0).topLeft(), lightOff_.size()));
+    light_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    auto* labels = new QLabel(this);
+    const QPixmap strip = LoadBitmapResource(145);
+    labels->setPixmap(strip);
+    labels->setGeometry(QRect(Dlu(52, 21, 0, 0).topLeft(), strip.size()));
+    labels->setAttribute(Qt::WA_TransparentForMouseEvents);
+    labels->lower();
+}
+
+QAbstractButton* CMainBar::AddPictureButton(int upId, int downId, QRect rect) {
+    auto* button = new CPictureButton(upId, downId, this);
+    button->setGeometry(rect);
+    return button;
+}
+
+void CMainBar::Initialise() {
+    if (initialised_) {
+        return;
+    }
+    initialised_ = true;
+    (void)Bitmaps();
+    const QIcon icon(LoadBitmapResource(128));
+    setWindowIcon(icon);
+    core_.Startup();
+    joyOptions_ = std::make_unique<CJoyOptions>(&core_.engine.patches[0], *this);
+    ShowCurrentEntry();
+    joyOptions_->position = core_.bank.state.joyOptionsPos;
+    setFixedSize(kWidth, kHeight);
+    for (int i = 0; i < static_cast<int>(buttons_.size()); ++i) {
+        buttons_[i].CreateButton(kButtonPlaces[i].x(), kButtonPlaces[i].y(), this, 20001 + i,
+                                 QString::fromLatin1(kCaptions[i]), false, 0, false);
+        buttons_[i].SetListener(this, i, 0);
+    }
+}
+
+int CMainBar::Run() {
+    Initialise();
+    return exec();
+}
+
+void CMainBar::OnOK() {
+    if (!initialised_ || !isVisible()) {
+        return;
+    }
+    core_.Shutdown();
+    if (joyOptions_) {
+        joyOptions_->hide();
+        joyOptions_.reset();
+    }
+    response_.close();
+    about_.close();
+    accept();
+}
+
+int CMainBar::OnCtrlNotify(int code, int ctrlIndex, int, int) {
+    if (code != NOTIFY_CLICK) {
+        return 0;
+    }
+    switch (ctrlIndex) {
+        case 0:
+            OpenJoyOptions();
+            break;
+        case 1: {
+            CGlobalOptions dialog(*this);
+            prompter_.Run(dialog);
+            ShowCurrentEntry();
+            break;
+        }
+        case 2:
+            core_.bank.LoadCommand();
+            break;
+        case 3:
+            core_.bank.SaveCommand();
+            break;
+        case 4:
+            about_.Open();
+            break;
+        case 5:
+            OnOK();
+            break;
+        default:
+            break;
+    }
+    return 0;
+}
+
+void CMainBar::OpenJoyOptions() {
+    if (core_.JoystickCaps().empty() || !core_.joystick.initialised || !joyOptions_) {
+        MessageBox("No available joysticks");
+        return;
+    }
+    if (joyOptions_->IsOpen()) {
+        return;
+    }
+    joyOptions_->Open(core_.engine.patches[0], core_.JoystickCaps().front());
+}
+
+void CMainBar::ShowJoyResponse() {
+    response_.Open();
+}
+
+void CMainBar::ShowCurrentEntry() {
+    const CBankState& state = core_.bank.state;
+    numberEdit_->setText(QString::number(state.patchNumber));
+    nameEdit_->setText(QString::fromStdString(state.patchName));
+    nameEdit_->setCursorPosition(0);
+}
+
+void CMainBar::HideToTray() {
+    if (!tray_.available) {
+        // With nowhere to come back from, hiding would lose the bar: minimise it instead.
+        showMinimized();
+        return;
+    }
+    hiddenInTray_ = true;
+    const QPoint place = pos();
+    core_.bank.state.barPos = {place.x(), place.y()};
+    hide();
+}
+
+void CMainBar::RestoreFromTray() {
+    move(core_.bank.state.barPos[0], core_.bank.state.barPos[1]);
+    show();
+    hiddenInTray_ = false;
+}
+
+bool CMainBar::TimerActive(int id) const {
+    const auto it = timers_.find(id);
+    return it != timers_.end() && it->second->isActive();
+}
+
+int CMainBar::TimerInterval(int id) const {
+    const auto it = timers_.find(id);
+    return it == timers_.end() ? 0 : it->second->interval();
+}
+
+void CMainBar::SetTimer(int id, unsigned periodMs) {
+    auto it = timers_.find(id);
+    if (it == timers_.end()) {
+        auto* timer = new QTimer(this);
+        timer->setTimerType(Qt::PreciseTimer);
+        connect(timer, &QTimer::timeout, this, [this, id] { core_.engine.OnTimer(id); });
+        it = timers_.emplace(id, timer).first;
+    }
+    it->second->start(static_cast<int>(periodMs));
+}
+
+void CMainBar::KillTimer(int id) {
+    if (const auto it = timers_.find(id); it != timers_.end()) {
+        it->second->stop();
+    }
+}
+
+void CMainBar::MessageBox(std::string_view text) {
+    prompter_.Warn(isVisible() ? this : nullptr,
+                   QString::fromUtf8(text.data(), qsizetype(text.size())));
+}
+
+void CMainBar::ShowActivity(bool lit) {
+    light_->setPixmap(lit ? lightOn_ : lightOff_);
+    // Drawn now rather than at the next idle moment, so a busy loop cannot swallow the flash.
+    light_->repaint();
+}
+
+void CMainBar::PostToUiThread(std::function<void()> task) {
+    QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+}
+
+void CMainBar::PatchReloaded() {
+    if (joyOptions_) {
+        joyOptions_->RefreshFromPatch();
+    }
+}
+
+void CMainBar::PatchSaved() {
+    if (joyOptions_) {
+        joyOptions_->modified = 0;
+    }
+}
+
+void CMainBar::ApplyAlwaysOnTop() {
+    const bool onTop = core_.bank.state.alwaysOnTop != 0;
+    if (onTop == windowFlags().testFlag(Qt::WindowStaysOnTopHint)) {
+        return;
+    }
+    const bool visible = isVisible();
+    const QPoint place = pos();
+    setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+    move(place);
+    if (visible) {
+        show();
+    }
+}
+
+std::array<std::int32_t, 2> CMainBar::JoyOptionsPosition() {
+    return joyOptions_ ? joyOptions_->position : core_.bank.state.joyOptionsPos;
+}
+
+bool CMainBar::ChooseFile(bool save, std::string_view filter, std::string_view defaultExtension,
+                          const std::string& initial, std::string& chosen) {
+    return prompter_.ChooseFile(isVisible() ? this : nullptr, save, filter, defaultExtension,
+                                initial, chosen);
+}
+
+std::array<std::int32_t, 2> CMainBar::BarPosition() {
+    return {pos().x(), pos().y()};
+}
+
+void CMainBar::MoveBar(std::int32_t x, std::int32_t y) {
+    move(x, y);
+}
+
+void CMainBar::AddTrayIcon() {
+    tray_.Add(windowIcon(), QString::fromLatin1(kProgramName));
+}
+
+void CMainBar::RemoveTrayIcon() {
+    tray_.Remove();
+}
+
+bool CMainBar::PatchModified() {
+    return joyOptions_ && joyOptions_->modified != 0;
+}
+
+bool CMainBar::AskYesNo(std::string_view text) {
+    return prompter_.Ask(this, QString::fromUtf8(text.data(), qsizetype(text.size())));
+}
+
+void CMainBar::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    if (isMinimized()) {
+        const QPixmap icon = windowIcon().pixmap(32, 32);
+        painter.drawPixmap((width() - icon.width()) / 2, (height() - icon.height()) / 2, icon);
+        return;
+    }
+    const BarBitmaps& b = Bitmaps();
+    const int right = width();
+    const int bottom = height();
+    painter.fillRect(rect(), Qt::black);
+    painter.drawPixmap(12, 0, b.grip, 0, 0, 12, 48);
+    painter.drawPixmap(24, 0, b.logoPanel, 0, 0, 75, 48);
+    painter.drawPixmap(32, 8, b.emblem, 0, 0, 32, 32);
+    painter.setPen(QColor(187, 187, 187));
+    painter.drawLine(0, 0, right, 0);
+    painter.setPen(QColor(85, 85, 85));
+    painter.drawLine(0, bottom - 1, right, bottom - 1);
+    painter.drawPixmap(0, 0, b.leftEnd, 0, 0, 12, 48);
+    painter.drawPixmap(right - 12, 0, b.rightEnd, 0, 0, 12, 48);
+}
+
+void CMainBar::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        dragStart_ = event->position().toPoint();
+        dragging_ = true;
+    }
+    QDialog::mousePressEvent(event);
+}
+
+void CMainBar::mouseMoveEvent(QMouseEvent* event) {
+    if (dragging_) {
+        move(pos() + event->position().toPoint() - dragStart_);
+    }
+    QDialog::mouseMoveEvent(event);
+}
+
+void CMainBar::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && dragging_) {
+        dragging_ = false;
+        // Snap back an edge dragged off the top or the left of the screen; right and bottom
+        // stay where the bar was dropped.
+        move(std::max(0, x()), std::max(0, y()));
+    } else if (event->button() == Qt::RightButton) {
+        HideToTray();
+    }
+    QDialog::mouseReleaseEvent(event);
+}
+
+void CMainBar::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+        case Qt::Key_Escape:
+            // The bar has nothing to cancel: Escape must not end the program.
+            event->accept();
+            return;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            OnOK();
+            return;
+        default:
+            QDialog::keyPressEvent(event);
+    }
+}
+
+void CMainBar::closeEvent(QCloseEvent* event) {
+    // A close from the window manager, the session or SIGTERM ends the run like "Quit", so a
+    // renamed entry or a modified patch is never lost.
+    OnOK();
+    event->accept();
+}

@@ -1,0 +1,115 @@
+#pragma once
+
+#include <QDialog>
+#include <QPixmap>
+#include <QPoint>
+#include <array>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "about_dlg.h"
+#include "bar_core.h"
+#include "button_ctrl.h"
+#include "joy_response.h"
+#include "prompter.h"
+#include "tray_icon.h"
+
+class QAbstractButton;
+class QLabel;
+class QLineEdit;
+class QTimer;
+class CJoyOptions;
+
+// Tamborex's main window: the small bar drawn from bitmaps, with the bank entry, the presets,
+// the activity light and the six command buttons. It owns everything the program runs on
+// through CBarCore and gives the engine and the bank their window.
+class CMainBar final : public QDialog, public CBarWindow, public CCtrlListener {
+    Q_OBJECT
+
+  public:
+    static constexpr int kWidth = 458;
+    static constexpr int kHeight = 50;
+
+    CMainBar(platform::MidiService& midi, platform::JoystickService& joystick, CPrompter& prompter,
+             std::string bankPath = kBankFileName);
+    ~CMainBar() override;
+
+    // The start-up sequence, once, before the bar is first shown.
+    void Initialise();
+    // Initialise, then the program's whole life; returns when the bar has shut down.
+    int Run();
+    // Quit: saves the bank, asks about a modified patch, releases the devices, ends the run.
+    void OnOK();
+
+    void HideToTray();
+    void RestoreFromTray();
+    bool HiddenInTray() const { return hiddenInTray_; }
+    // Opens the Joystick options dialog ("Edit").
+    void OpenJoyOptions();
+    void ShowJoyResponse();
+    // Copies the current entry's number and name into the two fields.
+    void ShowCurrentEntry() override;
+
+    int OnCtrlNotify(int code, int ctrlIndex, int value, int extra) override;
+
+    CBarCore& Core() { return core_; }
+    CPrompter& Prompter() { return prompter_; }
+    CTrayIcon& Tray() { return tray_; }
+    CJoyOptions* JoyOptions() { return joyOptions_.get(); }
+    CJoyResponse& JoyResponse() { return response_; }
+    CAboutDlg& About() { return about_; }
+    CButtonCtrl& BarButton(int index) { return buttons_[index]; }
+    bool TimerActive(int id) const;
+    int TimerInterval(int id) const;
+
+    // CBarWindow
+    void SetTimer(int id, unsigned periodMs) override;
+    void KillTimer(int id) override;
+    void MessageBox(std::string_view text) override;
+    void ShowActivity(bool lit) override;
+    void HideBar() override { HideToTray(); }
+    void PostToUiThread(std::function<void()> task) override;
+    void PatchReloaded() override;
+    void PatchSaved() override;
+    void ApplyAlwaysOnTop() override;
+    std::array<std::int32_t, 2> JoyOptionsPosition() override;
+    bool ChooseFile(bool save, std::string_view filter, std::string_view defaultExtension,
+                    const std::string& initial, std::string& chosen) override;
+    std::array<std::int32_t, 2> BarPosition() override;
+    void MoveBar(std::int32_t x, std::int32_t y) override;
+    void AddTrayIcon() override;
+    void RemoveTrayIcon() override;
+    bool PatchModified() override;
+    bool AskYesNo(std::string_view text) override;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void CreateControls();
+    QAbstractButton* AddPictureButton(int upId, int downId, QRect rect);
+
+    std::array<CButtonCtrl, 6> buttons_;
+    CPrompter& prompter_;
+    CBarCore core_;
+    std::unique_ptr<CJoyOptions> joyOptions_;
+    CJoyResponse response_;
+    CAboutDlg about_;
+    CTrayIcon tray_;
+    std::map<int, QTimer*> timers_;
+    QLineEdit* nameEdit_ = nullptr;
+    QLineEdit* numberEdit_ = nullptr;
+    QLabel* light_ = nullptr;
+    QPixmap lightOn_;
+    QPixmap lightOff_;
+    bool hiddenInTray_ = false;
+    bool dragging_ = false;
+    QPoint dragStart_;
+    bool initialised_ = false;
+};
