@@ -1,0 +1,228 @@
+#include <QApplication>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QTest>
+
+#include "joy_options.h"
+#include "test_bar.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+void Click(QWidget* widget, QPoint at = QPoint(5, 5)) {
+    QTest::mouseClick(widget, Qt::LeftButton, {}, at);
+}
+
+// A mouse event straight to the bar, so a drag does not depend on where the window manager
+// (or the offscreen platform) put the pointer.
+void SendMouse(QWidget* widget, QEvent::Type type, QPoint at, Qt::MouseButton button) {
+    const QPointF global = widget->mapToGlobal(QPointF(at));
+    QMouseEvent event(type, QPointF(at), global, button,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : button, {});
+    QApplication::sendEvent(widget, &event);
+}
+
+QString Number(CMainBar& bar) {
+    return bar.findChild<QLineEdit*>(QStringLiteral("patchNumber"))->text();
+}
+
+TEST_F(BarTest, BareMachineWarnsThreeTimesInOrderThenShowsTheDefaultBank) {
+    CMainBar& b = Start();
+    EXPECT_EQ(prompter.warnings,
+              (Strings{"No joystick devices installed.", "No MIDI out devices available.",
+                       "No MIDI in devices available."}));
+    EXPECT_EQ(b.size(), QSize(458, 50));
+    EXPECT_EQ(Number(b), QStringLiteral("0"));
+    EXPECT_EQ(Find<QLineEdit>(&b, "patchName")->text(), QStringLiteral("(no patch)"));
+    EXPECT_EQ(b.Core().bank.state.presets, (std::array<std::int32_t, 4>{0, 1, 2, 3}));
+    EXPECT_EQ(Find<QWidget>(&b, "Pre3")->toolTip(), QStringLiteral("Preset 3"));
+    EXPECT_TRUE(b.Tray().Added());
+
+    prompter.warnings.clear();
+    Click(b.BarButton(0).Window());  // "Edit" without a joystick
+    EXPECT_EQ(prompter.warnings, (Strings{"No available joysticks"}));
+}
+
+TEST_F(BarTest, AStoredInputThatIsGoneGivesOneMessage) {
+    Equip();
+    CBankState state;
+    state.midiInDevice = 9;
+    WriteBank(state);
+    Start();
+    ASSERT_EQ(prompter.warnings.size(), 1u);
+    EXPECT_EQ(prompter.warnings[0].rfind("Error opening MIDI In Port: CMIDI Error:", 0), 0u);
+}
+
+TEST_F(BarTest, PresetsAndSteppingStopAtBothEnds) {
+    Equip();
+    CBankState state;
+    state.presets = {5, 127, 0, 3};
+    state.patchNames[127] = "Last";
+    WriteBank(state);
+    CMainBar& b = Start();
+    Click(Find<QWidget>(&b, "Pre1"));
+    EXPECT_EQ(Number(b), QStringLiteral("5"));
+    Click(Find<QWidget>(&b, "Pre2"));
+    Click(Find<QWidget>(&b, "next"));
+    EXPECT_EQ(Number(b), QStringLiteral("127"));
+    EXPECT_EQ(Find<QLineEdit>(&b, "patchName")->text(), QStringLiteral("Last"));
+    Click(Find<QWidget>(&b, "Pre3"));
+    Click(Find<QWidget>(&b, "previous"));
+    EXPECT_EQ(Number(b), QStringLiteral("0"));
+    Click(Find<QWidget>(&b, "next"));
+    EXPECT_EQ(Number(b), QStringLiteral("1"));
+}
+
+TEST_F(BarTest, QuitKeepsARenamedEntryWhateverTheAnswerAboutTheModifiedPatch) {
+    Equip();
+    CMainBar& b = Start();
+    QLineEdit* name = Find<QLineEdit>(&b, "patchName");
+    name->selectAll();
+    QTest::keyClicks(name, QStringLiteral("Strings"));
+    b.JoyOptions()->modified = 1;
+    bool bankWrittenFirst = false;
+    prompter.onQuestion = [&] { bankWrittenFirst = std::filesystem::exists(BankPath()); };
+    prompter.answer = false;
+    Click(b.BarButton(5).Window());  // "Quit"
+    EXPECT_EQ(prompter.questions, (Strings{"Save changes to current patch?"}));
+    EXPECT_TRUE(bankWrittenFirst);
+    EXPECT_FALSE(b.isVisible());
+    EXPECT_FALSE(b.Tray().Added());
+    EXPECT_EQ(ReadBankFile().patchNames[0], "Strings");
+}
+
+TEST_F(BarTest, ACloseRequestShutsDownButEscapeDoesNothing) {
+    Equip();
+    CMainBar& b = Start();
+    b.Core().bank.Rename("Kept");
+    QTest::keyClick(&b, Qt::Key_Escape);
+    EXPECT_TRUE(b.isVisible());
+    EXPECT_FALSE(std::filesystem::exists(BankPath()));
+    b.close();  // what the window manager, logout and SIGTERM do
+    EXPECT_FALSE(b.isVisible());
+    EXPECT_EQ(ReadBankFile().patchNames[0], "Kept");
+    EXPECT_TRUE(prompter.questions.empty());
+}
+
+TEST_F(BarTest, DraggingSnapsOnlyTheLeftAndTopEdges) {
+    Equip();
+    CMainBar& b = Start();
+    b.move(10, 10);
+    SendMouse(&b, QEvent::MouseButtonPress, {270, 40}, Qt::LeftButton);
+    SendMouse(&b, QEvent::MouseMove, {170, 20}, Qt::LeftButton);
+    EXPECT_EQ(b.pos(), QPoint(-90, -10));
+    SendMouse(&b, QEvent::MouseButtonRelease, {170, 20}, Qt::LeftButton);
+    EXPECT_EQ(b.pos(), QPoint(0, 0));
+
+    b.move(5000, 4000);
+    SendMouse(&b, QEvent::MouseButtonPress, {270, 40}, Qt::LeftButton);
+    SendMouse(&b, QEvent::MouseButtonRelease, {270, 40}, Qt::LeftButton);
+    EXPECT_EQ(b.pos(), QPoint(5000, 4000));
+}
+
+TEST_F(BarTest, RightClickHidesToTheTrayAndTheIconBringsItBackInPlace) {
+    Equip();
+    CMainBar& b = Start();
+    b.Tray().available = true;
+    b.move(120, 80);
+    SendMouse(&b, QEvent::MouseButtonPress, {270, 40}, Qt::RightButton);
+    SendMouse(&b, QEvent::MouseButtonRelease, {270, 40}, Qt::RightButton);
+    EXPECT_TRUE(b.HiddenInTray());
+    EXPECT_FALSE(b.isVisible());
+    EXPECT_EQ(b.Core().bank.state.barPos, (std::array<std::int32_t, 2>{120, 80}));
+    emit b.Tray().LeftButtonDown();
+    EXPECT_TRUE(b.isVisible());
+    EXPECT_FALSE(b.HiddenInTray());
+    EXPECT_EQ(b.pos(), QPoint(120, 80));
+    emit b.Tray().LeftButtonDown();  // shown already: only comes to the front
+    EXPECT_TRUE(b.isVisible());
+}
+
+TEST_F(BarTest, WithoutATrayHidingMinimisesInstead) {
+    Equip();
+    CBankState state;
+    state.loadMinimized = 1;
+    WriteBank(state);
+    CMainBar& b = Start();
+    b.Tray().available = false;
+    ASSERT_TRUE(b.TimerActive(TIMER_HIDE_BAR));
+    EXPECT_EQ(b.TimerInterval(TIMER_HIDE_BAR), 1000);
+    b.Core().engine.OnTimer(TIMER_HIDE_BAR);
+    EXPECT_FALSE(b.TimerActive(TIMER_HIDE_BAR));
+    EXPECT_FALSE(b.HiddenInTray());
+    EXPECT_TRUE(b.isVisible());
+    EXPECT_TRUE(b.isMinimized());
+}
+
+TEST_F(BarTest, AboutOpensOneWindowAndOpensAgainAfterClosing) {
+    Equip();
+    CMainBar& b = Start();
+    Click(b.BarButton(4).Window());
+    Click(b.BarButton(4).Window());
+    EXPECT_TRUE(b.About().isVisible());
+    EXPECT_EQ(b.About().windowTitle(), QStringLiteral("About Tamborex II"));
+    QTest::keyClick(&b.About(), Qt::Key_Escape);
+    EXPECT_FALSE(b.About().IsOpen());
+    Click(b.BarButton(4).Window());
+    EXPECT_TRUE(b.About().isVisible());
+}
+
+struct RecordingListener final : CCtrlListener {
+    std::vector<int> values;
+    int OnCtrlNotify(int code, int ctrlIndex, int value, int extra) override {
+        EXPECT_EQ(code, NOTIFY_CLICK);
+        EXPECT_EQ(ctrlIndex, 3);
+        EXPECT_EQ(extra, 0);
+        values.push_back(value);
+        return 0;
+    }
+};
+
+TEST(ButtonCtrlTest, ReleaseCountsInsideTheFixedClickBoxOnly) {
+    QWidget parent;
+    CButtonCtrl button;
+    ASSERT_TRUE(CButtonCtrl::LoadButtonSkin(QString(), 164, QString(), 165, 0, Qt::black));
+    button.CreateButton(0, 0, &parent, 7, QStringLiteral("Edit"), false, 0, false);
+    RecordingListener listener;
+    button.SetListener(&listener, 3, 40);
+    QWidget* window = button.Window();
+    ASSERT_EQ(window->size(), QSize(46, 20));
+    const auto pressAndRelease = [&](QPoint release) {
+        QTest::mousePress(window, Qt::LeftButton, {}, QPoint(10, 10));
+        EXPECT_TRUE(button.pressed);
+        QTest::mouseRelease(window, Qt::LeftButton, {}, release);
+        EXPECT_FALSE(button.pressed);
+    };
+    pressAndRelease({10, 10});
+    pressAndRelease({-1, 10});  // off to the left
+    pressAndRelease({59, 19});  // 13 pixels past the right edge: still a click
+    pressAndRelease({60, 10});
+    EXPECT_EQ(listener.values, (std::vector<int>{40, 40}));
+
+    button.toggle = true;
+    listener.values.clear();
+    QTest::mouseClick(window, Qt::LeftButton, {}, QPoint(10, 10));
+    QTest::mouseClick(window, Qt::LeftButton, {}, QPoint(100, 100));
+    EXPECT_EQ(listener.values, (std::vector<int>{41, 40}));
+}
+
+TEST(ButtonCtrlTest, SkinsAndFontLastUntilTheLastButtonGoes) {
+    auto first = std::make_unique<CButtonCtrl>();
+    auto second = std::make_unique<CButtonCtrl>();
+    ASSERT_TRUE(CButtonCtrl::LoadButtonSkin(QString(), 164, QString(), 165, 2, Qt::white));
+    first.reset();
+    EXPECT_TRUE(CButtonCtrl::Skin(2).loaded);
+    EXPECT_NE(CButtonCtrl::Font(), nullptr);
+    second.reset();
+    EXPECT_FALSE(CButtonCtrl::Skin(2).loaded);
+    EXPECT_EQ(CButtonCtrl::Font(), nullptr);
+    CButtonCtrl again;
+    EXPECT_NE(CButtonCtrl::Font(), nullptr);
+    EXPECT_FALSE(CButtonCtrl::Skin(2).loaded);  // loaded anew by whoever needs it
+    // A skin without pictures still gives a working button of the bar's size.
+    EXPECT_FALSE(CButtonCtrl::LoadButtonSkin(QStringLiteral("/nonexistent.png"), 9999, QString(),
+                                             165, 3, Qt::black));
+}
+
+}  // namespace

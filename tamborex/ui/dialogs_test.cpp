@@ -1,0 +1,374 @@
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTest>
+
+#include "arp_options.h"
+#include "axis_options.h"
+#include "controller_names.h"
+#include "global_options.h"
+#include "joy_options.h"
+#include "sysex_editor.h"
+#include "test_bar.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+void Choose(QComboBox* list, int index) {
+    list->setCurrentIndex(index);
+    emit list->activated(index);
+}
+
+// Replaces a field's text as one edit by the user.
+void Type(QLineEdit* field, const QString& text) {
+    field->setText(text);
+    emit field->textEdited(text);
+}
+
+class DialogsTest : public BarTest {
+  protected:
+    CJoyOptions& OpenEdit() {
+        Equip();
+        Start();
+        Edit();
+        return *bar->JoyOptions();
+    }
+    void Edit() { QTest::mouseClick(bar->BarButton(0).Window(), Qt::LeftButton, {}, {5, 5}); }
+    CPatch& Patch() { return bar->Core().engine.patches[0]; }
+    template <typename T>
+    T* In(const char* name) {
+        return Find<T>(bar->JoyOptions(), name);
+    }
+    // Buttons 1 to 8 are rows 0 to 7.
+    template <typename T>
+    T* Row(const char* column, int row) {
+        return Find<T>(bar->JoyOptions(), (std::string(column) + std::to_string(row)).c_str());
+    }
+    // Reads the stick with axis X pushed all the way.
+    std::int32_t FullX() {
+        stick.SetAxis(AXIS_X, 32767);
+        bar->Core().joystick.Poll();
+        return bar->Core().joystick.state.axes[AXIS_X];
+    }
+};
+
+TEST_F(DialogsTest, ButtonRowsFollowTheModeAndReopeningShowsTheNewPatchUnchanged) {
+    CJoyOptions& options = OpenEdit();
+    ASSERT_TRUE(options.IsOpen());
+    EXPECT_EQ(options.windowTitle(), QStringLiteral("Joystick options"));
+    EXPECT_EQ(Row<QComboBox>("modeCombo", 0)->count(), 22);
+    EXPECT_EQ(In<QComboBox>("axisCombo0")->count(), 130);
+    const struct {
+        int mode;
+        bool data1, data2, arp;
+    } rows[] = {{MODE_NOTE, true, true, false},           {MODE_ARPEGGIATOR, false, false, true},
+                {MODE_SUSTAIN, false, false, false},      {MODE_PROGRAM_CHANGE, true, false, false},
+                {MODE_SYSEX, true, false, false},         {MODE_SONG_SELECT, true, false, false},
+                {MODE_SONG_POSITION, true, false, false}, {MODE_PATCH_CHANGE, true, false, false}};
+    for (int b = 0; b < 8; ++b) {
+        Choose(Row<QComboBox>("modeCombo", b), rows[b].mode);
+        EXPECT_EQ(Patch().buttons[b].mode, rows[b].mode);
+        EXPECT_EQ(Row<QLineEdit>("data1Edit", b)->isEnabled(), rows[b].data1) << b;
+        EXPECT_EQ(Row<QLineEdit>("data2Edit", b)->isEnabled(), rows[b].data2) << b;
+        EXPECT_EQ(Row<QPushButton>("arpButton", b)->isEnabled(), rows[b].arp) << b;
+    }
+    EXPECT_EQ(options.modified, 1);
+
+    // Entry 1 holds a patch whose button 1 arpeggiates.
+    const std::string file = (dir / "arp.txp").string();
+    Patch().buttons[0].mode = MODE_ARPEGGIATOR;
+    ASSERT_TRUE(bar->Core().bank.SavePatchFile(file));
+    bar->Core().bank.state.patchPaths[1] = file;
+    Patch().buttons[0].mode = MODE_NONE;
+    In<QPushButton>("okButton")->click();
+    EXPECT_FALSE(options.IsOpen());
+    QTest::mouseClick(Find<QWidget>(bar.get(), "next"), Qt::LeftButton);
+    Edit();
+    EXPECT_EQ(Row<QComboBox>("modeCombo", 0)->currentIndex(), MODE_ARPEGGIATOR);
+    EXPECT_TRUE(Row<QPushButton>("arpButton", 0)->isEnabled());
+    EXPECT_FALSE(Row<QLineEdit>("data1Edit", 0)->isEnabled());
+    EXPECT_EQ(Patch().buttons[0].mode, MODE_ARPEGGIATOR);
+    EXPECT_EQ(options.modified, 0);  // loading a patch is no edit
+}
+
+TEST_F(DialogsTest, AnOutOfRangeNumberBlocksApplyAndOkAndEscapeApplies) {
+    CJoyOptions& options = OpenEdit();
+    Type(Row<QLineEdit>("data2Edit", 0), QStringLiteral("99"));
+    Type(Row<QLineEdit>("data1Edit", 0), QStringLiteral("200"));
+    prompter.warnings.clear();
+    In<QPushButton>("applyButton")->click();
+    EXPECT_EQ(prompter.warnings, (Strings{"Please enter an integer between 0 and 127."}));
+    EXPECT_EQ(Patch().buttons[0].data1, 0);
+    EXPECT_EQ(Patch().buttons[0].data2, 0);  // nothing written, not even the good field
+    In<QPushButton>("okButton")->click();
+    EXPECT_EQ(prompter.warnings.size(), 2u);
+    EXPECT_TRUE(options.IsOpen());
+    EXPECT_TRUE(options.isVisible());
+
+    Type(Row<QLineEdit>("data1Edit", 0), QStringLiteral("64"));
+    Type(Row<QLineEdit>("chanEdit", 7), QStringLiteral("x"));
+    In<QPushButton>("applyButton")->click();
+    EXPECT_EQ(prompter.warnings.back(), "Please enter an integer.");
+    Type(Row<QLineEdit>("chanEdit", 7), QStringLiteral("15"));
+    QTest::keyClick(&options, Qt::Key_Escape);
+    EXPECT_EQ(Patch().buttons[0].data1, 64);
+    EXPECT_EQ(Patch().buttons[0].data2, 99);
+    EXPECT_EQ(Patch().buttons[7].channel, 15);
+    EXPECT_TRUE(options.isVisible());
+    EXPECT_EQ(options.modified, 0);  // typing and applying are no edits
+}
+
+TEST_F(DialogsTest, PollTimeActiveAndOutputPortTakeEffectAtOnce) {
+    CJoyOptions& options = OpenEdit();
+    Choose(In<QComboBox>("pollCombo"), 9);  // "200ms"
+    EXPECT_EQ(Patch().pollIntervalCode, 9);
+    EXPECT_TRUE(bar->TimerActive(TIMER_POLL));
+    EXPECT_EQ(bar->TimerInterval(TIMER_POLL), 200);
+
+    In<QCheckBox>("activeCheck")->click();
+    EXPECT_EQ(Patch().active, 1);
+    EXPECT_EQ(bar->Core().joystick.active, 1);
+    In<QCheckBox>("activeCheck")->click();
+    EXPECT_EQ(Patch().active, 0);
+    EXPECT_FALSE(bar->TimerActive(TIMER_POLL));
+
+    Choose(In<QComboBox>("outputCombo"), 1);
+    EXPECT_EQ(Patch().outputDevice, 1);
+    midi.FailNext(platform::FakeMidiService::Call::OpenOutput, platform::MidiResult::Allocated);
+    prompter.warnings.clear();
+    Choose(In<QComboBox>("outputCombo"), 0);
+    EXPECT_EQ(prompter.warnings, (Strings{"SelOutPort: CMIDI Error:MIDI port already allocated."}));
+    EXPECT_EQ(In<QComboBox>("outputCombo")->currentIndex(), -1);
+    EXPECT_EQ(Patch().outputDevice, 1);
+    EXPECT_EQ(options.modified, 1);
+}
+
+TEST_F(DialogsTest, AxisOptionsShowNrpnFieldsOnlyForTheNrpnControllers) {
+    Equip();
+    Start();
+    AxisRecord record;
+    for (std::int32_t selection : {kSelectNrpnFine, kSelectNrpnCoarse, kSelectNone}) {
+        record.controller = selection;
+        CAxisOptions dialog(record, AXIS_X, QStringLiteral("X Axis"), bar->Core().joystick,
+                            prompter, nullptr);
+        const bool nrpn = selection != kSelectNone;
+        EXPECT_EQ(Find<QLabel>(&dialog, "nrpnCaption")->text(),
+                  nrpn ? QStringLiteral("NRPN message") : QStringLiteral("(Unused)"));
+        EXPECT_EQ(Find<QLabel>(&dialog, "nrpn1Label")->text(),
+                  nrpn ? QStringLiteral("NRPN MSB : ") : QStringLiteral("data 1 : "));
+        EXPECT_EQ(Find<QLabel>(&dialog, "nrpn2Label")->text(),
+                  nrpn ? QStringLiteral("NRPN LSB : ") : QStringLiteral("data 2 : "));
+        EXPECT_EQ(Find<QLineEdit>(&dialog, "nrpn2Edit")->isEnabled(), nrpn);
+        EXPECT_EQ(
+            Find<QLabel>(&dialog, "controllerText")->text(),
+            nrpn ? QString::fromStdString(ControllerName(selection - 2)) : QStringLiteral("None"));
+        EXPECT_FALSE(dialog.Changed());
+    }
+}
+
+TEST_F(DialogsTest, AxisOptionsEditTheRecordAndTheStickRangeLive) {
+    Equip();
+    Start();
+    bar->Core().engine.SetPatchActive(0, 1);
+    AxisRecord record;
+    record.min = 20;
+    record.max = 100;
+    CAxisOptions dialog(record, AXIS_X, QStringLiteral("X Axis"), bar->Core().joystick, prompter,
+                        nullptr);
+    bool accepted = false;
+    QObject::connect(&dialog, &QDialog::accepted, [&] { accepted = true; });
+
+    Find<QRadioButton>(&dialog, "fullRadio")->click();
+    EXPECT_EQ(record.fullRange, 1);
+    EXPECT_EQ(FullX(), 127);
+    EXPECT_EQ(record.min, 20);
+    EXPECT_FALSE(Find<QLineEdit>(&dialog, "maxEdit")->isEnabled());
+    EXPECT_TRUE(dialog.Changed());
+    Find<QRadioButton>(&dialog, "partialRadio")->click();
+    EXPECT_EQ(record.fullRange, 0);
+    EXPECT_EQ(FullX(), 100);
+
+    Type(Find<QLineEdit>(&dialog, "minEdit"), QStringLiteral("100"));
+    Type(Find<QLineEdit>(&dialog, "maxEdit"), QStringLiteral("20"));
+    Find<QPushButton>(&dialog, "okButton")->click();
+    EXPECT_EQ(prompter.warnings, (Strings{"Axis range error: MIN > MAX"}));
+    EXPECT_FALSE(accepted);
+    EXPECT_EQ(record.min, 100);
+    EXPECT_EQ(record.max, 20);
+
+    Type(Find<QLineEdit>(&dialog, "maxEdit"), QString());
+    EXPECT_EQ(prompter.warnings.back(), "Please enter an integer.");
+    EXPECT_EQ(record.max, 20);
+    Type(Find<QLineEdit>(&dialog, "maxEdit"), QStringLiteral("120"));
+    Type(Find<QLineEdit>(&dialog, "chanEdit"), QStringLiteral("9"));
+    Find<QPushButton>(&dialog, "okButton")->click();
+    EXPECT_TRUE(accepted);
+    EXPECT_EQ(record.channel, 9);
+    EXPECT_EQ(record.max, 120);
+}
+
+TEST_F(DialogsTest, GlobalOptionsChangeTheBarAtOnce) {
+    Equip();
+    CBankState state;
+    state.patchNames[7] = "Seven";
+    WriteBank(state);
+    Start();
+    CGlobalOptions dialog(*bar);
+    EXPECT_EQ(Find<QComboBox>(&dialog, "presetCombo0")->itemText(7), QStringLiteral("007:Seven"));
+    EXPECT_EQ(Find<QComboBox>(&dialog, "inPortCombo")->count(), 2);
+
+    Choose(Find<QComboBox>(&dialog, "presetCombo1"), 5);
+    EXPECT_EQ(bar->Core().bank.state.presets, (std::array<std::int32_t, 4>{0, 5, 2, 3}));
+    const std::int32_t before = Patch().pollIntervalCode;
+    Patch().pollIntervalCode = 7;  // a marker that a load would overwrite
+    Choose(Find<QComboBox>(&dialog, "currentCombo"), 7);
+    EXPECT_EQ(bar->Core().bank.state.patchNumber, 7);
+    EXPECT_EQ(bar->Core().bank.state.patchName, "Seven");
+    EXPECT_EQ(Patch().pollIntervalCode, 7);
+    Patch().pollIntervalCode = before;
+
+    Find<QCheckBox>(&dialog, "topCheck")->click();
+    EXPECT_TRUE(bar->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+
+    Type(Find<QLineEdit>(&dialog, "inChanEdit"), QStringLiteral("16"));
+    EXPECT_EQ(prompter.warnings, (Strings{"Please enter an integer between 0 and 15."}));
+    EXPECT_EQ(bar->Core().bank.midiInChannel, 0);
+    Find<QCheckBox>(&dialog, "thruCheck")->click();  // the bad channel stops the reading
+    EXPECT_EQ(bar->Core().bank.state.midiThru, 0);
+    Type(Find<QLineEdit>(&dialog, "inChanEdit"), QStringLiteral("15"));
+    EXPECT_EQ(bar->Core().bank.midiInChannel, 15);
+    EXPECT_EQ(bar->Core().bank.state.midiThru, 0);  // only its own click writes it
+}
+
+TEST_F(DialogsTest, GlobalOptionsWithoutInputsListNoneAndAFailedInputIsDropped) {
+    Start();
+    {
+        CGlobalOptions dialog(*bar);
+        EXPECT_EQ(Find<QComboBox>(&dialog, "inPortCombo")->count(), 0);
+        EXPECT_EQ(Find<QComboBox>(&dialog, "inPortCombo")->currentIndex(), -1);
+    }
+    bar.reset();
+    Equip();
+    Start();
+    CGlobalOptions dialog(*bar);
+    midi.FailNext(platform::FakeMidiService::Call::OpenInput, platform::MidiResult::Allocated);
+    Choose(Find<QComboBox>(&dialog, "inPortCombo"), 1);
+    EXPECT_EQ(prompter.warnings.back(), "MIDIInSel: CMIDI Error:MIDI port already allocated.");
+    EXPECT_EQ(bar->Core().bank.state.midiInDevice, -1);
+    EXPECT_EQ(Find<QComboBox>(&dialog, "inPortCombo")->currentIndex(), -1);
+}
+
+TEST(ArpOptionsTest, StepsInUseAreEnabledAndOnlyOkWrites) {
+    RecordingPrompter prompter;
+    ButtonRecord record;
+    record.stepCount = 3;
+    record.notes[4] = 61;
+    const ButtonRecord original = record;
+    CArpOptions dialog(record, prompter, nullptr);
+    const auto enabled = [&](const char* row, int step) {
+        return dialog.findChild<QLineEdit*>(QStringLiteral("%1Edit%2").arg(row).arg(step))
+            ->isEnabled();
+    };
+    for (int step = 0; step < 8; ++step) {
+        EXPECT_EQ(enabled("note", step), step < 3);
+        EXPECT_EQ(enabled("vel", step), step < 3);
+        EXPECT_FALSE(enabled("time", step));
+    }
+    dialog.findChild<QCheckBox*>(QStringLiteral("autoCheck"))->click();
+    EXPECT_TRUE(enabled("time", 2));
+    dialog.findChild<QSpinBox*>(QStringLiteral("stepsSpin"))->setValue(5);
+    EXPECT_TRUE(enabled("note", 4));
+    EXPECT_TRUE(enabled("time", 4));
+    EXPECT_FALSE(enabled("note", 5));
+    EXPECT_EQ(dialog.findChild<QLineEdit*>(QStringLiteral("noteEdit4"))->text(),
+              QStringLiteral("61"));  // disabled fields kept their values
+
+    dialog.findChild<QLineEdit*>(QStringLiteral("velEdit1"))->clear();
+    dialog.accept();
+    EXPECT_EQ(prompter.warnings, (Strings{"Please enter an integer."}));
+    dialog.reject();
+    EXPECT_EQ(record.stepCount, original.stepCount);
+    EXPECT_EQ(record.autoArpeggiation, original.autoArpeggiation);
+    EXPECT_EQ(record.velocities, original.velocities);
+
+    for (auto [stored, shown] : {std::pair{0, 1}, std::pair{12, 8}}) {
+        record.stepCount = stored;
+        CArpOptions limited(record, prompter, nullptr);
+        EXPECT_EQ(limited.findChild<QSpinBox*>(QStringLiteral("stepsSpin"))->value(), shown);
+        limited.accept();
+        EXPECT_EQ(record.stepCount, shown);
+    }
+}
+
+TEST(SysExEditorTest, StoresAllFourOrNone) {
+    RecordingPrompter prompter;
+    CPatch patch;
+    CPatch::SysExTable& table = *patch.sysEx;
+    const CPatch::SysExTable original = table;
+    CSysExEditor dialog(table, prompter, nullptr);
+    const auto edit = [&](int k) {
+        return dialog.findChild<QLineEdit*>(QStringLiteral("sysexEdit%1").arg(k));
+    };
+    EXPECT_EQ(edit(0)->text(), QStringLiteral("F0 F7"));
+    edit(0)->setText(QStringLiteral("F0 41 10 F7"));
+    edit(1)->setText(QStringLiteral("f0 7e 7f f7"));
+    edit(2)->setText(QStringLiteral("F0 4G F7"));
+    edit(3)->clear();
+    dialog.accept();
+    ASSERT_EQ(prompter.warnings.size(), 1u);
+    EXPECT_NE(prompter.warnings[0].find('3'), std::string::npos) << prompter.warnings[0];
+    EXPECT_EQ(table.lengths, original.lengths);
+    EXPECT_EQ(table.buffers[0], original.buffers[0]);
+
+    QString tooLong = QStringLiteral("F0");
+    for (int i = 0; i < 256; ++i) {
+        tooLong += QStringLiteral(" 01");
+    }
+    edit(2)->setText(tooLong);
+    dialog.accept();
+    EXPECT_EQ(prompter.warnings.size(), 2u);
+    EXPECT_EQ(table.lengths, original.lengths);
+
+    edit(2)->setText(QStringLiteral("F0 42 F7"));
+    dialog.accept();
+    EXPECT_EQ(prompter.warnings.size(), 2u);
+    EXPECT_EQ(table.lengths, (std::array<std::int32_t, 4>{4, 4, 3, 0}));
+    EXPECT_EQ(table.buffers[1][1], 0x7E);
+    EXPECT_EQ(table.buffers[1][3], 0xF7);
+}
+
+TEST_F(DialogsTest, JoystickInfoAndResponseShowWhatThePollRead) {
+    OpenEdit();
+    std::string device;
+    prompter.run = [&](QDialog& dialog) {
+        device = Find<QLineEdit>(&dialog, "deviceEdit")->text().toStdString();
+        return 0;
+    };
+    In<QPushButton>("infoButton")->click();
+    EXPECT_EQ(device, "Test Pad");
+
+    In<QPushButton>("viewButton")->click();
+    In<QPushButton>("viewButton")->click();
+    CJoyResponse& response = bar->JoyResponse();
+    ASSERT_TRUE(response.IsShown());
+    QAbstractButton* b3 = Find<QAbstractButton>(&response, "buttonBox2");
+    In<QCheckBox>("activeCheck")->click();
+    stick.SetButton(2, true);
+    QTRY_VERIFY_WITH_TIMEOUT(b3->isChecked(), 2000);
+    In<QCheckBox>("activeCheck")->click();
+    stick.SetButton(2, false);
+    QTest::qWait(3 * CJoyResponse::kRefreshMs);
+    EXPECT_TRUE(b3->isChecked());  // inactive: the window keeps what it showed
+
+    response.close();
+    EXPECT_FALSE(response.IsShown());
+    In<QPushButton>("viewButton")->click();
+    EXPECT_TRUE(response.IsShown());
+}
+
+}  // namespace

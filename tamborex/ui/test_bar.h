@@ -1,0 +1,104 @@
+#pragma once
+
+// For the window tests: a bar on fake devices in a folder of its own, and a prompter that
+// answers as the test says and keeps everything it was asked to show.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QDialog>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fake_joystick.h"
+#include "fake_midi.h"
+#include "main_bar.h"
+#include "prompter.h"
+
+struct RecordingPrompter final : CPrompter {
+    std::vector<std::string> warnings;
+    std::vector<std::string> questions;
+    bool answer = false;
+    std::string chosenFile;  // empty: the chooser is cancelled
+    std::function<void()> onQuestion;
+    // What a modal dialog does while it runs; by default it is closed at once.
+    std::function<int(QDialog&)> run = [](QDialog& dialog) { return dialog.result(); };
+
+    void Warn(QWidget*, const QString& text) override { warnings.push_back(text.toStdString()); }
+    bool Ask(QWidget*, const QString& text) override {
+        questions.push_back(text.toStdString());
+        if (onQuestion) {
+            onQuestion();
+        }
+        return answer;
+    }
+    bool ChooseFile(QWidget*, bool, std::string_view, std::string_view, const std::string&,
+                    std::string& chosen) override {
+        chosen = chosenFile;
+        return !chosen.empty();
+    }
+    int Run(QDialog& dialog) override { return run(dialog); }
+};
+
+class BarTest : public ::testing::Test {
+  protected:
+    BarTest() {
+        dir = std::filesystem::temp_directory_path() /
+              ("tamborex-gui-" + std::to_string(getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+    }
+    ~BarTest() override {
+        bar.reset();
+        std::filesystem::remove_all(dir);
+    }
+
+    // A machine with an output "Synth", an input "Keys" and one joystick.
+    void Equip() {
+        midi.SetOutputs({"Tamborex", "Synth"});
+        midi.SetInputs({"Tamborex", "Keys"});
+        platform::JoystickCaps caps;
+        caps.name = "Test Pad";
+        caps.numButtons = 12;
+        caps.numAxes = 6;
+        stick.Attach(caps);
+    }
+    CMainBar& Start() {
+        bar = std::make_unique<CMainBar>(midi, stick, prompter, BankPath());
+        bar->Initialise();
+        bar->show();
+        return *bar;
+    }
+    std::string BankPath() const { return (dir / "Tamborex.bnk").string(); }
+    void WriteBank(const CBankState& state) {
+        const auto bytes = FormatBank(state);
+        std::ofstream(BankPath(), std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+    }
+    CBankState ReadBankFile() const {
+        CBankState state;
+        std::vector<std::string> messages;
+        std::ifstream in(BankPath(), std::ios::binary);
+        const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+        ReadBank(bytes, state, messages);
+        return state;
+    }
+    template <typename T>
+    T* Find(QWidget* parent, const char* name) {
+        T* widget = parent->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+
+    std::filesystem::path dir;
+    platform::FakeMidiService midi;
+    platform::FakeJoystickService stick;
+    RecordingPrompter prompter;
+    std::unique_ptr<CMainBar> bar;
+};
