@@ -99,7 +99,9 @@ TEST_F(BarTest, ACloseRequestShutsDownButEscapeDoesNothing) {
     QTest::keyClick(&b, Qt::Key_Escape);
     EXPECT_TRUE(b.isVisible());
     EXPECT_FALSE(std::filesystem::exists(BankPath()));
-    b.close();  // what the window manager, logout and SIGTERM do
+    b.Tray().available = true;
+    b.HideToTray();
+    b.close();  // what the window manager, logout and SIGTERM do, also while hidden
     EXPECT_FALSE(b.isVisible());
     EXPECT_EQ(ReadBankFile().patchNames[0], "Kept");
     EXPECT_TRUE(prompter.questions.empty());

@@ -359,7 +359,7 @@ TEST_F(DialogsTest, JoystickInfoAndResponseShowWhatThePollRead) {
     QAbstractButton* b3 = Find<QAbstractButton>(&response, "buttonBox2");
     In<QCheckBox>("activeCheck")->click();
     stick.SetButton(2, true);
-    QTRY_VERIFY_WITH_TIMEOUT(b3->isChecked(), 2000);
+    EXPECT_TRUE(WaitFor([&] { return b3->isChecked(); }));
     In<QCheckBox>("activeCheck")->click();
     stick.SetButton(2, false);
     QTest::qWait(3 * CJoyResponse::kRefreshMs);

@@ -174,9 +174,10 @@ int CMainBar::Run() {
 }
 
 void CMainBar::OnOK() {
-    if (!initialised_ || !isVisible()) {
+    if (!initialised_ || finished_) {
         return;
     }
+    finished_ = true;
     core_.Shutdown();
     if (joyOptions_) {
         joyOptions_->hide();

@@ -112,4 +112,5 @@ class CMainBar final : public QDialog, public CBarWindow, public CCtrlListener {
     bool dragging_ = false;
     QPoint dragStart_;
     bool initialised_ = false;
+    bool finished_ = false;
 };

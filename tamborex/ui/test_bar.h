@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QDeadlineTimer>
 #include <QDialog>
+#include <QTest>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -18,6 +20,20 @@
 #include "fake_midi.h"
 #include "main_bar.h"
 #include "prompter.h"
+
+// Runs the event loop until done() holds or timeoutMs pass; false on the timeout. (Qt's own
+// QTRY macros return silently on failure outside a QTest test function.)
+template <typename Done>
+bool WaitFor(Done done, int timeoutMs = 3000) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        QTest::qWait(5);
+    }
+    return true;
+}
 
 struct RecordingPrompter final : CPrompter {
     std::vector<std::string> warnings;
