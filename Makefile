@@ -2,7 +2,7 @@
 PRESET ?= default
 BUILD_DIR := build/$(PRESET)
 
-.PHONY: all deps configure build test run-corvane format format-check clean
+.PHONY: all deps configure build test run run-corvane format format-check clean
 
 all: build
 
@@ -18,6 +18,12 @@ build: configure
 # Install, configure, build, check formatting, run every test.
 test: build format-check
 	ctest --preset $(PRESET)
+
+# Starts Tamborex in TAMBOREX_DIR, the folder that holds its bank, "Tamborex.bnk".
+TAMBOREX_DIR ?= $(HOME)/Tamborex
+run: build
+	mkdir -p "$(TAMBOREX_DIR)"
+	cd "$(TAMBOREX_DIR)" && "$(CURDIR)/$(BUILD_DIR)/tamborex/ui/tamborex"
 
 # Starts Corvane from the current folder, where it keeps corvane.txt.
 run-corvane: build

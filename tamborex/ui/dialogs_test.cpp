@@ -6,6 +6,7 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTest>
+#include <QTimer>
 
 #include "arp_options.h"
 #include "axis_options.h"
@@ -369,6 +370,22 @@ TEST_F(DialogsTest, JoystickInfoAndResponseShowWhatThePollRead) {
     EXPECT_FALSE(response.IsShown());
     In<QPushButton>("viewButton")->click();
     EXPECT_TRUE(response.IsShown());
+}
+
+TEST_F(DialogsTest, ACloseRequestWhileAnEditingDialogRunsClosesItFirstThenQuits) {
+    CJoyOptions& options = OpenEdit();
+    bar->Core().bank.Rename("Kept");
+    bool ran = false;
+    prompter.run = [&](QDialog& dialog) {
+        ran = true;
+        QTimer::singleShot(0, bar.get(), [this] { bar->close(); });
+        return dialog.exec();
+    };
+    In<QPushButton>("axisOptions0")->click();
+    EXPECT_TRUE(ran);
+    EXPECT_TRUE(WaitFor([&] { return !bar->isVisible(); }));
+    EXPECT_FALSE(options.isVisible());
+    EXPECT_EQ(ReadBankFile().patchNames[0], "Kept");
 }
 
 }  // namespace

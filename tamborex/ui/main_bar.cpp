@@ -1,6 +1,7 @@
 #include "main_bar.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -179,9 +180,10 @@ void CMainBar::OnOK() {
     }
     finished_ = true;
     core_.Shutdown();
+    // The Joystick options dialog goes with the bar, not here: Quit may come from a loop it runs
+    // itself (a close request while one of its modal dialogs is open).
     if (joyOptions_) {
         joyOptions_->hide();
-        joyOptions_.reset();
     }
     response_.close();
     about_.close();
@@ -429,6 +431,20 @@ void CMainBar::keyPressEvent(QKeyEvent* event) {
 void CMainBar::closeEvent(QCloseEvent* event) {
     // A close from the window manager, the session or SIGTERM ends the run like "Quit", so a
     // renamed entry or a modified patch is never lost.
+    event->ignore();
+    QuitWhenNoDialogRuns();
+}
+
+void CMainBar::QuitWhenNoDialogRuns() {
+    // A modal dialog (a message, a file chooser, an editing dialog) runs its own loop with its
+    // caller's objects on the stack: close it first, and quit once its loop has returned.
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal != nullptr && modal != this) {
+        modal->close();
+        if (!finished_) {
+            QTimer::singleShot(0, this, &CMainBar::QuitWhenNoDialogRuns);
+        }
+        return;  // with finished_ set, the shutdown waiting on that dialog goes on by itself
+    }
     OnOK();
-    event->accept();
 }

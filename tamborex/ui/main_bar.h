@@ -93,6 +93,7 @@ class CMainBar final : public QDialog, public CBarWindow, public CCtrlListener {
 
   private:
     void CreateControls();
+    void QuitWhenNoDialogRuns();
     QAbstractButton* AddPictureButton(int upId, int downId, QRect rect);
 
     std::array<CButtonCtrl, 6> buttons_;

@@ -11,6 +11,7 @@ void CQtPrompter::Warn(QWidget* parent, const QString& text) {
 bool CQtPrompter::Ask(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kProgramName), text,
                     QMessageBox::Yes | QMessageBox::No, parent);
+    box.setEscapeButton(QMessageBox::No);  // so that a close request can end the question
     return box.exec() == QMessageBox::Yes;
 }
 

@@ -6,8 +6,6 @@
 #include <csignal>
 
 #include "main_bar.h"
-#include "platform/joystick.h"
-#include "platform/midi.h"
 #include "prompter.h"
 
 namespace {
@@ -31,8 +29,12 @@ CTamborexApp::CTamborexApp(int& argc, char** argv) : QApplication(argc, argv) {
 int CTamborexApp::InitInstance() {
     auto midi = platform::CreateMidiService(kProgramName);
     auto joystick = platform::CreateJoystickService();
+    return Run(*midi, *joystick);
+}
+
+int CTamborexApp::Run(platform::MidiService& midi, platform::JoystickService& joystick) {
     CQtPrompter prompter;
-    CMainBar bar(*midi, *joystick, prompter);
+    CMainBar bar(midi, joystick, prompter);
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
         auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &bar);
         connect(notifier, &QSocketNotifier::activated, &bar, &QWidget::close);

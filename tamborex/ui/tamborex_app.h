@@ -2,6 +2,9 @@
 
 #include <QApplication>
 
+#include "platform/joystick.h"
+#include "platform/midi.h"
+
 // The program: one run of the bar, from start-up to Quit.
 class CTamborexApp final : public QApplication {
     Q_OBJECT
@@ -9,6 +12,8 @@ class CTamborexApp final : public QApplication {
   public:
     CTamborexApp(int& argc, char** argv);
 
-    // Opens the devices, runs the bar until it shuts down and returns the exit status.
+    // Runs the bar on the machine's MIDI and joysticks until it shuts down; the exit status.
     int InitInstance();
+    // The same on the given services.
+    int Run(platform::MidiService& midi, platform::JoystickService& joystick);
 };
