@@ -97,6 +97,19 @@ TEST_F(DialogsTest, ButtonRowsFollowTheModeAndReopeningShowsTheNewPatchUnchanged
     EXPECT_EQ(options.modified, 0);  // loading a patch is no edit
 }
 
+TEST_F(DialogsTest, LoadingAFileWhileTheDialogIsOpenShowsTheLoadedPatch) {
+    CJoyOptions& options = OpenEdit();
+    Patch().buttons[0].data1 = 77;
+    prompter.chosenFile = (dir / "loaded.txp").string();
+    ASSERT_TRUE(bar->Core().bank.SavePatchFile(prompter.chosenFile));
+    Patch().buttons[0].data1 = 5;
+    options.RefreshFromPatch();
+    QTest::mouseClick(bar->BarButton(2).Window(), Qt::LeftButton, {}, {5, 5});  // "Load"
+    EXPECT_EQ(Row<QLineEdit>("data1Edit", 0)->text(), QStringLiteral("77"));
+    options.Apply();
+    EXPECT_EQ(Patch().buttons[0].data1, 77);
+}
+
 TEST_F(DialogsTest, AnOutOfRangeNumberBlocksApplyAndOkAndEscapeApplies) {
     CJoyOptions& options = OpenEdit();
     Type(Row<QLineEdit>("data2Edit", 0), QStringLiteral("99"));

@@ -115,7 +115,7 @@ void CGlobalOptions::OnInputPort(int index) {
 
 void CGlobalOptions::OnBrowse() {
     CBank& bank = bar_.Core().bank;
-    bank.LoadCommand();
+    bar_.LoadCommand();
     const int entry = bank.state.patchNumber;
     ui_->currentCombo->setItemText(entry, EntryLine(entry, bank.state.patchName));
     ui_->currentCombo->setCurrentIndex(entry);

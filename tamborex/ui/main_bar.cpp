@@ -205,7 +205,7 @@ int CMainBar::OnCtrlNotify(int code, int ctrlIndex, int, int) {
             break;
         }
         case 2:
-            core_.bank.LoadCommand();
+            LoadCommand();
             break;
         case 3:
             core_.bank.SaveCommand();
@@ -231,6 +231,14 @@ void CMainBar::OpenJoyOptions() {
         return;
     }
     joyOptions_->Open(core_.engine.patches[0], core_.JoystickCaps().front());
+}
+
+void CMainBar::LoadCommand() {
+    core_.bank.LoadCommand();
+    // An open Joystick options dialog must show the loaded patch: its next Apply would otherwise
+    // write the old patch's numbers into the new one.
+    PatchReloaded();
+    ShowCurrentEntry();
 }
 
 void CMainBar::ShowJoyResponse() {

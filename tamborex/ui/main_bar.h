@@ -48,6 +48,8 @@ class CMainBar final : public QDialog, public CBarWindow, public CCtrlListener {
     // Opens the Joystick options dialog ("Edit").
     void OpenJoyOptions();
     void ShowJoyResponse();
+    // "Load": a patch file chosen by the user into the current entry.
+    void LoadCommand();
     // Copies the current entry's number and name into the two fields.
     void ShowCurrentEntry() override;
 
