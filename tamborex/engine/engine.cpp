@@ -238,7 +238,12 @@ bool CEngine::SendStepNote(std::int32_t kind, const ButtonRecord& r) {
 
 void CEngine::PollJoystick() {
     const JoyState previous = joystick_.state;
-    if (!joystick_.Poll()) {
+    // A joystick that cannot be read says so once, not on every tick: each message box is modal,
+    // so a box per tick would leave the user no way to reach the bar.
+    if (joystick_.Poll()) {
+        pollFailureShown_ = false;
+    } else if (!pollFailureShown_) {
+        pollFailureShown_ = true;
         window_.MessageBox(joystick_.errorText);
     }
     const JoyState& now = joystick_.state;

@@ -60,4 +60,5 @@ class CEngine {
     CBankLink& bank_;
     CHeldNotes held_;
     std::int32_t activityLit = 0;
+    bool pollFailureShown_ = false;
 };
