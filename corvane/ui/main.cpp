@@ -1,11 +1,8 @@
 // Corvane: the small joystick-to-MIDI mapper.
 
-#include <sys/socket.h>
-#include <unistd.h>
 #include <QApplication>
 #include <QMessageBox>
 #include <QSocketNotifier>
-#include <csignal>
 
 #include "configuration_file.h"
 #include "ini_profile.h"
@@ -13,21 +10,9 @@
 #include "mapper.h"
 #include "platform/joystick.h"
 #include "platform/midi.h"
+#include "platform/termination.h"
 #include "platform/timer.h"
 #include "prompter.h"
-
-namespace {
-
-// Process-wide because a signal handler can reach nothing else: the write end of the pipe that
-// turns SIGTERM or SIGINT into an ordinary close of the window, so the settings get written.
-int signalPipe[2] = {-1, -1};
-
-void OnTerminate(int) {
-    const char byte = 1;
-    (void)!write(signalPipe[1], &byte, 1);
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -45,11 +30,10 @@ int main(int argc, char** argv) {
 
     {
         corvane::MainDialog dialog(mapper, file, prompter);
-        if (socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
-            auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &dialog);
+        // SIGTERM, SIGINT and SIGHUP end the program like its close box: the settings get written.
+        if (const int fd = platform::WatchTerminationSignals(); fd >= 0) {
+            auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, &dialog);
             QObject::connect(notifier, &QSocketNotifier::activated, &dialog, &QDialog::reject);
-            std::signal(SIGTERM, OnTerminate);
-            std::signal(SIGINT, OnTerminate);
         }
         dialog.exec();  // the program's whole life: it ends when the window does
         mapper.Shutdown();

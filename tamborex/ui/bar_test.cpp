@@ -107,6 +107,19 @@ TEST_F(BarTest, ACloseRequestShutsDownButEscapeDoesNothing) {
     EXPECT_TRUE(prompter.questions.empty());
 }
 
+TEST_F(BarTest, ACloseRequestDuringTheStartUpMessagesQuitsOnceTheStartUpIsDone) {
+    prompter.onWarning = [this] {
+        if (prompter.warnings.size() == 1) {
+            bar->close();  // SIGTERM while the first message shows
+        }
+    };
+    CMainBar& b = Start();
+    EXPECT_EQ(prompter.warnings.size(), 3u);  // the start-up went on to its end
+    EXPECT_TRUE(WaitFor([&] { return !b.isVisible(); }));
+    EXPECT_FALSE(b.Tray().Added());
+    EXPECT_TRUE(std::filesystem::exists(BankPath()));
+}
+
 TEST_F(BarTest, DraggingSnapsOnlyTheLeftAndTopEdges) {
     Equip();
     CMainBar& b = Start();

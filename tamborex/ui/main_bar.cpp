@@ -153,7 +153,6 @@ void CMainBar::Initialise() {
     if (initialised_) {
         return;
     }
-    initialised_ = true;
     (void)Bitmaps();
     const QIcon icon(LoadBitmapResource(128));
     setWindowIcon(icon);
@@ -167,6 +166,7 @@ void CMainBar::Initialise() {
                                  QString::fromLatin1(kCaptions[i]), false, 0, false);
         buttons_[i].SetListener(this, i, 0);
     }
+    initialised_ = true;
 }
 
 int CMainBar::Run() {
@@ -446,13 +446,19 @@ void CMainBar::closeEvent(QCloseEvent* event) {
 void CMainBar::QuitWhenNoDialogRuns() {
     // A modal dialog (a message, a file chooser, an editing dialog) runs its own loop with its
     // caller's objects on the stack: close it first, and quit once its loop has returned.
+    // The start-up, with its messages, must also have finished, or it would go on after the
+    // shutdown.
     QWidget* modal = QApplication::activeModalWidget();
-    if (modal != nullptr && modal != this) {
+    const bool dialogRuns = modal != nullptr && modal != this;
+    if (dialogRuns) {
         modal->close();
+    }
+    if (dialogRuns || !initialised_) {
+        // With finished_ set, the shutdown waiting on that dialog goes on by itself.
         if (!finished_) {
             QTimer::singleShot(0, this, &CMainBar::QuitWhenNoDialogRuns);
         }
-        return;  // with finished_ set, the shutdown waiting on that dialog goes on by itself
+        return;
     }
     OnOK();
 }

@@ -10,7 +10,6 @@
 #include <QDialog>
 #include <QTest>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -18,6 +17,7 @@
 
 #include "fake_joystick.h"
 #include "fake_midi.h"
+#include "file_io.h"
 #include "main_bar.h"
 #include "prompter.h"
 
@@ -41,10 +41,16 @@ struct RecordingPrompter final : CPrompter {
     bool answer = false;
     std::string chosenFile;  // empty: the chooser is cancelled
     std::function<void()> onQuestion;
+    std::function<void()> onWarning;
     // What a modal dialog does while it runs; by default it is closed at once.
     std::function<int(QDialog&)> run = [](QDialog& dialog) { return dialog.result(); };
 
-    void Warn(QWidget*, const QString& text) override { warnings.push_back(text.toStdString()); }
+    void Warn(QWidget*, const QString& text) override {
+        warnings.push_back(text.toStdString());
+        if (onWarning) {
+            onWarning();
+        }
+    }
     bool Ask(QWidget*, const QString& text) override {
         questions.push_back(text.toStdString());
         if (onQuestion) {
@@ -92,16 +98,16 @@ class BarTest : public ::testing::Test {
     }
     std::string BankPath() const { return (dir / "Tamborex.bnk").string(); }
     void WriteBank(const CBankState& state) {
-        const auto bytes = FormatBank(state);
-        std::ofstream(BankPath(), std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
+        int cause = 0;
+        bool couldNotCreate = false;
+        ASSERT_TRUE(WriteFileAtomically(BankPath(), FormatBank(state), cause, couldNotCreate));
     }
     CBankState ReadBankFile() const {
         CBankState state;
+        std::vector<std::uint8_t> bytes;
         std::vector<std::string> messages;
-        std::ifstream in(BankPath(), std::ios::binary);
-        const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+        int cause = 0;
+        EXPECT_TRUE(ReadWholeFile(BankPath(), bytes, cause));
         ReadBank(bytes, state, messages);
         return state;
     }
