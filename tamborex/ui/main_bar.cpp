@@ -72,13 +72,6 @@ CMainBar::CMainBar(platform::MidiService& midi, platform::JoystickService& joyst
     }
     lightOn_ = LoadBitmapResource(141);
     lightOff_ = LoadBitmapResource(142);
-    for (int id : {TIMER_ACTIVITY_ON, TIMER_ACTIVITY_OFF, TIMER_POLL, TIMER_HIDE_BAR}) {
-        auto* timer = new QTimer(this);
-        // A coarse timer would let every poll period drift by up to 5 %.
-        timer->setTimerType(Qt::PreciseTimer);
-        connect(timer, &QTimer::timeout, this, [this, id] { core_.engine.OnTimer(id); });
-        timers_[id] = timer;
-    }
     connect(&tray_, &CTrayIcon::LeftButtonDown, this, [this] {
         if (hiddenInTray_) {
             RestoreFromTray();
@@ -284,6 +277,8 @@ void CMainBar::SetTimer(int id, unsigned periodMs) {
     auto it = timers_.find(id);
     if (it == timers_.end()) {
         auto* timer = new QTimer(this);
+        // A coarse timer would let every poll period drift by up to 5 %, and could swallow the
+        // activity light's 40 ms.
         timer->setTimerType(Qt::PreciseTimer);
         connect(timer, &QTimer::timeout, this, [this, id] { core_.engine.OnTimer(id); });
         it = timers_.emplace(id, timer).first;
