@@ -1,6 +1,7 @@
 #include "xvfb.h"
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +15,8 @@ XvfbServer::XvfbServer() {
         const std::string display = ":" + std::to_string(number);
         const pid_t pid = fork();
         if (pid == 0) {
+            // A test killed on its timeout never runs the destructor: take the server with it.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
             execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "800x300x24", "-nolisten",
                    "tcp", static_cast<char*>(nullptr));
             _exit(127);
