@@ -31,11 +31,7 @@ CArpOptions::CArpOptions(ButtonRecord& record, CPrompter& prompter, QWidget* par
     ui_->stepsSpin->findChild<QLineEdit*>()->setReadOnly(true);
     ui_->stepsSpin->setRange(1, 8);
 
-    notes_ = record.notes;
-    velocities_ = record.velocities;
-    times_ = record.times;
-    stepCount_ = record.stepCount;
-    autoArpeggiation_ = record.autoArpeggiation;
+    values_ = record;
     initialised_ = true;
     UpdateSteps(false);
 
@@ -49,9 +45,11 @@ CArpOptions::~CArpOptions() = default;
 
 bool CArpOptions::ReadFields() {
     CDataExchange dx(prompter_, this);
-    stepCount_ = ui_->stepsSpin->value();
+    values_.stepCount = ui_->stepsSpin->value();
     const std::pair<std::array<QLineEdit*, kArpSteps>*, std::array<std::int32_t, kArpSteps>*>
-        rows[] = {{&noteEdits_, &notes_}, {&velEdits_, &velocities_}, {&timeEdits_, &times_}};
+        rows[] = {{&noteEdits_, &values_.notes},
+                  {&velEdits_, &values_.velocities},
+                  {&timeEdits_, &values_.times}};
     for (const auto& [edits, values] : rows) {
         for (int k = 0; k < kArpSteps; ++k) {
             if (!dx.Int((*edits)[k], (*values)[k])) {
@@ -59,18 +57,18 @@ bool CArpOptions::ReadFields() {
             }
         }
     }
-    return dx.Check(ui_->autoCheck, autoArpeggiation_);
+    return dx.Check(ui_->autoCheck, values_.autoArpeggiation);
 }
 
 void CArpOptions::PutFields() {
     const QSignalBlocker block(ui_->stepsSpin);
-    ui_->stepsSpin->setValue(stepCount_);
+    ui_->stepsSpin->setValue(values_.stepCount);
     for (int k = 0; k < kArpSteps; ++k) {
-        PutInt(noteEdits_[k], notes_[k]);
-        PutInt(velEdits_[k], velocities_[k]);
-        PutInt(timeEdits_[k], times_[k]);
+        PutInt(noteEdits_[k], values_.notes[k]);
+        PutInt(velEdits_[k], values_.velocities[k]);
+        PutInt(timeEdits_[k], values_.times[k]);
     }
-    ui_->autoCheck->setChecked(autoArpeggiation_ != 0);
+    ui_->autoCheck->setChecked(values_.autoArpeggiation != 0);
 }
 
 void CArpOptions::UpdateSteps(bool reread) {
@@ -80,12 +78,12 @@ void CArpOptions::UpdateSteps(bool reread) {
     if (reread) {
         ReadFields();
     }
-    stepCount_ = std::clamp(stepCount_, 1, kArpSteps);
+    values_.stepCount = std::clamp(values_.stepCount, 1, kArpSteps);
     for (int k = 0; k < kArpSteps; ++k) {
-        const bool used = k < stepCount_;
+        const bool used = k < values_.stepCount;
         noteEdits_[k]->setEnabled(used);
         velEdits_[k]->setEnabled(used);
-        timeEdits_[k]->setEnabled(used && autoArpeggiation_ != 0);
+        timeEdits_[k]->setEnabled(used && values_.autoArpeggiation != 0);
     }
     PutFields();
 }
@@ -94,10 +92,10 @@ void CArpOptions::accept() {
     if (!ReadFields()) {
         return;
     }
-    record_.notes = notes_;
-    record_.velocities = velocities_;
-    record_.times = times_;
-    record_.stepCount = stepCount_;
-    record_.autoArpeggiation = autoArpeggiation_;
+    record_.notes = values_.notes;
+    record_.velocities = values_.velocities;
+    record_.times = values_.times;
+    record_.stepCount = values_.stepCount;
+    record_.autoArpeggiation = values_.autoArpeggiation;
     QDialog::accept();
 }

@@ -36,10 +36,6 @@ class CArpOptions final : public QDialog {
     std::array<QLineEdit*, kArpSteps> noteEdits_{};
     std::array<QLineEdit*, kArpSteps> velEdits_{};
     std::array<QLineEdit*, kArpSteps> timeEdits_{};
-    std::array<std::int32_t, kArpSteps> notes_{};
-    std::array<std::int32_t, kArpSteps> velocities_{};
-    std::array<std::int32_t, kArpSteps> times_{};
-    std::int32_t stepCount_ = 1;
-    std::int32_t autoArpeggiation_ = 0;
+    ButtonRecord values_;  // the dialog's copies; only the steps, count and auto are used
     bool initialised_ = false;
 };

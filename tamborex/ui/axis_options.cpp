@@ -29,7 +29,8 @@ CAxisOptions::CAxisOptions(AxisRecord& record, int axis, const QString& label, C
       record_(record),
       axis_(axis),
       joystick_(joystick),
-      prompter_(prompter) {
+      prompter_(prompter),
+      values_(record) {
     ui_->setupUi(this);
     setFixedSize(size());
     ui_->chanEdit->setValidator(
@@ -54,18 +55,11 @@ CAxisOptions::CAxisOptions(AxisRecord& record, int axis, const QString& label, C
     PutInt(ui_->nrpn1Edit, record.nrpnMsb);
     PutInt(ui_->nrpn2Edit, record.nrpnLsb);
     PutInt(ui_->moveEdit, record.minimumMovement);
-    polarity_ = record.reversePolarity;
-    channel_ = record.channel;
-    min_ = record.min;
-    max_ = record.max;
-    nrpnMsb_ = record.nrpnMsb;
-    nrpnLsb_ = record.nrpnLsb;
-    minimumMovement_ = record.minimumMovement;
 
     // Only what the user does counts as a change, not the values shown on opening.
     connect(ui_->polarityCheck, &QCheckBox::clicked, this, [this] {
         Touch();
-        record_.reversePolarity = polarity_;
+        record_.reversePolarity = values_.reversePolarity;
     });
     connect(ui_->fullRadio, &QRadioButton::clicked, this, [this] {
         Touch();
@@ -81,29 +75,29 @@ CAxisOptions::CAxisOptions(AxisRecord& record, int axis, const QString& label, C
     });
     connect(ui_->minEdit, &QLineEdit::textEdited, this, [this] {
         Touch();
-        record_.min = min_;
+        record_.min = values_.min;
         ApplyRange();
     });
     connect(ui_->maxEdit, &QLineEdit::textEdited, this, [this] {
         Touch();
-        record_.max = max_;
+        record_.max = values_.max;
         ApplyRange();
     });
     connect(ui_->chanEdit, &QLineEdit::textEdited, this, [this] {
         Touch();
-        record_.channel = channel_;
+        record_.channel = values_.channel;
     });
     connect(ui_->nrpn1Edit, &QLineEdit::textEdited, this, [this] {
         Touch();
-        record_.nrpnMsb = nrpnMsb_;
+        record_.nrpnMsb = values_.nrpnMsb;
     });
     connect(ui_->nrpn2Edit, &QLineEdit::textEdited, this, [this] {
         Touch();
-        record_.nrpnLsb = nrpnLsb_;
+        record_.nrpnLsb = values_.nrpnLsb;
     });
     connect(ui_->moveEdit, &QLineEdit::textEdited, this, [this] {
         Touch();
-        record_.minimumMovement = minimumMovement_;
+        record_.minimumMovement = values_.minimumMovement;
     });
     connect(ui_->okButton, &QPushButton::clicked, this, &CAxisOptions::accept);
 }
@@ -115,10 +109,11 @@ void CAxisOptions::Touch() {
     CDataExchange dx(prompter_, this);
     // The range choice, read between "Chan" and "Max", cannot fail and the handlers of its two
     // buttons set the record themselves.
-    (void)(dx.Int(ui_->nrpn1Edit, nrpnMsb_) && dx.Int(ui_->nrpn2Edit, nrpnLsb_) &&
-           dx.Int(ui_->chanEdit, channel_) && dx.Int(ui_->maxEdit, max_) &&
-           dx.Int(ui_->minEdit, min_) && dx.Check(ui_->polarityCheck, polarity_) &&
-           dx.Int(ui_->moveEdit, minimumMovement_));
+    (void)(dx.Int(ui_->nrpn1Edit, values_.nrpnMsb) && dx.Int(ui_->nrpn2Edit, values_.nrpnLsb) &&
+           dx.Int(ui_->chanEdit, values_.channel) && dx.Int(ui_->maxEdit, values_.max) &&
+           dx.Int(ui_->minEdit, values_.min) &&
+           dx.Check(ui_->polarityCheck, values_.reversePolarity) &&
+           dx.Int(ui_->moveEdit, values_.minimumMovement));
 }
 
 void CAxisOptions::ApplyRange() {
@@ -132,7 +127,7 @@ void CAxisOptions::SetRangeFieldsEnabled(bool enabled) {
 }
 
 void CAxisOptions::accept() {
-    if (max_ < min_) {
+    if (values_.max < values_.min) {
         prompter_.Warn(this, QStringLiteral("Axis range error: MIN > MAX"));
         return;
     }

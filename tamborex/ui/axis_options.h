@@ -40,11 +40,5 @@ class CAxisOptions final : public QDialog {
     CJoystick& joystick_;
     CPrompter& prompter_;
     bool changed_ = false;
-    std::int32_t polarity_ = 0;
-    std::int32_t channel_ = 0;
-    std::int32_t min_ = 0;
-    std::int32_t max_ = 0;
-    std::int32_t nrpnMsb_ = 0;
-    std::int32_t nrpnLsb_ = 0;
-    std::int32_t minimumMovement_ = 0;
+    AxisRecord values_;  // the dialog's values, as last read from the fields
 };

@@ -71,7 +71,6 @@ class CButtonCtrl final : public CNotifyCtrl {
     static bool LoadButtonSkin(const QString& upFile, int upResource, const QString& downFile,
                                int downResource, int index, QColor textColour);
     static const ButtonSkin& Skin(int index) { return Skins()[index & (kButtonSkins - 1)]; }
-    static int InstanceCount() { return instances_; }
     static const QFont* Font() { return font_; }
 
     void CreateButton(int x, int y, QWidget* parent, int ctrlId, const QString& caption,
