@@ -51,6 +51,14 @@ bool JackServerWatch::Connect(std::string_view clientName, std::string& why) {
     return true;
 }
 
+std::chrono::microseconds JackServerWatch::Period() const {
+    const jack_nframes_t rate = client_ != nullptr ? jack_get_sample_rate(client_) : 0;
+    if (rate == 0) {
+        return std::chrono::microseconds(0);
+    }
+    return std::chrono::microseconds(std::int64_t{jack_get_buffer_size(client_)} * 1000000 / rate);
+}
+
 void JackServerWatch::OnShutdown(void* self) {
     static_cast<JackServerWatch*>(self)->alive_.store(false, std::memory_order_release);
 }

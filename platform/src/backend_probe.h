@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,8 @@ class JackServerWatch {
     // Connects to the running server (never starts one). On failure, why not.
     bool Connect(std::string_view clientName, std::string& why);
     bool ServerAlive() const { return alive_.load(std::memory_order_acquire); }
+    // How long one process cycle of the server lasts.
+    std::chrono::microseconds Period() const;
 
   private:
     static void OnShutdown(void* self);

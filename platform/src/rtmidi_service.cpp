@@ -161,8 +161,16 @@ class RtMidiService final : public MidiService {
             CloseInput(h);
         }
         std::lock_guard lock(outMutex_);
+        std::vector<std::unique_ptr<RtMidiOut>> ports;
+        for (auto& [handle, port] : outputs_) {
+            ports.push_back(std::move(port->rt));
+        }
+        for (IdleOutput& idle : idleOutputs_) {
+            ports.push_back(std::move(idle.rt));
+        }
         outputs_.clear();
         idleOutputs_.clear();
+        Retire(std::move(ports));
     }
 
     std::string BackendName() const override { return backendName_; }
@@ -244,7 +252,10 @@ class RtMidiService final : public MidiService {
             idle.rt->setErrorCallback(&RecordRtError, &idleSink_);
             idleOutputs_.push_back(std::move(idle));
             if (idleOutputs_.size() > kIdleOutputsKept) {
+                std::vector<std::unique_ptr<RtMidiOut>> oldest;
+                oldest.push_back(std::move(idleOutputs_.front().rt));
                 idleOutputs_.erase(idleOutputs_.begin());
+                Retire(std::move(oldest));
             }
         }
         return MidiResult::NoError;
@@ -425,6 +436,25 @@ class RtMidiService final : public MidiService {
         }
         why = "not built into RtMidi";
         return false;
+    }
+
+    // RtMidi frees a JACK output's ring buffers before it closes the client, so a process cycle
+    // that passed its "port open" check just before the port went reads freed memory. Close the
+    // ports first, let the cycles in flight end, and only then let RtMidi tear them down.
+    void Retire(std::vector<std::unique_ptr<RtMidiOut>> ports) {
+        if (ports.empty() || !watch_ || !watch_->ServerAlive()) {
+            return;  // no server, no process cycles
+        }
+        for (auto& rt : ports) {
+            try {
+                rt->closePort();
+            } catch (const RtMidiError&) {
+                // closing is all that is wanted; a port that cannot close has no cycles either
+            }
+        }
+        // A cycle in flight ends within a period; the margin covers a thread preempted on a
+        // busy machine.
+        std::this_thread::sleep_for(2 * watch_->Period() + std::chrono::milliseconds(20));
     }
 
     bool ServerUp() const {
