@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Starts or stops a private JACK server with the dummy driver, for the integration tests.
-#   jack-test-server.sh start NAME   |   jack-test-server.sh stop NAME
+#   jack-test-server.sh start NAME [sync|async]   |   jack-test-server.sh stop NAME
 set -u
 cmd=${1:?start or stop}
 name=${2:?server name}
+mode=${3:-async}
 dir=${TMPDIR:-/tmp}
 pidfile="$dir/jack-test-$name.pid"
 log="$dir/jack-test-$name.log"
@@ -31,10 +32,11 @@ case "$cmd" in
 start)
     stop  # a server left behind by an interrupted run
     clear_stale_registry
-    # Detached from ctest's pipes, or ctest would wait for the server to exit. Synchronous, with a
-    # long client timeout: a late client (sanitizer builds, a loaded machine) delays the cycle
-    # instead of losing its events.
-    setsid jackd --no-realtime --sync --timeout 5000 -n "$name" -d dummy -r 48000 -p 128 </dev/null >"$log" 2>&1 &
+    # Detached from ctest's pipes, or ctest would wait for the server to exit. The long client
+    # timeout keeps a slow client connected; see cmake/testing.cmake for the choice of mode.
+    sync=()
+    [ "$mode" = sync ] && sync=(--sync)
+    setsid jackd --no-realtime "${sync[@]}" --timeout 5000 -n "$name" -d dummy -r 48000 -p 128 </dev/null >"$log" 2>&1 &
     echo $! >"$pidfile"
     for _ in $(seq 1 100); do
         if JACK_NO_START_SERVER=1 JACK_DEFAULT_SERVER="$name" jack_lsp >/dev/null 2>&1; then

@@ -94,10 +94,10 @@ std::string FixtureJackServer() {
 }
 
 JackTestServer::JackTestServer(std::string name, int periodFrames) : name_(std::move(name)) {
-    // Synchronous, with a long client timeout: a client that is late (a sanitizer build, a loaded
-    // machine) delays the cycle instead of losing its events.
-    ChildCommand cmd({"jackd", "--no-realtime", "--sync", "--timeout", "5000", "-n", name_, "-d",
-                      "dummy", "-r", "48000", "-p", std::to_string(periodFrames)},
+    // Asynchronous: a synchronous server that misses one client's cycle (a loaded machine) stops
+    // running its graph for good. The long client timeout keeps a slow client connected.
+    ChildCommand cmd({"jackd", "--no-realtime", "--timeout", "5000", "-n", name_, "-d", "dummy",
+                      "-r", "48000", "-p", std::to_string(periodFrames)},
                      name_);
     pid_ = cmd.Spawn(-1);
     for (int i = 0; i < 200 && pid_ > 0; ++i) {
