@@ -20,12 +20,13 @@ for p in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-sudo=""
+# As root apt-get runs as it is; otherwise through sudo, keeping DEBIAN_FRONTEND.
+as_root=()
 if [ "$(id -u)" -ne 0 ]; then
     command -v sudo >/dev/null || { echo "install-deps: run as root or install sudo" >&2; exit 1; }
-    sudo="sudo"
+    as_root=(sudo -E)
 fi
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -q
-$sudo -E apt-get install -y -q --no-install-recommends "${missing[@]}"
+"${as_root[@]}" apt-get update -q
+"${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
