@@ -19,7 +19,7 @@
 #include "platform/joystick.h"
 #include "platform/midi.h"
 #include "platform/timer.h"
-#include "virtual_stick.h"
+#include "platform/virtual_stick.h"
 
 namespace {
 
@@ -54,7 +54,7 @@ struct Figures {
 
 // Moves the stick between its ends at random moments and times each move until its message
 // arrives.
-Figures Measure(testsupport::VirtualStick& stick, int moves) {
+Figures Measure(platform::VirtualStick& stick, int moves) {
     std::mt19937 random(42);
     std::uniform_int_distribution<int> pause(0, 10000);
     std::vector<double> latencies;
@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "SDL: %s\n", SDL_GetError());
         return 1;
     }
-    testsupport::VirtualStick stick("Latency Stick", 3, 4, 0);
+    platform::VirtualStick stick("Latency Stick", 3, 4, 0);
     stick.Axis(0, -32768);
 
     RtMidiIn probe(RtMidi::UNIX_JACK, "LatencyProbe");

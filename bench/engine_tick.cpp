@@ -3,37 +3,22 @@
 
 #include <benchmark/benchmark.h>
 
-#include "engine.h"
 #include "fake_joystick.h"
 #include "fake_midi.h"
+#include "tamborex/engine/engine.h"
+#include "tamborex/testing/test_window.h"
 
 namespace {
-
-struct QuietWindow final : CWindowServices {
-    void SetTimer(int, unsigned) override {}
-    void KillTimer(int) override {}
-    void MessageBox(std::string_view) override {}
-    void ShowActivity(bool) override {}
-    void HideBar() override {}
-    void PostToUiThread(std::function<void()> task) override { task(); }
-};
-
-struct NoBank final : CBankLink {
-    std::int32_t PatchNumber() const override { return 0; }
-    void SetPatchNumber(std::int32_t) override {}
-    void SelectPatch() override {}
-    bool MidiThru() const override { return false; }
-    std::int32_t MidiInChannel() const override { return 0; }
-    bool RespondToProgramChange() const override { return true; }
-};
 
 void BM_PollTick(benchmark::State& state) {
     platform::FakeMidiService midi;
     midi.SetOutputs({"Tamborex", "Synth"});
     platform::FakeJoystickService stick;
     stick.Attach();
-    QuietWindow window;
-    NoBank bank;
+    CTestWindow window;
+    window.recordCalls = false;
+    CTestBankLink bank;
+    bank.thru = false;
     CWinMIDIOut out(midi);
     out.Open(1);
     CJoystick joystick(stick, [](std::string_view) {});

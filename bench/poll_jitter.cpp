@@ -61,15 +61,15 @@ struct NoPrompts final : CPrompter {
 };
 
 void Measure(CMainBar& bar, TimedStick& stick, int code, int seconds) {
-    CPatch& patch = bar.Core().engine.patches[0];
+    CPatch& patch = bar.Session().engine.patches[0];
     patch.pollIntervalCode = code;
     stick.polls.clear();
     stick.polls.reserve(static_cast<std::size_t>(seconds) * 60);
-    bar.Core().engine.SetPatchActive(0, 1);
+    bar.Session().engine.SetPatchActive(0, 1);
     QEventLoop loop;
     QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
     loop.exec();
-    bar.Core().engine.SetPatchActive(0, 0);
+    bar.Session().engine.SetPatchActive(0, 0);
 
     const double target = (code + 1) * 20.0;
     std::vector<double> errors;

@@ -11,34 +11,16 @@
 #include <filesystem>
 #include <fstream>
 
-#include "bank.h"
 #include "fake_joystick.h"
 #include "fake_midi.h"
 #include "jack_server.h"
-#include "patch_file.h"
+#include "tamborex/session/session.h"
+#include "tamborex/storage/patch_file.h"
+#include "tamborex/testing/test_window.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-struct QuietBar final : CWindowServices, CBankWindow {
-    int messages = 0;
-    void SetTimer(int, unsigned) override {}
-    void KillTimer(int) override {}
-    void MessageBox(std::string_view) override { ++messages; }
-    void ShowActivity(bool) override {}
-    void HideBar() override {}
-    void PostToUiThread(std::function<void()> task) override { task(); }
-    void ShowCurrentEntry() override {}
-    void PatchReloaded() override {}
-    void PatchSaved() override {}
-    void ApplyAlwaysOnTop() override {}
-    std::array<std::int32_t, 2> JoyOptionsPosition() override { return {0, 0}; }
-    bool ChooseFile(bool, std::string_view, std::string_view, const std::string&,
-                    std::string&) override {
-        return false;
-    }
-};
 
 struct Figures {
     double medianMs = 0;
@@ -51,18 +33,11 @@ Figures Measure(platform::MidiService& midi, const std::string& port0, const std
                 const std::string& folder) {
     platform::FakeJoystickService stick;
     stick.Attach();
-    QuietBar bar;
-    CWinMIDIOut out(midi);
-    CJoystick joystick(stick, [](std::string_view) {});
-    joystick.Init();
-    // As the bar holds them: each refers to the other.
-    struct EngineAndBank {
-        CEngine engine;
-        CBank bank;
-        EngineAndBank(CWinMIDIOut& o, CJoystick& j, QuietBar& b, const std::string& path)
-            : engine(o, j, b, bank), bank(engine, o, j, b, path) {}
-    } parts(out, joystick, bar, folder + "/Tamborex.bnk");
-    CBank& bank = parts.bank;
+    CTestWindow bar;
+    bar.recordCalls = false;
+    CSession session(midi, stick, bar, folder + "/Tamborex.bnk");
+    session.joystick.Init();
+    const CWinMIDIOut& out = session.midiOut;
     auto deviceOf = [&out](const std::string& port) {
         for (std::uint32_t i = 0; i < out.DeviceCount(); ++i) {
             if (out.GetDevName(static_cast<int>(i)) == port) {
@@ -81,17 +56,18 @@ Figures Measure(platform::MidiService& midi, const std::string& port0, const std
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()),
                    static_cast<std::streamsize>(bytes.size()));
-        bank.state.patchPaths[entry] = path;
+        session.bank.patchPaths[entry] = path;
     }
     std::vector<double> times;
     for (int i = 0; i < 200; ++i) {
-        bank.SetPatchNumber(i % 2);
+        session.SetPatchNumber(i % 2);
         const auto start = Clock::now();
-        bank.SelectPatch();
+        session.SelectPatch();
         times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     }
     std::sort(times.begin(), times.end());
-    return {times[times.size() / 2], times[times.size() * 99 / 100], bar.messages};
+    return {times[times.size() / 2], times[times.size() * 99 / 100],
+            static_cast<int>(bar.messages.size())};
 }
 
 }  // namespace

@@ -23,9 +23,9 @@
 #include <thread>
 #include <vector>
 
-#include "bank.h"
 #include "jack_server.h"
-#include "patch_file.h"
+#include "tamborex/session/session.h"
+#include "tamborex/storage/patch_file.h"
 #include "xvfb.h"
 
 // Last: Xlib defines names such as None that the headers above use.

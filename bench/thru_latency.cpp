@@ -14,11 +14,12 @@
 #include <thread>
 #include <vector>
 
-#include "engine.h"
 #include "jack_server.h"
-#include "midi_in.h"
-#include "midi_out.h"
 #include "platform/joystick.h"
+#include "tamborex/devices/midi_in.h"
+#include "tamborex/devices/midi_out.h"
+#include "tamborex/engine/engine.h"
+#include "tamborex/testing/test_window.h"
 
 namespace {
 
@@ -76,7 +77,6 @@ class UiThread final : public CWindowServices {
     void KillTimer(int) override {}
     void MessageBox(std::string_view) override {}
     void ShowActivity(bool) override {}
-    void HideBar() override {}
     void PostToUiThread(std::function<void()> task) override {
         {
             std::lock_guard lock(mutex_);
@@ -105,15 +105,6 @@ class UiThread final : public CWindowServices {
     std::deque<std::function<void()>> tasks_;
     bool stop_ = false;
     std::thread thread_;
-};
-
-struct ThruBank final : CBankLink {
-    std::int32_t PatchNumber() const override { return 0; }
-    void SetPatchNumber(std::int32_t) override {}
-    void SelectPatch() override {}
-    bool MidiThru() const override { return true; }
-    std::int32_t MidiInChannel() const override { return 0; }
-    bool RespondToProgramChange() const override { return true; }
 };
 
 struct Figures {
@@ -185,7 +176,7 @@ int main(int argc, char** argv) {
         auto midi = platform::CreateMidiService("TbxThru", platform::MidiBackend::Jack);
         auto joystickService = platform::CreateJoystickService();
         UiThread ui;
-        ThruBank bank;
+        CTestBankLink bank;
         CWinMIDIOut out(*midi);
         CJoystick joystick(*joystickService, [](std::string_view) {});
         CEngine engine(out, joystick, ui, bank);

@@ -1,9 +1,5 @@
 #include "configuration_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -12,6 +8,8 @@
 #include <cstring>
 #include <filesystem>
 #include <sstream>
+
+#include "platform/file_io.h"
 
 namespace corvane {
 namespace {
@@ -201,50 +199,22 @@ bool ConfigurationFile::ReadFailed() {
 }
 
 bool ConfigurationFile::WriteLines(const std::vector<std::string>& lines) {
-    namespace fs = std::filesystem;
-    const fs::path target(path_);
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    std::string temp = (folder / (target.filename().string() + ".XXXXXX")).string();
-    auto fail = [&](int error, const char* what) {
-        lastError_ = "Could not save the configurations to \"" + path_ + "\" (" + what + ": " +
-                     std::strerror(error) + "). The file was left as it was.";
-        return false;
-    };
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) {
-        return fail(errno, "creating a temporary file");
-    }
     std::string text;
     for (const std::string& line : lines) {
         text += line;
         text += '\n';
     }
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t n = write(fd, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            const int error = n < 0 ? errno : ENOSPC;
-            close(fd);
-            unlink(temp.c_str());
-            return fail(error, "writing");
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    // mkstemp makes the file private: keep the old file's permissions, or the usual ones.
-    struct stat old {};
-    fchmod(fd, stat(path_.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
-    if (fsync(fd) != 0 || close(fd) != 0) {
-        const int error = errno;
-        unlink(temp.c_str());
-        return fail(error, "writing");
-    }
-    if (std::rename(temp.c_str(), path_.c_str()) != 0) {
-        const int error = errno;
-        unlink(temp.c_str());
-        return fail(error, "replacing the file");
+    int cause = 0;
+    platform::WriteStage failedAt = platform::WriteStage::Create;
+    if (!platform::WriteFileAtomically(
+            path_, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, cause,
+            failedAt)) {
+        const char* what = failedAt == platform::WriteStage::Create  ? "creating a temporary file"
+                           : failedAt == platform::WriteStage::Write ? "writing"
+                                                                     : "replacing the file";
+        lastError_ = "Could not save the configurations to \"" + path_ + "\" (" + what + ": " +
+                     std::strerror(cause) + "). The file was left as it was.";
+        return false;
     }
     lastError_.clear();
     return true;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/midi_bytes.h"
+
 namespace corvane {
 
 using platform::kNoHandle;
@@ -44,7 +46,8 @@ bool MidiPorts::OutputOpen() const {
 void MidiPorts::SendController(int channel, int controller, int value) {
     // A channel from a hand-edited profile or a type from a hand-edited configuration must not
     // spill into the status byte or make a data byte look like a status byte.
-    const auto status = static_cast<std::uint8_t>(0xB0 | std::clamp(channel, 0, 15));
+    const auto status =
+        static_cast<std::uint8_t>(platform::midi::kControlChange | std::clamp(channel, 0, 15));
     std::lock_guard lock(mutex_);
     SendLocked(platform::PackShortMessage(status,
                                           static_cast<std::uint8_t>(std::clamp(controller, 0, 127)),
@@ -52,16 +55,17 @@ void MidiPorts::SendController(int channel, int controller, int value) {
 }
 
 void MidiPorts::SendPitchBend(int channel, int value) {
-    const auto status = static_cast<std::uint8_t>(0xE0 | std::clamp(channel, 0, 15));
+    const auto status =
+        static_cast<std::uint8_t>(platform::midi::kPitchBend | std::clamp(channel, 0, 15));
     std::lock_guard lock(mutex_);
     SendLocked(platform::PackShortMessage(status, static_cast<std::uint8_t>(value & 0x7F),
                                           static_cast<std::uint8_t>((value >> 7) & 0x7F)));
 }
 
 void MidiPorts::ResetControllers() {
-    constexpr std::uint8_t kResetAllControllers = 121;
     std::lock_guard lock(mutex_);
-    SendLocked(platform::PackShortMessage(0xB0, kResetAllControllers, 0));
+    SendLocked(platform::PackShortMessage(platform::midi::kControlChange,
+                                          platform::midi::kResetAllControllers, 0));
 }
 
 void MidiPorts::SendLocked(std::uint32_t message) {

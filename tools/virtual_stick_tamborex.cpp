@@ -16,8 +16,8 @@
 
 #include "platform/joystick.h"
 #include "platform/midi.h"
+#include "platform/virtual_stick.h"
 #include "tamborex_app.h"
-#include "virtual_stick.h"
 
 int main(int argc, char** argv) {
     CTamborexApp app(argc, argv);
@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "SDL joysticks unavailable: %s\n", SDL_GetError());
         return 1;
     }
-    testsupport::VirtualStick stick("Tamborex Virtual Pad", 6, 12, 1);
+    platform::VirtualStick stick("Tamborex Virtual Pad", 6, 12, 1);
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, [&] {
         char buffer[256];

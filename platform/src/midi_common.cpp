@@ -1,4 +1,5 @@
 #include "platform/midi.h"
+#include "platform/midi_bytes.h"
 
 namespace platform {
 
@@ -25,23 +26,23 @@ std::string_view MidiResultName(MidiResult result) {
 }
 
 int ShortMessageLength(std::uint8_t status) {
-    if (status < 0x80) {
+    if (status < midi::kNoteOff) {
         return 1;
     }
-    switch (status & 0xF0) {
-        case 0xC0:  // program change
-        case 0xD0:  // channel pressure
+    switch (status & midi::kKindMask) {
+        case midi::kProgramChange:
+        case midi::kChannelPressure:
             return 2;
-        case 0xF0:
+        case midi::kSystemExclusive:
             break;
         default:
             return 3;
     }
     switch (status) {
-        case 0xF1:  // time code quarter frame
-        case 0xF3:  // song select
+        case midi::kTimeCode:
+        case midi::kSongSelect:
             return 2;
-        case 0xF2:  // song position
+        case midi::kSongPosition:
             return 3;
         default:
             return 1;

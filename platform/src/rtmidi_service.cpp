@@ -10,7 +10,7 @@
 
 #include "backend_probe.h"
 #include "platform/midi.h"
-#include "spsc_ring.h"
+#include "platform/spsc_ring.h"
 
 namespace platform {
 namespace {

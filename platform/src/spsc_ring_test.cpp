@@ -1,4 +1,4 @@
-#include "spsc_ring.h"
+#include "platform/spsc_ring.h"
 
 #include <gtest/gtest.h>
 

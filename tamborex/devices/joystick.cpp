@@ -1,4 +1,4 @@
-#include "joystick.h"
+#include "tamborex/devices/joystick.h"
 
 const char* DiResultText(DiResult code) {
     switch (code) {

@@ -1,9 +1,9 @@
-#include "joystick.h"
+#include "tamborex/devices/joystick.h"
 
 #include <gtest/gtest.h>
 
-#include "controller_names.h"
 #include "fake_joystick.h"
+#include "tamborex/model/controller_names.h"
 
 namespace {
 

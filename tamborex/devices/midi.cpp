@@ -1,4 +1,4 @@
-#include "midi.h"
+#include "tamborex/devices/midi.h"
 
 #include <cstring>
 

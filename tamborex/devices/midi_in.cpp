@@ -1,4 +1,4 @@
-#include "midi_in.h"
+#include "tamborex/devices/midi_in.h"
 
 CWinMIDIIn::CWinMIDIIn(platform::MidiService& midi, platform::MidiInCallback callback)
     : midi_(midi), callback_(std::move(callback)), names_(midi.ListInputs()) {

@@ -1,4 +1,4 @@
-#include "midi_out.h"
+#include "tamborex/devices/midi_out.h"
 
 CWinMIDIOut::CWinMIDIOut(platform::MidiService& midi) : midi_(midi), names_(midi.ListOutputs()) {
     deviceCount = static_cast<std::uint32_t>(names_.size());

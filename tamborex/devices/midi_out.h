@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "midi.h"
+#include "tamborex/devices/midi.h"
 
 class CMIDIOut : public CMIDI {};
 

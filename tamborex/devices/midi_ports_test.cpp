@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "fake_midi.h"
-#include "midi_in.h"
-#include "midi_out.h"
+#include "tamborex/devices/midi_in.h"
+#include "tamborex/devices/midi_out.h"
 
 namespace {
 

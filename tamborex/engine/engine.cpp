@@ -1,26 +1,12 @@
-#include "engine.h"
+#include "tamborex/engine/engine.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
+namespace midi = platform::midi;
+
 namespace {
-constexpr std::int32_t kNoteOff = 0x80;
-constexpr std::int32_t kNoteOn = 0x90;
-constexpr std::int32_t kControlChange = 0xB0;
-constexpr std::int32_t kProgramChange = 0xC0;
-constexpr std::int32_t kPitchBend = 0xE0;
-constexpr std::int32_t kSongPosition = 0xF2;
-constexpr std::int32_t kSongSelect = 0xF3;
-constexpr std::int32_t kTimingClock = 0xF8;
-constexpr std::int32_t kStart = 0xFA;
-constexpr std::int32_t kContinue = 0xFB;
-constexpr std::int32_t kStop = 0xFC;
-constexpr std::int32_t kSystemReset = 0xFF;
-constexpr std::int32_t kNrpnMsb = 99;
-constexpr std::int32_t kNrpnLsb = 98;
-constexpr std::int32_t kDataEntryMsb = 6;
-constexpr std::int32_t kPedalBase = 55;  // modes 9 to 12 are controllers 64 to 67
 constexpr unsigned kLightDelayMs = 1;
 constexpr unsigned kFlashMs = 40;
 constexpr unsigned kHoldAfterBurstMs = 100;
@@ -28,13 +14,6 @@ constexpr unsigned kHoldAfterBurstMs = 100;
 // A step index from a file or a dialog, kept inside the eight steps.
 int Step(std::int32_t step) {
     return std::clamp(step, 0, kArpSteps - 1);
-}
-
-constexpr bool IsSuppress(std::int32_t mode) {
-    return mode >= MODE_X_SUPPRESS && mode <= MODE_RZ_SUPPRESS;
-}
-constexpr bool IsPedal(std::int32_t mode) {
-    return mode >= MODE_SUSTAIN && mode <= MODE_SOFT_PEDAL;
 }
 
 // Advances an arpeggio step, wrapping at the step count (a count of 0 behaves as 1).
@@ -83,17 +62,17 @@ void CEngine::TranslateAxis(int slot, int axis, std::int32_t value) {
         case kSelectNone:
             return;
         case kSelectPitchBend:
-            SendShort(kPitchBend + ch, 0, value);
+            SendShort(midi::kPitchBend + ch, 0, value);
             break;
         case kSelectNrpnFine:
         case kSelectNrpnCoarse:
-            if (SendShort(kControlChange + ch, kNrpnMsb, a.nrpnMsb) &&
-                SendShort(kControlChange + ch, kNrpnLsb, a.nrpnLsb)) {
-                SendShort(kControlChange + ch, kDataEntryMsb, value);
+            if (SendShort(midi::kControlChange + ch, midi::kNrpnMsb, a.nrpnMsb) &&
+                SendShort(midi::kControlChange + ch, midi::kNrpnLsb, a.nrpnLsb)) {
+                SendShort(midi::kControlChange + ch, midi::kDataEntryMsb, value);
             }
             break;
         default:
-            SendShort(kControlChange + ch, ControllerOfSelection(a.controller), value);
+            SendShort(midi::kControlChange + ch, ControllerOfSelection(a.controller), value);
             break;
     }
     SignalActivity();
@@ -107,26 +86,31 @@ void CEngine::ProcessButtonDown(int button, int slot) {
     ButtonRecord& r = patch.buttons[button];
     r.pressed = 1;
     const std::int32_t ch = r.channel;
-    if (IsSuppress(r.mode)) {
-        patch.axes[r.mode - MODE_X_SUPPRESS].suppressed = 1;
-        return;
-    }
+    const ButtonModeInfo& mode = ButtonModeOf(r.mode);
     bool sent = true;
-    switch (r.mode) {
-        case MODE_NOTE:
-            sent = SendShort(kNoteOn + ch, r.data1, r.data2);
+    switch (mode.kind) {
+        case ButtonKind::None:
+            return;
+        case ButtonKind::Suppress:
+            patch.axes[mode.value].suppressed = 1;
+            return;
+        case ButtonKind::Note:
+            sent = SendShort(midi::kNoteOn + ch, r.data1, r.data2);
             break;
-        case MODE_ARPEGGIATOR:
+        case ButtonKind::Arpeggiator:
             if (r.autoArpeggiation) {
                 r.currentStep = 0;
                 r.countdown = r.times[0];
             }
-            sent = SendStepNote(kNoteOn, r);
+            sent = SendStepNote(midi::kNoteOn, r);
             break;
-        case MODE_PROGRAM_CHANGE:
-            sent = SendShort(kProgramChange + ch, r.data1, 0);
+        case ButtonKind::Pedal:
+            sent = SendShort(midi::kControlChange + ch, mode.value, 127);
             break;
-        case MODE_SYSEX: {
+        case ButtonKind::ProgramChange:
+            sent = SendShort(midi::kProgramChange + ch, r.data1, 0);
+            break;
+        case ButtonKind::SysEx: {
             if (!patch.sysEx) {
                 return;
             }
@@ -138,38 +122,26 @@ void CEngine::ProcessButtonDown(int button, int slot) {
             sent = Send(bytes, length);
             break;
         }
-        case MODE_SONG_START:
-            sent = SendShort(kStart, 0, 0, 1);
+        case ButtonKind::Realtime:
+            sent = SendShort(mode.value, 0, 0, 1);
             break;
-        case MODE_SONG_CONTINUE:
-            sent = SendShort(kContinue, 0, 0, 1);
+        case ButtonKind::SongSelect:
+            sent = SendShort(midi::kSongSelect, r.data1, 0, 2);
             break;
-        case MODE_SONG_STOP:
-            sent = SendShort(kStop, 0, 0, 1);
-            break;
-        case MODE_SONG_SELECT:
-            sent = SendShort(kSongSelect, r.data1, 0, 2);
-            break;
-        case MODE_SONG_POSITION:
-            SendShort(kSongPosition, r.data1 & 0x7F, (r.data1 >> 7) & 0x7F);
+        case ButtonKind::SongPosition:
+            SendShort(midi::kSongPosition, r.data1 & 0x7F, (r.data1 >> 7) & 0x7F);
             SignalActivity();
             return;
-        case MODE_SYSTEM_RESET:
-            SendShort(kSystemReset, 0, 0, 1);
+        case ButtonKind::SystemReset:
+            SendShort(midi::kSystemReset, 0, 0, 1);
             SignalActivity();
             return;
-        case MODE_PATCH_CHANGE:
+        case ButtonKind::PatchChange:
             if (r.data1 != bank_.PatchNumber() && r.data1 >= 0 && r.data1 < 128) {
                 bank_.SetPatchNumber(r.data1);
                 bank_.SelectPatch();
             }
             return;
-        default:
-            if (!IsPedal(r.mode)) {
-                return;
-            }
-            sent = SendShort(kControlChange + ch, kPedalBase + r.mode, 127);
-            break;
     }
     SignalActivity();
     if (!sent) {
@@ -185,25 +157,25 @@ void CEngine::ProcessButtonUp(int button, int slot) {
     ButtonRecord& r = patch.buttons[button];
     r.pressed = 0;
     const std::int32_t ch = r.channel;
-    if (IsSuppress(r.mode)) {
-        patch.axes[r.mode - MODE_X_SUPPRESS].suppressed = 0;
-        return;
-    }
-    switch (r.mode) {
-        case MODE_NOTE:
-            SendShort(kNoteOff + ch, r.data1, r.data2);
+    const ButtonModeInfo& mode = ButtonModeOf(r.mode);
+    switch (mode.kind) {
+        case ButtonKind::Suppress:
+            patch.axes[mode.value].suppressed = 0;
+            break;
+        case ButtonKind::Note:
+            SendShort(midi::kNoteOff + ch, r.data1, r.data2);
             SignalActivity();
             break;
-        case MODE_ARPEGGIATOR:
-            SendStepNote(kNoteOff, r);
+        case ButtonKind::Arpeggiator:
+            SendStepNote(midi::kNoteOff, r);
             SignalActivity();
             r.currentStep = NextStep(r.currentStep, r.stepCount);
             break;
+        case ButtonKind::Pedal:
+            SendShort(midi::kControlChange + ch, mode.value, 0);
+            SignalActivity();
+            break;
         default:
-            if (IsPedal(r.mode)) {
-                SendShort(kControlChange + ch, kPedalBase + r.mode, 0);
-                SignalActivity();
-            }
             break;
     }
 }
@@ -218,10 +190,10 @@ void CEngine::AdvanceArpeggiators() {
                 --r.countdown;
                 continue;
             }
-            SendStepNote(kNoteOff, r);
+            SendStepNote(midi::kNoteOff, r);
             r.currentStep = NextStep(r.currentStep, r.stepCount);
             r.countdown = r.times[Step(r.currentStep)] - 1;
-            SendStepNote(kNoteOn, r);
+            SendStepNote(midi::kNoteOn, r);
             SignalActivity();
         }
     }
@@ -275,6 +247,12 @@ void CEngine::SetPatchActive(int slot, std::int32_t value) {
     }
 }
 
+void CEngine::SetPollInterval(std::int32_t code) {
+    patches[0].pollIntervalCode = code;
+    window_.KillTimer(TIMER_POLL);
+    window_.SetTimer(TIMER_POLL, PollPeriodMs());
+}
+
 void CEngine::SignalActivity() {
     if (!activityLit) {
         window_.SetTimer(TIMER_ACTIVITY_ON, kLightDelayMs);
@@ -304,17 +282,17 @@ void CEngine::OnTimer(int id) {
             PollJoystick();
             window_.SetTimer(TIMER_POLL, PollPeriodMs());
             break;
-        case TIMER_HIDE_BAR:
-            window_.KillTimer(TIMER_HIDE_BAR);  // once
-            window_.HideBar();
-            break;
         default:
             break;
     }
 }
 
 void CEngine::OnMidiInput(std::uint32_t message, std::uint32_t /*timestampMs*/) {
-    window_.PostToUiThread([this, message] { HandleMidiInput(message); });
+    // One wake-up per burst, not a posted task per message.
+    if (inbox_.Push(message)) {
+        window_.PostToUiThread(
+            [this] { inbox_.Drain([this](std::uint32_t m) { HandleMidiInput(m); }); });
+    }
 }
 
 void CEngine::HandleMidiInput(std::uint32_t message) {
@@ -325,12 +303,12 @@ void CEngine::HandleMidiInput(std::uint32_t message) {
                                        static_cast<std::uint8_t>(message >> 16), 0};
         Send(bytes, 3);
     }
-    if (status == kProgramChange + bank_.MidiInChannel()) {
+    if (status == midi::kProgramChange + bank_.MidiInChannel()) {
         if (bank_.RespondToProgramChange()) {
             bank_.SetPatchNumber(static_cast<std::int32_t>((message >> 8) & 0xFF));
             bank_.SelectPatch();
         }
-    } else if (status == kTimingClock) {
+    } else if (status == midi::kTimingClock) {
         AdvanceArpeggiators();
     }
 }

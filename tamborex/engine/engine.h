@@ -3,11 +3,12 @@
 #include <array>
 #include <cstdint>
 
-#include "held_notes.h"
-#include "joystick.h"
-#include "midi_out.h"
-#include "patch.h"
-#include "window_services.h"
+#include "tamborex/devices/joystick.h"
+#include "tamborex/devices/midi_out.h"
+#include "tamborex/engine/held_notes.h"
+#include "tamborex/engine/midi_inbox.h"
+#include "tamborex/engine/window_services.h"
+#include "tamborex/model/patch.h"
 
 // The mapping engine the main bar owns: both patch slots, and everything that turns the
 // joystick and incoming MIDI into MIDI on the output port. All of it runs on the user-interface
@@ -27,12 +28,15 @@ class CEngine {
     // One poll tick: buttons 0 to 7 of slot 0, then its axes.
     void PollJoystick();
     void SetPatchActive(int slot, std::int32_t value);
+    // A new poll period for slot 0; polling restarts on it.
+    void SetPollInterval(std::int32_t code);
     void SignalActivity();
     // The bar's timer handler, by identifier.
     void OnTimer(int id);
 
     // The input port's callback, on the platform's thread: queues the message for the
-    // user-interface thread, where HandleMidiInput takes messages in arrival order.
+    // user-interface thread, where HandleMidiInput takes messages in arrival order. Allocates
+    // nothing unless the user-interface thread has fallen thousands of messages behind.
     void OnMidiInput(std::uint32_t message, std::uint32_t timestampMs);
     void HandleMidiInput(std::uint32_t message);
 
@@ -59,6 +63,7 @@ class CEngine {
     CWindowServices& window_;
     CBankLink& bank_;
     CHeldNotes held_;
+    CMidiInbox inbox_;
     std::int32_t activityLit = 0;
     bool pollFailureShown_ = false;
 };

@@ -22,8 +22,6 @@ class CWindowServices {
     virtual void MessageBox(std::string_view text) = 0;
     // The activity light's picture: lit or unlit.
     virtual void ShowActivity(bool lit) = 0;
-    // Hides the bar to the notification area (timer 20, "Load minimized").
-    virtual void HideBar() = 0;
     // Runs task on the user-interface thread, after every task posted before it. May be called
     // from any thread.
     virtual void PostToUiThread(std::function<void()> task) = 0;

@@ -1,4 +1,4 @@
-#include "archive.h"
+#include "tamborex/storage/archive.h"
 
 #include <cstring>
 #include <limits>

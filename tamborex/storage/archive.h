@@ -18,7 +18,6 @@ class CByteReader {
     bool ReadString(std::string& text);
 
     std::size_t Remaining() const { return bytes_.size() - position_; }
-    std::size_t Position() const { return position_; }
 
   private:
     std::span<const std::uint8_t> bytes_;

@@ -1,13 +1,14 @@
-#include "patch_file.h"
+#include "tamborex/storage/patch_file.h"
 
-#include "archive.h"
+#include "tamborex/storage/archive.h"
+#include "tamborex/storage/patch_io.h"
 
 std::vector<std::uint8_t> FormatPatchFile(const std::string& name,
                                           const std::array<CPatch, 2>& slots) {
     CByteWriter out;
     out.WriteString(name);
-    slots[0].Store(out);
-    slots[1].Store(out);
+    StorePatch(slots[0], out);
+    StorePatch(slots[1], out);
     return out.Bytes();
 }
 
@@ -20,7 +21,7 @@ std::string ReadPatchFile(std::span<const std::uint8_t> bytes, std::string& name
     }
     std::array<CPatch, 2> staged = slots;
     for (CPatch& patch : staged) {
-        if (std::string problem = patch.Load(in); !problem.empty()) {
+        if (std::string problem = LoadPatch(in, patch); !problem.empty()) {
             return problem;
         }
     }

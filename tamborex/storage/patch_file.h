@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "patch.h"
+#include "tamborex/model/patch.h"
 
 // A ".txp" file: the patch name, then the blocks of both patch slots.
 std::vector<std::uint8_t> FormatPatchFile(const std::string& name,

@@ -2,8 +2,9 @@
 
 #include <algorithm>
 
-#include "archive.h"
-#include "patch.h"
+#include "tamborex/storage/patch_io.h"
+
+#include "tamborex/storage/archive.h"
 
 namespace {
 
@@ -17,10 +18,10 @@ const std::string kEndsInSysEx = "The patch file ends inside its system-exclusiv
 
 }  // namespace
 
-void CPatch::Store(CByteWriter& out) const {
-    out.WriteInt32(version);
-    out.WriteInt32(active);
-    for (const ButtonRecord& b : buttons) {
+void StorePatch(const CPatch& patch, CByteWriter& out) {
+    out.WriteInt32(patch.version);
+    out.WriteInt32(patch.active);
+    for (const ButtonRecord& b : patch.buttons) {
         out.WriteInt32(b.mode);
         out.WriteInt32(b.data1);
         out.WriteInt32(b.data2);
@@ -39,35 +40,35 @@ void CPatch::Store(CByteWriter& out) const {
         out.WriteInt32(b.pressed);
         out.WriteInt32(b.autoArpeggiation);
     }
-    for (const AxisRecord& a : axes) {
+    for (const AxisRecord& a : patch.axes) {
         for (std::int32_t v : {a.value, a.controller, a.max, a.min, a.reversePolarity, a.channel,
                                a.fullRange, a.nrpnMsb, a.nrpnLsb, a.minimumMovement}) {
             out.WriteInt32(v);
         }
     }
-    out.WriteInt32(joystickNumber);
-    out.WriteInt32(joystickSensitivity);
-    out.WriteInt32(outputDevice);
-    out.WriteInt32(pollIntervalCode);
+    out.WriteInt32(patch.joystickNumber);
+    out.WriteInt32(patch.joystickSensitivity);
+    out.WriteInt32(patch.outputDevice);
+    out.WriteInt32(patch.pollIntervalCode);
     out.WriteInt32(kReservedSize);
-    out.WriteBytes(reserved.data(), reserved.size());
-    const std::int32_t count = sysEx ? std::clamp(sysExCount, 0, kSysExCount) : 0;
+    out.WriteBytes(patch.reserved.data(), patch.reserved.size());
+    const std::int32_t count = patch.sysEx ? std::clamp(patch.sysExCount, 0, kSysExCount) : 0;
     out.WriteInt32(count);
     for (int i = 0; i < count; ++i) {
-        const std::int32_t length = std::clamp(sysEx->lengths[i], 0, kSysExBufferSize);
+        const std::int32_t length = std::clamp(patch.sysEx->lengths[i], 0, kSysExBufferSize);
         out.WriteInt32(length);
-        out.WriteBytes(sysEx->buffers[i].data(), static_cast<std::size_t>(length));
+        out.WriteBytes(patch.sysEx->buffers[i].data(), static_cast<std::size_t>(length));
     }
 }
 
-std::string CPatch::Load(CByteReader& in) {
+std::string LoadPatch(CByteReader& in, CPatch& patch) {
     std::int32_t v = 0;
     // Each read that finds the end of the file leaves the fields after it as they were.
     auto read = [&in](std::int32_t& field) { return in.ReadInt32(field); };
-    if (!read(v) || !read(active)) {
+    if (!read(v) || !read(patch.active)) {
         return {};
     }
-    for (ButtonRecord& b : buttons) {
+    for (ButtonRecord& b : patch.buttons) {
         if (!read(b.mode) || !read(b.data1) || !read(b.data2)) {
             return {};
         }
@@ -83,7 +84,7 @@ std::string CPatch::Load(CByteReader& in) {
             return {};
         }
     }
-    for (AxisRecord& a : axes) {
+    for (AxisRecord& a : patch.axes) {
         if (!read(a.value) || !read(a.controller) || !read(a.max) || !read(a.min) ||
             !read(a.reversePolarity) || !read(a.channel) || !read(a.fullRange)) {
             return {};
@@ -95,8 +96,8 @@ std::string CPatch::Load(CByteReader& in) {
             return {};
         }
     }
-    if (!read(joystickNumber) || !read(joystickSensitivity) || !read(outputDevice) ||
-        !read(pollIntervalCode)) {
+    if (!read(patch.joystickNumber) || !read(patch.joystickSensitivity) ||
+        !read(patch.outputDevice) || !read(patch.pollIntervalCode)) {
         return {};
     }
     std::int32_t reservedLength = 0;
@@ -109,7 +110,7 @@ std::string CPatch::Load(CByteReader& in) {
     // What does not fit the 256-byte block is skipped.
     const auto kept =
         std::min<std::size_t>(static_cast<std::size_t>(reservedLength), kReservedSize);
-    if (!in.ReadBytes(reserved.data(), kept) ||
+    if (!in.ReadBytes(patch.reserved.data(), kept) ||
         !in.Skip(static_cast<std::size_t>(reservedLength) - kept)) {
         return {};
     }
@@ -124,8 +125,8 @@ std::string CPatch::Load(CByteReader& in) {
         return "The patch file is damaged: it gives a negative number of system-exclusive "
                "messages.";
     }
-    if (!sysEx) {
-        sysEx = std::make_unique<SysExTable>();
+    if (!patch.sysEx) {
+        patch.sysEx.emplace();
     }
     for (std::int32_t i = 0; i < count; ++i) {
         std::int32_t length = 0;
@@ -140,15 +141,15 @@ std::string CPatch::Load(CByteReader& in) {
         // Messages beyond the four a patch holds are skipped.
         const bool kept = i < kSysExCount;
         const bool ok =
-            kept ? in.ReadBytes(sysEx->buffers[i].data(), static_cast<std::size_t>(length))
+            kept ? in.ReadBytes(patch.sysEx->buffers[i].data(), static_cast<std::size_t>(length))
                  : in.Skip(static_cast<std::size_t>(length));
         if (!ok) {
             return kEndsInSysEx;
         }
         if (kept) {
-            sysEx->lengths[i] = length;
+            patch.sysEx->lengths[i] = length;
         }
     }
-    sysExCount = std::min(count, kSysExCount);
+    patch.sysExCount = std::min(count, kSysExCount);
     return {};
 }

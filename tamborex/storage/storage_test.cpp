@@ -3,9 +3,10 @@
 #include <cstring>
 #include <random>
 
-#include "archive.h"
-#include "patch_file.h"
-#include "sysex_text.h"
+#include "tamborex/storage/archive.h"
+#include "tamborex/storage/patch_file.h"
+#include "tamborex/storage/patch_io.h"
+#include "tamborex/storage/sysex_text.h"
 
 namespace {
 
@@ -117,7 +118,7 @@ TEST(PatchFile, OlderVersionsReadFieldByFieldKeepingWhatTheyLack) {
         patch.sysEx->buffers[0][1] = 0x42;
         const Bytes block = OldBlock(version);
         CByteReader in(block);
-        ASSERT_EQ(patch.Load(in), "") << version;
+        ASSERT_EQ(LoadPatch(in, patch), "") << version;
         EXPECT_EQ(in.Remaining(), 0u) << version;
         EXPECT_EQ(patch.version, 5);
         EXPECT_EQ(patch.active, 1);
@@ -175,7 +176,7 @@ Bytes WithSysExPart(const std::vector<std::pair<std::int32_t, Bytes>>& messages,
     for (int slot = 0; slot < 2; ++slot) {
         CPatch p;
         CByteWriter block;
-        p.Store(block);
+        StorePatch(p, block);
         Bytes bytes(block.Bytes().begin(), block.Bytes().begin() + 4360);  // up to reserved
         out.WriteBytes(bytes.data(), bytes.size());
         out.WriteInt32(reservedLength);
@@ -244,13 +245,13 @@ TEST(SysExText, FormatsAndParsesEveryExample) {
     for (std::string text : {"F0 41 1E F7", "f0 41 1e f7", "F0 41 1E F7 "}) {
         std::string a, b;
         ASSERT_TRUE(CheckSysEx(text, 1, a, b)) << text;
-        std::uint8_t buffer[kSysExCapacity];
+        std::uint8_t buffer[kSysExBufferSize];
         ASSERT_EQ(ParseSysEx(text, buffer), 4);
         EXPECT_EQ(FormatSysEx(buffer, 4), "F0 41 1E F7");
     }
     std::string empty, a, b;
     EXPECT_TRUE(CheckSysEx(empty, 2, a, b));
-    std::uint8_t buffer[kSysExCapacity];
+    std::uint8_t buffer[kSysExBufferSize];
     EXPECT_EQ(ParseSysEx(empty, buffer), 0);
 }
 
@@ -280,7 +281,7 @@ TEST(SysExText, MoreThan256BytesAreRefusedNotCut) {
     EXPECT_EQ(refusal,
               "SysEx message 2 is 300 bytes long; a message can hold at most 256 bytes. Nothing "
               "was stored.");
-    std::uint8_t buffer[kSysExCapacity];
+    std::uint8_t buffer[kSysExBufferSize];
     EXPECT_EQ(ParseSysEx(text, buffer), 256);  // the conversion alone still stops at 256
     std::string fits = FormatSysEx(std::vector<std::uint8_t>(256, 0x41).data(), 256) + " ";
     EXPECT_FALSE(SysExTooLong(fits, 2, refusal));

@@ -1,4 +1,4 @@
-#include "sysex_text.h"
+#include "tamborex/storage/sysex_text.h"
 
 #include <cctype>
 #include <cstdio>
@@ -58,7 +58,7 @@ bool CheckSysEx(std::string& text, int messageNumber, std::string& firstMessage,
 int ParseSysEx(const std::string& text, std::uint8_t* buffer) {
     int length = 0;
     std::size_t at = 0;
-    while (at + 1 < text.size() && length < kSysExCapacity) {
+    while (at + 1 < text.size() && length < kSysExBufferSize) {
         buffer[length++] = static_cast<std::uint8_t>(std::stoi(text.substr(at, 2), nullptr, 16));
         at += 2;
         if (at < text.size() && text[at] == ' ') {
@@ -71,11 +71,11 @@ int ParseSysEx(const std::string& text, std::uint8_t* buffer) {
 bool SysExTooLong(const std::string& text, int messageNumber, std::string& message) {
     // A checked text of n bytes is 3n - 1 characters, or 3n with a trailing space.
     const std::size_t bytes = (text.size() + 1) / 3;
-    if (bytes <= static_cast<std::size_t>(kSysExCapacity)) {
+    if (bytes <= static_cast<std::size_t>(kSysExBufferSize)) {
         return false;
     }
     message = "SysEx message " + std::to_string(messageNumber) + " is " + std::to_string(bytes) +
-              " bytes long; a message can hold at most " + std::to_string(kSysExCapacity) +
+              " bytes long; a message can hold at most " + std::to_string(kSysExBufferSize) +
               " bytes. Nothing was stored.";
     return true;
 }

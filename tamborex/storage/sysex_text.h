@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-inline constexpr int kSysExCapacity = 256;
+#include "tamborex/model/patch.h"
 
 // Bytes as text: two upper-case hexadecimal digits each, one space between bytes.
 std::string FormatSysEx(const std::uint8_t* bytes, int length);

@@ -4,7 +4,7 @@
 #include <array>
 #include <memory>
 
-#include "patch.h"
+#include "tamborex/model/patch.h"
 
 namespace Ui {
 class CArpOptions;

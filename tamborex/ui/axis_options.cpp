@@ -2,10 +2,10 @@
 
 #include <QRegularExpressionValidator>
 
-#include "controller_names.h"
 #include "data_exchange.h"
-#include "joystick.h"
 #include "prompter.h"
+#include "tamborex/devices/joystick.h"
+#include "tamborex/model/controller_names.h"
 #include "ui_axis_options.h"
 
 namespace {

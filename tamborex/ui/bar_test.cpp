@@ -35,7 +35,7 @@ TEST_F(BarTest, BareMachineWarnsThreeTimesInOrderThenShowsTheDefaultBank) {
     EXPECT_EQ(b.size(), QSize(458, 50));
     EXPECT_EQ(Number(b), QStringLiteral("0"));
     EXPECT_EQ(Find<QLineEdit>(&b, "patchName")->text(), QStringLiteral("(no patch)"));
-    EXPECT_EQ(b.Core().bank.state.presets, (std::array<std::int32_t, 4>{0, 1, 2, 3}));
+    EXPECT_EQ(b.Session().bank.presets, (std::array<std::int32_t, 4>{0, 1, 2, 3}));
     EXPECT_EQ(Find<QWidget>(&b, "Pre3")->toolTip(), QStringLiteral("Preset 3"));
     EXPECT_TRUE(b.Tray().Added());
 
@@ -95,7 +95,7 @@ TEST_F(BarTest, QuitKeepsARenamedEntryWhateverTheAnswerAboutTheModifiedPatch) {
 TEST_F(BarTest, ACloseRequestShutsDownButEscapeDoesNothing) {
     Equip();
     CMainBar& b = Start();
-    b.Core().bank.Rename("Kept");
+    b.Session().Rename("Kept");
     QTest::keyClick(&b, Qt::Key_Escape);
     EXPECT_TRUE(b.isVisible());
     EXPECT_FALSE(std::filesystem::exists(BankPath()));
@@ -145,7 +145,7 @@ TEST_F(BarTest, RightClickHidesToTheTrayAndTheIconBringsItBackInPlace) {
     SendMouse(&b, QEvent::MouseButtonRelease, {270, 40}, Qt::RightButton);
     EXPECT_TRUE(b.HiddenInTray());
     EXPECT_FALSE(b.isVisible());
-    EXPECT_EQ(b.Core().bank.state.barPos, (std::array<std::int32_t, 2>{120, 80}));
+    EXPECT_EQ(b.Session().bank.barPos, (std::array<std::int32_t, 2>{120, 80}));
     emit b.Tray().LeftButtonDown();
     EXPECT_TRUE(b.isVisible());
     EXPECT_FALSE(b.HiddenInTray());
@@ -163,7 +163,7 @@ TEST_F(BarTest, WithoutATrayHidingMinimisesInstead) {
     b.Tray().available = false;
     ASSERT_TRUE(b.TimerActive(TIMER_HIDE_BAR));
     EXPECT_EQ(b.TimerInterval(TIMER_HIDE_BAR), 1000);
-    b.Core().engine.OnTimer(TIMER_HIDE_BAR);
+    b.Session().OnTimer(TIMER_HIDE_BAR);
     EXPECT_FALSE(b.TimerActive(TIMER_HIDE_BAR));
     EXPECT_FALSE(b.HiddenInTray());
     EXPECT_TRUE(b.isVisible());

@@ -10,10 +10,10 @@
 
 #include "arp_options.h"
 #include "axis_options.h"
-#include "controller_names.h"
 #include "global_options.h"
 #include "joy_options.h"
 #include "sysex_editor.h"
+#include "tamborex/model/controller_names.h"
 #include "test_bar.h"
 
 namespace {
@@ -40,7 +40,7 @@ class DialogsTest : public BarTest {
         return *bar->JoyOptions();
     }
     void Edit() { QTest::mouseClick(bar->BarButton(0).Window(), Qt::LeftButton, {}, {5, 5}); }
-    CPatch& Patch() { return bar->Core().engine.patches[0]; }
+    CPatch& Patch() { return bar->Session().engine.patches[0]; }
     template <typename T>
     T* In(const char* name) {
         return Find<T>(bar->JoyOptions(), name);
@@ -53,8 +53,8 @@ class DialogsTest : public BarTest {
     // Reads the stick with axis X pushed all the way.
     std::int32_t FullX() {
         stick.SetAxis(AXIS_X, 32767);
-        bar->Core().joystick.Poll();
-        return bar->Core().joystick.state.axes[AXIS_X];
+        bar->Session().joystick.Poll();
+        return bar->Session().joystick.state.axes[AXIS_X];
     }
 };
 
@@ -83,8 +83,8 @@ TEST_F(DialogsTest, ButtonRowsFollowTheModeAndReopeningShowsTheNewPatchUnchanged
     // Entry 1 holds a patch whose button 1 arpeggiates.
     const std::string file = (dir / "arp.txp").string();
     Patch().buttons[0].mode = MODE_ARPEGGIATOR;
-    ASSERT_TRUE(bar->Core().bank.SavePatchFile(file));
-    bar->Core().bank.state.patchPaths[1] = file;
+    ASSERT_TRUE(bar->Session().SavePatchFile(file));
+    bar->Session().bank.patchPaths[1] = file;
     Patch().buttons[0].mode = MODE_NONE;
     In<QPushButton>("okButton")->click();
     EXPECT_FALSE(options.IsOpen());
@@ -101,7 +101,7 @@ TEST_F(DialogsTest, LoadingAFileWhileTheDialogIsOpenShowsTheLoadedPatch) {
     CJoyOptions& options = OpenEdit();
     Patch().buttons[0].data1 = 77;
     prompter.chosenFile = (dir / "loaded.txp").string();
-    ASSERT_TRUE(bar->Core().bank.SavePatchFile(prompter.chosenFile));
+    ASSERT_TRUE(bar->Session().SavePatchFile(prompter.chosenFile));
     Patch().buttons[0].data1 = 5;
     options.RefreshFromPatch();
     QTest::mouseClick(bar->BarButton(2).Window(), Qt::LeftButton, {}, {5, 5});  // "Load"
@@ -146,7 +146,7 @@ TEST_F(DialogsTest, PollTimeActiveAndOutputPortTakeEffectAtOnce) {
 
     In<QCheckBox>("activeCheck")->click();
     EXPECT_EQ(Patch().active, 1);
-    EXPECT_EQ(bar->Core().joystick.active, 1);
+    EXPECT_EQ(bar->Session().joystick.active, 1);
     In<QCheckBox>("activeCheck")->click();
     EXPECT_EQ(Patch().active, 0);
     EXPECT_FALSE(bar->TimerActive(TIMER_POLL));
@@ -168,7 +168,7 @@ TEST_F(DialogsTest, AxisOptionsShowNrpnFieldsOnlyForTheNrpnControllers) {
     AxisRecord record;
     for (std::int32_t selection : {kSelectNrpnFine, kSelectNrpnCoarse, kSelectNone}) {
         record.controller = selection;
-        CAxisOptions dialog(record, AXIS_X, QStringLiteral("X Axis"), bar->Core().joystick,
+        CAxisOptions dialog(record, AXIS_X, QStringLiteral("X Axis"), bar->Session().joystick,
                             prompter, nullptr);
         const bool nrpn = selection != kSelectNone;
         EXPECT_EQ(Find<QLabel>(&dialog, "nrpnCaption")->text(),
@@ -188,11 +188,11 @@ TEST_F(DialogsTest, AxisOptionsShowNrpnFieldsOnlyForTheNrpnControllers) {
 TEST_F(DialogsTest, AxisOptionsEditTheRecordAndTheStickRangeLive) {
     Equip();
     Start();
-    bar->Core().engine.SetPatchActive(0, 1);
+    bar->Session().engine.SetPatchActive(0, 1);
     AxisRecord record;
     record.min = 20;
     record.max = 100;
-    CAxisOptions dialog(record, AXIS_X, QStringLiteral("X Axis"), bar->Core().joystick, prompter,
+    CAxisOptions dialog(record, AXIS_X, QStringLiteral("X Axis"), bar->Session().joystick, prompter,
                         nullptr);
     bool accepted = false;
     QObject::connect(&dialog, &QDialog::accepted, [&] { accepted = true; });
@@ -232,17 +232,17 @@ TEST_F(DialogsTest, GlobalOptionsChangeTheBarAtOnce) {
     state.patchNames[7] = "Seven";
     WriteBank(state);
     Start();
-    CGlobalOptions dialog(*bar);
+    CGlobalOptions dialog(bar->Session(), prompter, bar.get());
     EXPECT_EQ(Find<QComboBox>(&dialog, "presetCombo0")->itemText(7), QStringLiteral("007:Seven"));
     EXPECT_EQ(Find<QComboBox>(&dialog, "inPortCombo")->count(), 2);
 
     Choose(Find<QComboBox>(&dialog, "presetCombo1"), 5);
-    EXPECT_EQ(bar->Core().bank.state.presets, (std::array<std::int32_t, 4>{0, 5, 2, 3}));
+    EXPECT_EQ(bar->Session().bank.presets, (std::array<std::int32_t, 4>{0, 5, 2, 3}));
     const std::int32_t before = Patch().pollIntervalCode;
     Patch().pollIntervalCode = 7;  // a marker that a load would overwrite
     Choose(Find<QComboBox>(&dialog, "currentCombo"), 7);
-    EXPECT_EQ(bar->Core().bank.state.patchNumber, 7);
-    EXPECT_EQ(bar->Core().bank.state.patchName, "Seven");
+    EXPECT_EQ(bar->Session().bank.patchNumber, 7);
+    EXPECT_EQ(bar->Session().bank.patchName, "Seven");
     EXPECT_EQ(Patch().pollIntervalCode, 7);
     Patch().pollIntervalCode = before;
 
@@ -251,29 +251,29 @@ TEST_F(DialogsTest, GlobalOptionsChangeTheBarAtOnce) {
 
     Type(Find<QLineEdit>(&dialog, "inChanEdit"), QStringLiteral("16"));
     EXPECT_EQ(prompter.warnings, (Strings{"Please enter an integer between 0 and 15."}));
-    EXPECT_EQ(bar->Core().bank.midiInChannel, 0);
+    EXPECT_EQ(bar->Session().midiInChannel, 0);
     Find<QCheckBox>(&dialog, "thruCheck")->click();  // the bad channel stops the reading
-    EXPECT_EQ(bar->Core().bank.state.midiThru, 0);
+    EXPECT_EQ(bar->Session().bank.midiThru, 0);
     Type(Find<QLineEdit>(&dialog, "inChanEdit"), QStringLiteral("15"));
-    EXPECT_EQ(bar->Core().bank.midiInChannel, 15);
-    EXPECT_EQ(bar->Core().bank.state.midiThru, 0);  // only its own click writes it
+    EXPECT_EQ(bar->Session().midiInChannel, 15);
+    EXPECT_EQ(bar->Session().bank.midiThru, 0);  // only its own click writes it
 }
 
 TEST_F(DialogsTest, GlobalOptionsWithoutInputsListNoneAndAFailedInputIsDropped) {
     Start();
     {
-        CGlobalOptions dialog(*bar);
+        CGlobalOptions dialog(bar->Session(), prompter, bar.get());
         EXPECT_EQ(Find<QComboBox>(&dialog, "inPortCombo")->count(), 0);
         EXPECT_EQ(Find<QComboBox>(&dialog, "inPortCombo")->currentIndex(), -1);
     }
     bar.reset();
     Equip();
     Start();
-    CGlobalOptions dialog(*bar);
+    CGlobalOptions dialog(bar->Session(), prompter, bar.get());
     midi.FailNext(platform::FakeMidiService::Call::OpenInput, platform::MidiResult::Allocated);
     Choose(Find<QComboBox>(&dialog, "inPortCombo"), 1);
     EXPECT_EQ(prompter.warnings.back(), "MIDIInSel: CMIDI Error:MIDI port already allocated.");
-    EXPECT_EQ(bar->Core().bank.state.midiInDevice, -1);
+    EXPECT_EQ(bar->Session().bank.midiInDevice, -1);
     EXPECT_EQ(Find<QComboBox>(&dialog, "inPortCombo")->currentIndex(), -1);
 }
 
@@ -387,7 +387,7 @@ TEST_F(DialogsTest, JoystickInfoAndResponseShowWhatThePollRead) {
 
 TEST_F(DialogsTest, ACloseRequestWhileAnEditingDialogRunsClosesItFirstThenQuits) {
     CJoyOptions& options = OpenEdit();
-    bar->Core().bank.Rename("Kept");
+    bar->Session().Rename("Kept");
     bool ran = false;
     prompter.run = [&](QDialog& dialog) {
         ran = true;

@@ -7,15 +7,16 @@
 namespace Ui {
 class CGlobalOptions;
 }
-class CMainBar;
+class CPrompter;
+class CSession;
 
 // "Global Options": presets, the current entry, the MIDI input and the bar's switches. Every
-// change goes into the bar's settings at once; there is only OK.
+// change goes into the session's settings at once; there is only OK.
 class CGlobalOptions final : public QDialog {
     Q_OBJECT
 
   public:
-    explicit CGlobalOptions(CMainBar& bar);
+    CGlobalOptions(CSession& session, CPrompter& prompter, QWidget* parent);
     ~CGlobalOptions() override;
 
     // Closes only when the channel holds 0 to 15.
@@ -31,7 +32,8 @@ class CGlobalOptions final : public QDialog {
     void OnBrowse();
 
     std::unique_ptr<Ui::CGlobalOptions> ui_;
-    CMainBar& bar_;
+    CSession& session_;
+    CPrompter& prompter_;
     std::int32_t channel_ = 0;
     std::int32_t respondToProgramChange_ = 0;
     std::int32_t alwaysOnTop_ = 0;

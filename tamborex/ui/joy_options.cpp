@@ -4,15 +4,22 @@
 
 #include "arp_options.h"
 #include "axis_options.h"
-#include "controller_names.h"
 #include "data_exchange.h"
 #include "joy_info.h"
-#include "main_bar.h"
+#include "joy_response.h"
+#include "prompter.h"
 #include "sysex_editor.h"
+#include "tamborex/model/controller_names.h"
+#include "tamborex/session/session.h"
 #include "ui_joy_options.h"
 
-CJoyOptions::CJoyOptions(CPatch* patch, CMainBar& bar)
-    : QDialog(&bar), ui_(std::make_unique<Ui::CJoyOptions>()), patch_(patch), bar_(bar) {
+CJoyOptions::CJoyOptions(CSession& session, CPrompter& prompter, CJoyResponse& response,
+                         QWidget* parent)
+    : QDialog(parent),
+      ui_(std::make_unique<Ui::CJoyOptions>()),
+      patch_(&session.engine.patches[0]),
+      session_(session),
+      prompter_(prompter) {
     ui_->setupUi(this);
     setFixedSize(size());
     axisLists_ = {ui_->axisCombo0, ui_->axisCombo1, ui_->axisCombo2,
@@ -52,17 +59,12 @@ CJoyOptions::CJoyOptions(CPatch* patch, CMainBar& bar)
     connect(ui_->pollCombo, &QComboBox::activated, this, &CJoyOptions::OnPollTime);
     connect(ui_->sensCombo, &QComboBox::activated, this, &CJoyOptions::OnSensitivity);
     connect(ui_->activeCheck, &QCheckBox::clicked, this, &CJoyOptions::OnActive);
-    connect(ui_->viewButton, &QPushButton::clicked, &bar_, &CMainBar::ShowJoyResponse);
+    connect(ui_->viewButton, &QPushButton::clicked, &response, &CJoyResponse::Open);
     connect(ui_->sysexButton, &QPushButton::clicked, this, &CJoyOptions::OnSysExEditor);
     connect(ui_->infoButton, &QPushButton::clicked, this, &CJoyOptions::OnJoystickInfo);
     connect(ui_->applyButton, &QPushButton::clicked, this, &CJoyOptions::Apply);
     connect(ui_->okButton, &QPushButton::clicked, this, &CJoyOptions::accept);
-
-    if (patch_) {
-        LoadFields();
-    } else {
-        bar_.MessageBox("No joystick data passed to CJoyOptions");
-    }
+    LoadFields();
 }
 
 CJoyOptions::~CJoyOptions() = default;
@@ -75,7 +77,7 @@ void CJoyOptions::Open(CPatch& patch, const platform::JoystickCaps& caps) {
     caps_ = &caps;
     move(position[0], position[1]);
     ui_->outputCombo->clear();
-    const CWinMIDIOut& output = bar_.Core().midiOut;
+    const CWinMIDIOut& output = session_.midiOut;
     for (int i = 0; i < static_cast<int>(output.DeviceCount()); ++i) {
         ui_->outputCombo->addItem(QString::fromStdString(output.GetDevName(i)));
     }
@@ -124,7 +126,7 @@ void CJoyOptions::LoadFields() {
 }
 
 bool CJoyOptions::ReadControls() {
-    CDataExchange dx(bar_.Prompter(), this);
+    CDataExchange dx(prompter_, this);
     for (int b = 0; b < kPolledButtons; ++b) {
         fields_.modes[b] = modeLists_[b]->currentIndex();
     }
@@ -160,13 +162,10 @@ void CJoyOptions::PutControls() {
 }
 
 void CJoyOptions::SetRowEnabled(int button) {
-    const std::int32_t mode = patch_->buttons[button].mode;
-    const bool oneByte = mode == MODE_PROGRAM_CHANGE || mode == MODE_SYSEX ||
-                         mode == MODE_SONG_SELECT || mode == MODE_SONG_POSITION ||
-                         mode == MODE_PATCH_CHANGE;
-    data1Edits_[button]->setEnabled(mode == MODE_NOTE || oneByte);
-    data2Edits_[button]->setEnabled(mode == MODE_NOTE);
-    arpButtons_[button]->setEnabled(mode == MODE_ARPEGGIATOR);
+    const ButtonModeInfo& mode = ButtonModeOf(patch_->buttons[button].mode);
+    data1Edits_[button]->setEnabled(mode.usesData1);
+    data2Edits_[button]->setEnabled(mode.usesData2);
+    arpButtons_[button]->setEnabled(mode.kind == ButtonKind::Arpeggiator);
 }
 
 void CJoyOptions::OnAxisController(int axis, int index) {
@@ -186,14 +185,11 @@ void CJoyOptions::OnButtonMode(int button, int index) {
 void CJoyOptions::OnOutputDevice(int index) {
     modified = 1;
     LoadFields();
-    // Whatever the old port left sounding is released before it closes.
-    if (bar_.Core().engine.ReopenOutput(static_cast<std::int16_t>(index))) {
-        patch_->outputDevice = index;
+    if (session_.SelectOutput(index)) {
         return;
     }
-    bar_.Prompter().Warn(this,
-                         QStringLiteral("SelOutPort: %1")
-                             .arg(QString::fromStdString(bar_.Core().midiOut.GetErrorText())));
+    prompter_.Warn(this, QStringLiteral("SelOutPort: %1")
+                             .arg(QString::fromStdString(session_.midiOut.GetErrorText())));
     ui_->outputCombo->setCurrentIndex(-1);
     PutControls();
 }
@@ -201,9 +197,7 @@ void CJoyOptions::OnOutputDevice(int index) {
 void CJoyOptions::OnPollTime(int index) {
     modified = 1;
     ReadControls();
-    patch_->pollIntervalCode = index;
-    bar_.KillTimer(TIMER_POLL);
-    bar_.SetTimer(TIMER_POLL, static_cast<unsigned>((index + 1) * 20));
+    session_.SetPollInterval(index);
 }
 
 void CJoyOptions::OnSensitivity(int index) {
@@ -215,7 +209,7 @@ void CJoyOptions::OnSensitivity(int index) {
 void CJoyOptions::OnActive(bool checked) {
     modified = 1;
     ReadControls();
-    bar_.Core().engine.SetPatchActive(0, checked ? 1 : 0);
+    session_.SetActive(checked);
 }
 
 bool CJoyOptions::Apply() {
@@ -254,24 +248,24 @@ void CJoyOptions::closeEvent(QCloseEvent* event) {
 
 void CJoyOptions::OnAxisOptions(int axis) {
     CAxisOptions dialog(patch_->axes[axis], axis, QString::fromLatin1(AxisLabel(axis)),
-                        bar_.Core().joystick, bar_.Prompter(), this);
-    bar_.Prompter().Run(dialog);
+                        session_.joystick, prompter_, this);
+    prompter_.Run(dialog);
     if (dialog.Changed()) {
         modified = 1;
     }
 }
 
 void CJoyOptions::OnArpeggiator(int button) {
-    CArpOptions dialog(patch_->buttons[button], bar_.Prompter(), this);
-    bar_.Prompter().Run(dialog);
+    CArpOptions dialog(patch_->buttons[button], prompter_, this);
+    prompter_.Run(dialog);
 }
 
 void CJoyOptions::OnSysExEditor() {
     if (!patch_->sysEx) {
-        patch_->sysEx = std::make_unique<CPatch::SysExTable>();
+        patch_->sysEx.emplace();
     }
-    CSysExEditor dialog(*patch_->sysEx, bar_.Prompter(), this);
-    bar_.Prompter().Run(dialog);
+    CSysExEditor dialog(*patch_->sysEx, prompter_, this);
+    prompter_.Run(dialog);
 }
 
 void CJoyOptions::OnJoystickInfo() {
@@ -279,5 +273,5 @@ void CJoyOptions::OnJoystickInfo() {
         return;
     }
     CJoyInfo dialog(*caps_, this);
-    bar_.Prompter().Run(dialog);
+    prompter_.Run(dialog);
 }

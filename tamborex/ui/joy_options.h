@@ -5,13 +5,15 @@
 #include <cstdint>
 #include <memory>
 
-#include "patch.h"
 #include "platform/joystick.h"
+#include "tamborex/model/patch.h"
 
 namespace Ui {
 class CJoyOptions;
 }
-class CMainBar;
+class CJoyResponse;
+class CPrompter;
+class CSession;
 class QComboBox;
 class QLineEdit;
 class QPushButton;
@@ -22,7 +24,8 @@ class CJoyOptions final : public QDialog {
     Q_OBJECT
 
   public:
-    CJoyOptions(CPatch* patch, CMainBar& bar);
+    // Edits slot 0 of the session's engine; "View" opens response.
+    CJoyOptions(CSession& session, CPrompter& prompter, CJoyResponse& response, QWidget* parent);
     ~CJoyOptions() override;
 
     // Shows the dialog on patch, at the saved position. Does nothing while it is open.
@@ -76,7 +79,8 @@ class CJoyOptions final : public QDialog {
     std::unique_ptr<Ui::CJoyOptions> ui_;
     CPatch* patch_;
     const platform::JoystickCaps* caps_ = nullptr;
-    CMainBar& bar_;
+    CSession& session_;
+    CPrompter& prompter_;
     bool open_ = false;
     Fields fields_;
     std::array<QComboBox*, kAxisCount> axisLists_{};

@@ -1,6 +1,6 @@
 #include "joy_response.h"
 
-#include "joystick.h"
+#include "tamborex/devices/joystick.h"
 #include "ui_joy_response.h"
 
 CJoyResponse::CJoyResponse(CJoystick& joystick, QWidget* parent)

@@ -61,8 +61,9 @@ constexpr QPoint kButtonPlaces[] = {{290, 3}, {290, 25}, {337, 3}, {337, 25}, {3
 CMainBar::CMainBar(platform::MidiService& midi, platform::JoystickService& joystick,
                    CPrompter& prompter, std::string bankPath)
     : prompter_(prompter),
-      core_(midi, joystick, *this, std::move(bankPath)),
-      response_(core_.joystick, this),
+      services_(*this, prompter, [this](int id) { session_.OnTimer(id); }),
+      session_(midi, joystick, *this, std::move(bankPath)),
+      response_(session_.joystick, this),
       about_(this),
       tray_(this) {
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
@@ -85,7 +86,7 @@ CMainBar::CMainBar(platform::MidiService& midi, platform::JoystickService& joyst
 
 CMainBar::~CMainBar() {
     // Nothing queued from the MIDI input may run against a bar that is going away.
-    core_.midiIn.Stop();
+    session_.midiIn.Stop();
 }
 
 void CMainBar::CreateControls() {
@@ -107,20 +108,20 @@ void CMainBar::CreateControls() {
     numberEdit_->setStyleSheet(lcd);
     nameEdit_->setStyleSheet(lcd);
     connect(nameEdit_, &QLineEdit::textEdited, this,
-            [this](const QString& text) { core_.bank.Rename(text.toStdString()); });
+            [this](const QString& text) { session_.Rename(text.toStdString()); });
 
     for (int i = 0; i < kPresets; ++i) {
         QAbstractButton* preset = AddPictureButton(143, 144, Dlu(77 + 20 * i, 15, 16, 6));
         preset->setObjectName(QStringLiteral("Pre%1").arg(i + 1));
         preset->setToolTip(QStringLiteral("Preset %1").arg(i + 1));
-        connect(preset, &QAbstractButton::clicked, this, [this, i] { core_.bank.Preset(i); });
+        connect(preset, &QAbstractButton::clicked, this, [this, i] { session_.Preset(i); });
     }
     QAbstractButton* previous = AddPictureButton(146, 147, Dlu(163, 2, 10, 10));
     previous->setObjectName(QStringLiteral("previous"));
-    connect(previous, &QAbstractButton::clicked, this, [this] { core_.bank.Previous(); });
+    connect(previous, &QAbstractButton::clicked, this, [this] { session_.Previous(); });
     QAbstractButton* next = AddPictureButton(148, 149, Dlu(174, 2, 10, 10));
     next->setObjectName(QStringLiteral("next"));
-    connect(next, &QAbstractButton::clicked, this, [this] { core_.bank.Next(); });
+    connect(next, &QAbstractButton::clicked, this, [this] { session_.Next(); });
 
     // The two pictures let clicks through, so the bar can be dragged by them too.
     light_ = new QLabel(this);
@@ -149,10 +150,10 @@ void CMainBar::Initialise() {
     (void)Bitmaps();
     const QIcon icon(LoadBitmapResource(128));
     setWindowIcon(icon);
-    core_.Startup();
-    joyOptions_ = std::make_unique<CJoyOptions>(&core_.engine.patches[0], *this);
+    session_.Startup();
+    joyOptions_ = std::make_unique<CJoyOptions>(session_, prompter_, response_, this);
     ShowCurrentEntry();
-    joyOptions_->position = core_.bank.state.joyOptionsPos;
+    joyOptions_->position = session_.bank.joyOptionsPos;
     setFixedSize(kWidth, kHeight);
     for (int i = 0; i < static_cast<int>(buttons_.size()); ++i) {
         buttons_[i].CreateButton(kButtonPlaces[i].x(), kButtonPlaces[i].y(), this, 20001 + i,
@@ -172,7 +173,7 @@ void CMainBar::OnOK() {
         return;
     }
     finished_ = true;
-    core_.Shutdown();
+    session_.Shutdown();
     // The Joystick options dialog goes with the bar, not here: Quit may come from a loop it runs
     // itself (a close request while one of its modal dialogs is open).
     if (joyOptions_) {
@@ -192,16 +193,16 @@ int CMainBar::OnCtrlNotify(int code, int ctrlIndex, int, int) {
             OpenJoyOptions();
             break;
         case 1: {
-            CGlobalOptions dialog(*this);
+            CGlobalOptions dialog(session_, prompter_, this);
             prompter_.Run(dialog);
             ShowCurrentEntry();
             break;
         }
         case 2:
-            LoadCommand();
+            session_.LoadCommand();
             break;
         case 3:
-            core_.bank.SaveCommand();
+            session_.SaveCommand();
             break;
         case 4:
             about_.Open();
@@ -216,22 +217,14 @@ int CMainBar::OnCtrlNotify(int code, int ctrlIndex, int, int) {
 }
 
 void CMainBar::OpenJoyOptions() {
-    if (core_.JoystickCaps().empty() || !core_.joystick.initialised || !joyOptions_) {
+    if (session_.JoystickCaps().empty() || !session_.joystick.initialised || !joyOptions_) {
         MessageBox("No available joysticks");
         return;
     }
     if (joyOptions_->IsOpen()) {
         return;
     }
-    joyOptions_->Open(core_.engine.patches[0], core_.JoystickCaps().front());
-}
-
-void CMainBar::LoadCommand() {
-    core_.bank.LoadCommand();
-    // An open Joystick options dialog must show the loaded patch: its next Apply would otherwise
-    // write the old patch's numbers into the new one.
-    PatchReloaded();
-    ShowCurrentEntry();
+    joyOptions_->Open(session_.engine.patches[0], session_.JoystickCaps().front());
 }
 
 void CMainBar::ShowJoyResponse() {
@@ -239,7 +232,7 @@ void CMainBar::ShowJoyResponse() {
 }
 
 void CMainBar::ShowCurrentEntry() {
-    const CBankState& state = core_.bank.state;
+    const CBankState& state = session_.bank;
     numberEdit_->setText(QString::number(state.patchNumber));
     nameEdit_->setText(QString::fromStdString(state.patchName));
     nameEdit_->setCursorPosition(0);
@@ -253,58 +246,20 @@ void CMainBar::HideToTray() {
     }
     hiddenInTray_ = true;
     const QPoint place = pos();
-    core_.bank.state.barPos = {place.x(), place.y()};
+    session_.bank.barPos = {place.x(), place.y()};
     hide();
 }
 
 void CMainBar::RestoreFromTray() {
-    move(core_.bank.state.barPos[0], core_.bank.state.barPos[1]);
+    move(session_.bank.barPos[0], session_.bank.barPos[1]);
     show();
     hiddenInTray_ = false;
-}
-
-bool CMainBar::TimerActive(int id) const {
-    const auto it = timers_.find(id);
-    return it != timers_.end() && it->second->isActive();
-}
-
-int CMainBar::TimerInterval(int id) const {
-    const auto it = timers_.find(id);
-    return it == timers_.end() ? 0 : it->second->interval();
-}
-
-void CMainBar::SetTimer(int id, unsigned periodMs) {
-    auto it = timers_.find(id);
-    if (it == timers_.end()) {
-        auto* timer = new QTimer(this);
-        // A coarse timer would let every poll period drift by up to 5 %, and could swallow the
-        // activity light's 40 ms.
-        timer->setTimerType(Qt::PreciseTimer);
-        connect(timer, &QTimer::timeout, this, [this, id] { core_.engine.OnTimer(id); });
-        it = timers_.emplace(id, timer).first;
-    }
-    it->second->start(static_cast<int>(periodMs));
-}
-
-void CMainBar::KillTimer(int id) {
-    if (const auto it = timers_.find(id); it != timers_.end()) {
-        it->second->stop();
-    }
-}
-
-void CMainBar::MessageBox(std::string_view text) {
-    prompter_.Warn(isVisible() ? this : nullptr,
-                   QString::fromUtf8(text.data(), qsizetype(text.size())));
 }
 
 void CMainBar::ShowActivity(bool lit) {
     light_->setPixmap(lit ? lightOn_ : lightOff_);
     // Drawn now rather than at the next idle moment, so a busy loop cannot swallow the flash.
     light_->repaint();
-}
-
-void CMainBar::PostToUiThread(std::function<void()> task) {
-    QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
 }
 
 void CMainBar::PatchReloaded() {
@@ -320,7 +275,7 @@ void CMainBar::PatchSaved() {
 }
 
 void CMainBar::ApplyAlwaysOnTop() {
-    const bool onTop = core_.bank.state.alwaysOnTop != 0;
+    const bool onTop = session_.bank.alwaysOnTop != 0;
     if (onTop == windowFlags().testFlag(Qt::WindowStaysOnTopHint)) {
         return;
     }
@@ -334,13 +289,7 @@ void CMainBar::ApplyAlwaysOnTop() {
 }
 
 std::array<std::int32_t, 2> CMainBar::JoyOptionsPosition() {
-    return joyOptions_ ? joyOptions_->position : core_.bank.state.joyOptionsPos;
-}
-
-bool CMainBar::ChooseFile(bool save, std::string_view filter, std::string_view defaultExtension,
-                          const std::string& initial, std::string& chosen) {
-    return prompter_.ChooseFile(isVisible() ? this : nullptr, save, filter, defaultExtension,
-                                initial, chosen);
+    return joyOptions_ ? joyOptions_->position : session_.bank.joyOptionsPos;
 }
 
 std::array<std::int32_t, 2> CMainBar::BarPosition() {
@@ -361,10 +310,6 @@ void CMainBar::RemoveTrayIcon() {
 
 bool CMainBar::PatchModified() {
     return joyOptions_ && joyOptions_->modified != 0;
-}
-
-bool CMainBar::AskYesNo(std::string_view text) {
-    return prompter_.Ask(this, QString::fromUtf8(text.data(), qsizetype(text.size())));
 }
 
 void CMainBar::paintEvent(QPaintEvent*) {

@@ -4,27 +4,26 @@
 #include <QPixmap>
 #include <QPoint>
 #include <array>
-#include <map>
 #include <memory>
 #include <string>
 
 #include "about_dlg.h"
-#include "bar_core.h"
 #include "button_ctrl.h"
 #include "joy_response.h"
 #include "prompter.h"
+#include "qt_services.h"
+#include "tamborex/session/session.h"
 #include "tray_icon.h"
 
 class QAbstractButton;
 class QLabel;
 class QLineEdit;
-class QTimer;
 class CJoyOptions;
 
 // Tamborex's main window: the small bar drawn from bitmaps, with the bank entry, the presets,
-// the activity light and the six command buttons. It owns everything the program runs on
-// through CBarCore and gives the engine and the bank their window.
-class CMainBar final : public QDialog, public CBarWindow, public CCtrlListener {
+// the activity light and the six command buttons. It paints, drags and passes its buttons to the
+// session it holds; the session's window services are CQtServices'.
+class CMainBar final : public QDialog, public CSessionWindow, public CCtrlListener {
     Q_OBJECT
 
   public:
@@ -48,42 +47,42 @@ class CMainBar final : public QDialog, public CBarWindow, public CCtrlListener {
     // Opens the Joystick options dialog ("Edit").
     void OpenJoyOptions();
     void ShowJoyResponse();
-    // "Load": a patch file chosen by the user into the current entry.
-    void LoadCommand();
     // Copies the current entry's number and name into the two fields.
     void ShowCurrentEntry() override;
 
     int OnCtrlNotify(int code, int ctrlIndex, int value, int extra) override;
 
-    CBarCore& Core() { return core_; }
+    CSession& Session() { return session_; }
     CPrompter& Prompter() { return prompter_; }
     CTrayIcon& Tray() { return tray_; }
     CJoyOptions* JoyOptions() { return joyOptions_.get(); }
     CJoyResponse& JoyResponse() { return response_; }
     CAboutDlg& About() { return about_; }
     CButtonCtrl& BarButton(int index) { return buttons_[index]; }
-    bool TimerActive(int id) const;
-    int TimerInterval(int id) const;
+    bool TimerActive(int id) const { return services_.TimerActive(id); }
+    int TimerInterval(int id) const { return services_.TimerInterval(id); }
 
-    // CBarWindow
-    void SetTimer(int id, unsigned periodMs) override;
-    void KillTimer(int id) override;
-    void MessageBox(std::string_view text) override;
+    // CSessionWindow
+    void SetTimer(int id, unsigned periodMs) override { services_.SetTimer(id, periodMs); }
+    void KillTimer(int id) override { services_.KillTimer(id); }
+    void MessageBox(std::string_view text) override { services_.Warn(text); }
+    void PostToUiThread(std::function<void()> task) override { services_.Post(std::move(task)); }
+    bool AskYesNo(std::string_view text) override { return services_.Ask(text); }
+    bool ChooseFile(bool save, std::string_view filter, std::string_view defaultExtension,
+                    const std::string& initial, std::string& chosen) override {
+        return services_.ChooseFile(save, filter, defaultExtension, initial, chosen);
+    }
     void ShowActivity(bool lit) override;
     void HideBar() override { HideToTray(); }
-    void PostToUiThread(std::function<void()> task) override;
     void PatchReloaded() override;
     void PatchSaved() override;
     void ApplyAlwaysOnTop() override;
     std::array<std::int32_t, 2> JoyOptionsPosition() override;
-    bool ChooseFile(bool save, std::string_view filter, std::string_view defaultExtension,
-                    const std::string& initial, std::string& chosen) override;
     std::array<std::int32_t, 2> BarPosition() override;
     void MoveBar(std::int32_t x, std::int32_t y) override;
     void AddTrayIcon() override;
     void RemoveTrayIcon() override;
     bool PatchModified() override;
-    bool AskYesNo(std::string_view text) override;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -100,12 +99,12 @@ class CMainBar final : public QDialog, public CBarWindow, public CCtrlListener {
 
     std::array<CButtonCtrl, 6> buttons_;
     CPrompter& prompter_;
-    CBarCore core_;
+    CQtServices services_;
+    CSession session_;
     std::unique_ptr<CJoyOptions> joyOptions_;
     CJoyResponse response_;
     CAboutDlg about_;
     CTrayIcon tray_;
-    std::map<int, QTimer*> timers_;
     QLineEdit* nameEdit_ = nullptr;
     QLineEdit* numberEdit_ = nullptr;
     QLabel* light_ = nullptr;

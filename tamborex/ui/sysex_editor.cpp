@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "prompter.h"
-#include "sysex_text.h"
+#include "tamborex/storage/sysex_text.h"
 #include "ui_sysex_editor.h"
 
 CSysExEditor::CSysExEditor(CPatch::SysExTable& messages, CPrompter& prompter, QWidget* parent)

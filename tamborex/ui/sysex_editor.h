@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <memory>
 
-#include "patch.h"
+#include "tamborex/model/patch.h"
 
 namespace Ui {
 class CSysExEditor;

@@ -17,8 +17,8 @@
 
 #include "fake_joystick.h"
 #include "fake_midi.h"
-#include "file_io.h"
 #include "main_bar.h"
+#include "platform/file_io.h"
 #include "prompter.h"
 
 // Runs the event loop until done() holds or timeoutMs pass; false on the timeout. (Qt's own
@@ -99,15 +99,15 @@ class BarTest : public ::testing::Test {
     std::string BankPath() const { return (dir / "Tamborex.bnk").string(); }
     void WriteBank(const CBankState& state) {
         int cause = 0;
-        bool couldNotCreate = false;
-        ASSERT_TRUE(WriteFileAtomically(BankPath(), FormatBank(state), cause, couldNotCreate));
+        platform::WriteStage failedAt{};
+        ASSERT_TRUE(platform::WriteFileAtomically(BankPath(), FormatBank(state), cause, failedAt));
     }
     CBankState ReadBankFile() const {
         CBankState state;
         std::vector<std::uint8_t> bytes;
         std::vector<std::string> messages;
         int cause = 0;
-        EXPECT_TRUE(ReadWholeFile(BankPath(), bytes, cause));
+        EXPECT_TRUE(platform::ReadWholeFile(BankPath(), bytes, cause));
         ReadBank(bytes, state, messages);
         return state;
     }

@@ -12,7 +12,7 @@
 #include "platform/joystick.h"
 #include "platform/midi.h"
 #include "platform/timer.h"
-#include "virtual_stick.h"
+#include "platform/virtual_stick.h"
 
 namespace corvane {
 namespace {
@@ -27,7 +27,7 @@ TEST(CorvaneEndToEnd, StickAndButtonBecomeMidiAndThruPassesThrough) {
     ASSERT_FALSE(server.empty()) << "run through ctest";
     ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_JOYSTICK), 0) << SDL_GetError();
     {
-        testsupport::VirtualStick stick("Corvane Test Stick", 3, 4, 0);
+        platform::VirtualStick stick("Corvane Test Stick", 3, 4, 0);
         ASSERT_TRUE(stick.Attached()) << SDL_GetError();
         stick.Axis(0, -32768);  // X at 0
         stick.Axis(1, 0);

@@ -4,12 +4,12 @@
 #include <gtest/gtest.h>
 
 #include "platform/joystick.h"
-#include "virtual_stick.h"
+#include "platform/virtual_stick.h"
 
 namespace platform {
 namespace {
 
-using testsupport::VirtualStick;
+using platform::VirtualStick;
 
 class SdlJoystickTest : public ::testing::Test {
   protected:

@@ -9,12 +9,13 @@
 #include <mutex>
 #include <thread>
 
-#include "engine.h"
 #include "jack_server.h"
-#include "midi_in.h"
 #include "platform/joystick.h"
 #include "platform/midi.h"
-#include "virtual_stick.h"
+#include "platform/virtual_stick.h"
+#include "tamborex/devices/midi_in.h"
+#include "tamborex/engine/engine.h"
+#include "tamborex/testing/test_window.h"
 
 namespace {
 
@@ -37,7 +38,6 @@ class RealTimeWindow final : public CWindowServices {
     void KillTimer(int id) override { timers_[id].running = false; }
     void MessageBox(std::string_view text) override { messages.emplace_back(text); }
     void ShowActivity(bool) override {}
-    void HideBar() override {}
     void PostToUiThread(std::function<void()> task) override {
         std::lock_guard lock(mutex_);
         posted_.push_back(std::move(task));
@@ -76,21 +76,12 @@ class RealTimeWindow final : public CWindowServices {
     std::deque<std::function<void()>> posted_;
 };
 
-struct Bank final : CBankLink {
-    std::int32_t PatchNumber() const override { return 0; }
-    void SetPatchNumber(std::int32_t) override {}
-    void SelectPatch() override {}
-    bool MidiThru() const override { return true; }
-    std::int32_t MidiInChannel() const override { return 0; }
-    bool RespondToProgramChange() const override { return true; }
-};
-
 TEST(TamborexEndToEnd, StickButtonsClockAndThruReachJack) {
     const std::string server = testsupport::FixtureJackServer();
     ASSERT_FALSE(server.empty()) << "run through ctest";
     ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_JOYSTICK), 0) << SDL_GetError();
     {
-        testsupport::VirtualStick stick("Tamborex Test Stick", 6, 8, 0);
+        platform::VirtualStick stick("Tamborex Test Stick", 6, 8, 0);
         ASSERT_TRUE(stick.Attached()) << SDL_GetError();
         for (int axis = 0; axis < 6; ++axis) {
             stick.Axis(axis, -32768);  // every axis at 0, as the first state record holds
@@ -101,7 +92,7 @@ TEST(TamborexEndToEnd, StickButtonsClockAndThruReachJack) {
         auto midi = platform::CreateMidiService("TbxE2E", platform::MidiBackend::Jack);
         auto joystickService = platform::CreateJoystickService();
         RealTimeWindow window;
-        Bank bank;
+        CTestBankLink bank;
         CWinMIDIOut out(*midi);
         CJoystick joystick(*joystickService, [&](std::string_view t) { window.MessageBox(t); });
         CEngine engine(out, joystick, window, bank);

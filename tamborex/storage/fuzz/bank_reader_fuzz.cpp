@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "bank.h"
+#include "tamborex/storage/bank_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     CBankState bank;

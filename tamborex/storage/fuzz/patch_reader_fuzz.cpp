@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "patch_file.h"
+#include "tamborex/storage/patch_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::array<CPatch, 2> slots;

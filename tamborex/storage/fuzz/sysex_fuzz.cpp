@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "sysex_text.h"
+#include "tamborex/storage/sysex_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string text(reinterpret_cast<const char*>(data), size);
@@ -14,9 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         return 0;
     }
-    std::uint8_t buffer[kSysExCapacity];
+    std::uint8_t buffer[kSysExBufferSize];
     const int length = ParseSysEx(text, buffer);
-    if (length < 0 || length > kSysExCapacity) {
+    if (length < 0 || length > kSysExBufferSize) {
         std::abort();
     }
     std::string formatted = FormatSysEx(buffer, length);

@@ -1,4 +1,4 @@
-#include "file_io.h"
+#include "platform/file_io.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+
+namespace platform {
 
 bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, int& cause) {
     std::FILE* in = std::fopen(path.c_str(), "rb");
@@ -32,21 +34,20 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, in
 }
 
 bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes, int& cause,
-                         bool& couldNotCreate) {
+                         WriteStage& failedAt) {
     namespace fs = std::filesystem;
     const fs::path target(path);
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     std::string temp = (folder / (target.filename().string() + ".XXXXXX")).string();
-    couldNotCreate = false;
     const int fd = mkstemp(temp.data());
     if (fd < 0) {
         cause = errno;
-        couldNotCreate = true;
+        failedAt = WriteStage::Create;
         return false;
     }
-    auto fail = [&](int error) {
+    auto fail = [&](int error, WriteStage stage) {
         cause = error;
-        close(fd);
+        failedAt = stage;
         unlink(temp.c_str());
         return false;
     };
@@ -57,19 +58,27 @@ bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> 
             continue;
         }
         if (n <= 0) {
-            return fail(n < 0 ? errno : ENOSPC);
+            const int error = n < 0 ? errno : ENOSPC;
+            close(fd);
+            return fail(error, WriteStage::Write);
         }
         written += static_cast<std::size_t>(n);
     }
+    // mkstemp makes the file private: keep the old file's permissions, or the usual ones.
     struct stat old {};
     fchmod(fd, stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
     if (fsync(fd) != 0) {
-        return fail(errno);
+        const int error = errno;
+        close(fd);
+        return fail(error, WriteStage::Write);
     }
-    if (close(fd) != 0 || std::rename(temp.c_str(), path.c_str()) != 0) {
-        cause = errno;
-        unlink(temp.c_str());
-        return false;
+    if (close(fd) != 0) {
+        return fail(errno, WriteStage::Write);
+    }
+    if (std::rename(temp.c_str(), path.c_str()) != 0) {
+        return fail(errno, WriteStage::Replace);
     }
     return true;
 }
+
+}  // namespace platform

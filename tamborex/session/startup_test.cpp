@@ -1,4 +1,4 @@
-#include "bar_core.h"
+#include "tamborex/session/session.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -8,25 +8,25 @@
 
 #include "fake_joystick.h"
 #include "fake_midi.h"
-#include "recording_bar.h"
+#include "tamborex/testing/test_window.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class BarCoreTest : public ::testing::Test {
+class StartupTest : public ::testing::Test {
   protected:
-    BarCoreTest() {
+    StartupTest() {
         dir = fs::temp_directory_path() /
               ("tamborex-bar-" + std::to_string(getpid()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
     }
-    ~BarCoreTest() override { fs::remove_all(dir); }
+    ~StartupTest() override { fs::remove_all(dir); }
 
-    CBarCore& Start() {
-        core = std::make_unique<CBarCore>(midi, stick, bar, BankPath());
+    CSession& Start() {
+        core = std::make_unique<CSession>(midi, stick, bar, BankPath());
         core->Startup();
         return *core;
     }
@@ -41,24 +41,24 @@ class BarCoreTest : public ::testing::Test {
     fs::path dir;
     platform::FakeMidiService midi;
     platform::FakeJoystickService stick;
-    RecordingBar bar;
-    std::unique_ptr<CBarCore> core;
+    CTestWindow bar;
+    std::unique_ptr<CSession> core;
 };
 
-TEST_F(BarCoreTest, BareMachineGivesTheThreeMessagesInOrderAndDefaults) {
-    CBarCore& c = Start();
+TEST_F(StartupTest, BareMachineGivesTheThreeMessagesInOrderAndDefaults) {
+    CSession& c = Start();
     EXPECT_EQ(bar.messages, (std::vector<std::string>{"No joystick devices installed.",
                                                       "No MIDI out devices available.",
                                                       "No MIDI in devices available."}));
-    EXPECT_EQ(c.bank.state.patchNumber, 0);
-    EXPECT_EQ(c.bank.state.patchName, "(no patch)");
-    EXPECT_EQ(c.bank.state.presets, (std::array<std::int32_t, 4>{0, 1, 2, 3}));
-    EXPECT_EQ(c.bank.state.respondToProgramChange, 1);
-    EXPECT_EQ(c.bank.state.midiInDevice, -1);
+    EXPECT_EQ(c.bank.patchNumber, 0);
+    EXPECT_EQ(c.bank.patchName, "(no patch)");
+    EXPECT_EQ(c.bank.presets, (std::array<std::int32_t, 4>{0, 1, 2, 3}));
+    EXPECT_EQ(c.bank.respondToProgramChange, 1);
+    EXPECT_EQ(c.bank.midiInDevice, -1);
     EXPECT_EQ(bar.log, (std::vector<std::string>{"on top", "move 12 34", "show", "tray on"}));
 }
 
-TEST_F(BarCoreTest, AStoredInputThatIsGoneGivesOneMessage) {
+TEST_F(StartupTest, AStoredInputThatIsGoneGivesOneMessage) {
     midi.SetOutputs({"Tamborex"});
     midi.SetInputs({"Tamborex", "Keys"});
     stick.Attach();
@@ -72,12 +72,12 @@ TEST_F(BarCoreTest, AStoredInputThatIsGoneGivesOneMessage) {
     EXPECT_EQ(bar.log.back(), "timer 20 1000");
 }
 
-TEST_F(BarCoreTest, QuitSavesTheBankBeforeAskingAndNoStillKeepsIt) {
+TEST_F(StartupTest, QuitSavesTheBankBeforeAskingAndNoStillKeepsIt) {
     midi.SetOutputs({"Tamborex", "Synth"});
     midi.SetInputs({"Tamborex"});
     stick.Attach();
-    CBarCore& c = Start();
-    c.bank.Rename("Renamed");
+    CSession& c = Start();
+    c.Rename("Renamed");
     bar.modified = true;
     bool bankWrittenFirst = false;
     bar.onQuestion = [&] { bankWrittenFirst = fs::exists(BankPath()); };
@@ -93,22 +93,22 @@ TEST_F(BarCoreTest, QuitSavesTheBankBeforeAskingAndNoStillKeepsIt) {
     ReadBank(bytes, read, messages);
     EXPECT_EQ(read.patchNames[0], "Renamed");
     EXPECT_EQ(read.barPos, (std::array<std::int32_t, 2>{12, 34}));
-    EXPECT_EQ(c.engine.patches[0].sysEx, nullptr);
+    EXPECT_FALSE(c.engine.patches[0].sysEx.has_value());
     EXPECT_EQ(c.joystick.initialised, 0);
 
     bar.messages.clear();
     bar.modified = true;
     bar.answer = true;
-    CBarCore again(midi, stick, bar, BankPath());
+    CSession again(midi, stick, bar, BankPath());
     again.Startup();
     again.Shutdown();
     EXPECT_EQ(std::count(bar.log.begin(), bar.log.end(), "chooser"), 1);  // Yes: Save command
 }
 
-TEST_F(BarCoreTest, QuitTurnsOffWhatIsStillSounding) {
+TEST_F(StartupTest, QuitTurnsOffWhatIsStillSounding) {
     midi.SetOutputs({"Tamborex", "Synth"});
     stick.Attach();
-    CBarCore& c = Start();
+    CSession& c = Start();
     ASSERT_TRUE(c.midiOut.Open(1));
     c.engine.patches[0].active = 1;
     c.engine.patches[0].buttons[0].mode = MODE_NOTE;
@@ -118,6 +118,39 @@ TEST_F(BarCoreTest, QuitTurnsOffWhatIsStillSounding) {
     midi.ClearEvents();
     c.Shutdown();
     EXPECT_EQ(midi.SentBytes(), (std::vector<std::vector<std::uint8_t>>{{0x80, 64, 0}}));
+}
+
+// "Load minimized": the bar goes to the tray once, a second after the start, not every second.
+TEST_F(StartupTest, LoadMinimisedHidesTheBarOnce) {
+    CBankState state;
+    state.loadMinimized = 1;
+    WriteBank(state);
+    CSession& c = Start();
+    bar.onTimer = [&c](int id) { c.OnTimer(id); };
+    bar.Advance(5000);
+    EXPECT_EQ(bar.hides, 1);
+}
+
+// The dialogs' commands: a new poll period re-arms polling at once on the one period the engine
+// computes, and a port that will not open keeps the patch's device.
+TEST_F(StartupTest, PollIntervalAndOutputCommands) {
+    midi.SetOutputs({"Tamborex", "Synth"});
+    stick.Attach();
+    CSession& c = Start();
+    c.SetPollInterval(4);
+    EXPECT_EQ(c.engine.patches[0].pollIntervalCode, 4);
+    EXPECT_EQ(bar.TimerPeriod(TIMER_POLL), 100u);
+    c.SetActive(false);
+    EXPECT_FALSE(bar.TimerRunning(TIMER_POLL));
+    c.SetActive(true);
+    c.SetPollInterval(0);
+    EXPECT_TRUE(bar.TimerRunning(TIMER_POLL));
+    EXPECT_EQ(bar.TimerPeriod(TIMER_POLL), 20u);
+
+    ASSERT_TRUE(c.SelectOutput(1));
+    EXPECT_EQ(c.engine.patches[0].outputDevice, 1);
+    EXPECT_FALSE(c.SelectOutput(7));
+    EXPECT_EQ(c.engine.patches[0].outputDevice, 1);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "bank.h"
+#include "tamborex/session/session.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -7,11 +7,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "archive.h"
 #include "fake_joystick.h"
 #include "fake_midi.h"
-#include "patch_file.h"
-#include "recording_bar.h"
+#include "tamborex/storage/archive.h"
+#include "tamborex/storage/patch_file.h"
+#include "tamborex/testing/test_window.h"
 
 namespace {
 
@@ -50,7 +50,7 @@ platform::FakeMidiService& WithOutputs(platform::FakeMidiService& midi) {
     return midi;
 }
 
-class BankTest : public ::testing::Test {
+class SessionBankTest : public ::testing::Test {
   protected:
     void SetUp() override {
         stick.Attach();
@@ -79,21 +79,19 @@ class BankTest : public ::testing::Test {
 
     fs::path dir = FreshFolder();
     platform::FakeMidiService midi;
-    CWinMIDIOut out{WithOutputs(midi)};
     platform::FakeJoystickService stick;
-    CJoystick joystick{stick, [](std::string_view) {}};
-    RecordingBar bar;
-    // Each holds the other by reference, as the bar holds both.
-    CEngine engine{out, joystick, bar, bankState};
-    CBank bankState{engine, out, joystick, bar, (dir / "Tamborex.bnk").string()};
-    CBank* bank = &bankState;
+    CTestWindow bar;
+    CSession session{WithOutputs(midi), stick, bar, (dir / "Tamborex.bnk").string()};
+    CWinMIDIOut& out = session.midiOut;
+    CJoystick& joystick = session.joystick;
+    CEngine& engine = session.engine;
 };
 
-TEST_F(BankTest, FirstRunWritesAnExact1604ByteBank) {
-    bank->LoadBank();
+TEST_F(SessionBankTest, FirstRunWritesAnExact1604ByteBank) {
+    session.LoadBank();
     EXPECT_TRUE(bar.messages.empty());
-    EXPECT_EQ(bank->state.patchNames[0], "(no patch)");
-    ASSERT_TRUE(bank->SaveBank());
+    EXPECT_EQ(session.bank.patchNames[0], "(no patch)");
+    ASSERT_TRUE(session.SaveBank());
     const Bytes file = FileBytes(dir / "Tamborex.bnk");
     ASSERT_EQ(file.size(), 1604u);
     EXPECT_EQ(IntAt(file, 0), 0);   // patchNumber
@@ -110,8 +108,8 @@ TEST_F(BankTest, FirstRunWritesAnExact1604ByteBank) {
     EXPECT_EQ(IntAt(file, tail + 36), 44);
 }
 
-TEST_F(BankTest, EverySettingSurvivesSaveAndLoad) {
-    CBankState& s = bank->state;
+TEST_F(SessionBankTest, EverySettingSurvivesSaveAndLoad) {
+    CBankState& s = session.bank;
     s.patchNumber = 5;
     s.patchName = "Brass";
     s.patchPaths[5] = "/songs/brass.txp";
@@ -124,7 +122,7 @@ TEST_F(BankTest, EverySettingSurvivesSaveAndLoad) {
     s.barPos = {100, 200};
     s.secondPos = {-3, -4};
     s.loadMinimized = 1;
-    ASSERT_TRUE(bank->SaveBank());
+    ASSERT_TRUE(session.SaveBank());
     const Bytes first = FileBytes(dir / "Tamborex.bnk");
     CBankState read;
     std::vector<std::string> messages;
@@ -134,7 +132,7 @@ TEST_F(BankTest, EverySettingSurvivesSaveAndLoad) {
     EXPECT_EQ(FormatBank(read), first);
 }
 
-TEST_F(BankTest, OldBankWithoutItsTailConvertsOnTheNextSave) {
+TEST_F(SessionBankTest, OldBankWithoutItsTailConvertsOnTheNextSave) {
     CBankState old;
     old.patchNumber = 2;
     old.patchNames[2] = "Strings";
@@ -142,48 +140,48 @@ TEST_F(BankTest, OldBankWithoutItsTailConvertsOnTheNextSave) {
     Bytes bytes = FormatBank(old);
     bytes.resize(bytes.size() - 40);
     WriteBytes(dir / "Tamborex.bnk", bytes);
-    bank->LoadBank();
+    session.LoadBank();
     EXPECT_EQ(bar.messages, (std::vector<std::string>{"Old Tamborex bank file: will convert"}));
-    EXPECT_EQ(bank->state.patchName, "Strings");
-    EXPECT_EQ(bank->state.presets[3], 6);
-    EXPECT_EQ(bank->state.formatTag, 201);
-    ASSERT_TRUE(bank->SaveBank());
+    EXPECT_EQ(session.bank.patchName, "Strings");
+    EXPECT_EQ(session.bank.presets[3], 6);
+    EXPECT_EQ(session.bank.formatTag, 201);
+    ASSERT_TRUE(session.SaveBank());
     EXPECT_EQ(FileBytes(dir / "Tamborex.bnk").size(), bytes.size() + 40);
 }
 
-TEST_F(BankTest, DamagedBanksAreBroughtIntoRangeWithAMessage) {
+TEST_F(SessionBankTest, DamagedBanksAreBroughtIntoRangeWithAMessage) {
     CBankState hostile;
     hostile.patchNumber = 500;
     hostile.presets = {0, -2, 1, 128};
     WriteBytes(dir / "Tamborex.bnk", FormatBank(hostile));
-    bank->LoadBank();
+    session.LoadBank();
     EXPECT_EQ(bar.messages.size(), 3u);
-    EXPECT_EQ(bank->state.patchNumber, 127);
-    EXPECT_EQ(bank->state.presets, (std::array<std::int32_t, 4>{0, 0, 1, 127}));
+    EXPECT_EQ(session.bank.patchNumber, 127);
+    EXPECT_EQ(session.bank.presets, (std::array<std::int32_t, 4>{0, 0, 1, 127}));
 
     bar.messages.clear();
     Bytes cut = FormatBank(CBankState{});
     cut.resize(100);  // inside the entries
     WriteBytes(dir / "Tamborex.bnk", cut);
-    bank->LoadBank();
+    session.LoadBank();
     ASSERT_EQ(bar.messages.size(), 1u);
     EXPECT_EQ(bar.messages[0].rfind("Archive error: [3]", 0), 0u);
     EXPECT_NE(bar.messages[0].find("ends after"), std::string::npos);
 }
 
-TEST_F(BankTest, LoadPatchFileClosesReadsReopensActivatesAndSetsRanges) {
+TEST_F(SessionBankTest, LoadPatchFileClosesReadsReopensActivatesAndSetsRanges) {
     const std::string path = MakePatch("lead.txp", "Lead", 2);
     engine.patches[0].outputDevice = 1;
     ASSERT_TRUE(out.Open(1));
     midi.ClearEvents();
-    EXPECT_EQ(bank->LoadPatchFile(path, 9), 1);
+    EXPECT_EQ(session.LoadPatchFile(path, 9), 1);
     const auto events = midi.Events();
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[0].call, Call::CloseOutput);
     EXPECT_EQ(events[1].call, Call::OpenOutput);
     EXPECT_EQ(events[1].index, 2);
-    EXPECT_EQ(bank->state.patchName, "Lead");
-    EXPECT_EQ(bank->state.patchNames[9], "Lead");
+    EXPECT_EQ(session.bank.patchName, "Lead");
+    EXPECT_EQ(session.bank.patchNames[9], "Lead");
     EXPECT_EQ(engine.patches[0].active, 1);
     EXPECT_NE(std::find(bar.log.begin(), bar.log.end(), "timer 10 40"), bar.log.end());
     stick.SetAxis(AXIS_Z, 32767);
@@ -192,80 +190,82 @@ TEST_F(BankTest, LoadPatchFileClosesReadsReopensActivatesAndSetsRanges) {
     EXPECT_EQ(joystick.state.axes[AXIS_Z], 20);  // the stored range applies
 }
 
-TEST_F(BankTest, LoadPatchFileFailuresAndTheNoDevicePatch) {
-    EXPECT_EQ(bank->LoadPatchFile("", 0), 1);
-    EXPECT_EQ(bank->LoadPatchFile((dir / "missing.txp").string(), 0), 0);
+TEST_F(SessionBankTest, LoadPatchFileFailuresAndTheNoDevicePatch) {
+    EXPECT_EQ(session.LoadPatchFile("", 0), 1);
+    EXPECT_EQ(session.LoadPatchFile((dir / "missing.txp").string(), 0), 0);
     EXPECT_EQ(bar.messages, (std::vector<std::string>{"Error opening patch file."}));
 
     const std::string silent = MakePatch("silent.txp", "Silent", -1, 0);
-    EXPECT_EQ(bank->LoadPatchFile(silent, 0), 1);  // -1 counts as opened
+    EXPECT_EQ(session.LoadPatchFile(silent, 0), 1);  // -1 counts as opened
     EXPECT_EQ(out.CurrentDevice(), -1);
     EXPECT_EQ(bar.log.back(), "kill 10");  // inactive: polling stops
 
     const std::string broken = MakePatch("broken.txp", "Broken", 7);
     bar.messages.clear();
-    EXPECT_EQ(bank->LoadPatchFile(broken, 0), 0);
+    EXPECT_EQ(session.LoadPatchFile(broken, 0), 0);
     EXPECT_EQ(bar.messages,
               (std::vector<std::string>{"Error setting midi out dev: CMIDI Error:Bad device ID"}));
-    EXPECT_EQ(bank->state.patchName, "Broken");  // loaded all the same
+    EXPECT_EQ(session.bank.patchName, "Broken");  // loaded all the same
 }
 
-TEST_F(BankTest, SelectingEntriesPresetsAndSteppingAtTheEnds) {
-    bank->state.patchPaths[1] = MakePatch("one.txp", "One", 1);
-    bank->state.patchNames[3] = "Pathless";
-    bank->state.presets = {1, 3, 0, 127};
-    bank->Preset(0);
-    EXPECT_EQ(bank->state.patchNumber, 1);
-    EXPECT_EQ(bank->state.patchName, "One");
+TEST_F(SessionBankTest, SelectingEntriesPresetsAndSteppingAtTheEnds) {
+    session.bank.patchPaths[1] = MakePatch("one.txp", "One", 1);
+    session.bank.patchNames[3] = "Pathless";
+    session.bank.presets = {1, 3, 0, 127};
+    session.Preset(0);
+    EXPECT_EQ(session.bank.patchNumber, 1);
+    EXPECT_EQ(session.bank.patchName, "One");
     EXPECT_EQ(engine.patches[0].buttons[0].data1, 60);
-    bank->Preset(1);  // no path: the name changes, the loaded patch stays
-    EXPECT_EQ(bank->state.patchName, "Pathless");
+    session.Preset(1);  // no path: the name changes, the loaded patch stays
+    EXPECT_EQ(session.bank.patchName, "Pathless");
     EXPECT_EQ(engine.patches[0].buttons[0].data1, 60);
     EXPECT_EQ(out.CurrentDevice(), 1);
-    bank->Preset(2);
-    bank->Previous();
-    EXPECT_EQ(bank->state.patchNumber, 0);
-    bank->Preset(3);
-    bank->Next();
-    EXPECT_EQ(bank->state.patchNumber, 127);
-    bank->Previous();
-    EXPECT_EQ(bank->state.patchNumber, 126);
+    session.Preset(2);
+    session.Previous();
+    EXPECT_EQ(session.bank.patchNumber, 0);
+    session.Preset(3);
+    session.Next();
+    EXPECT_EQ(session.bank.patchNumber, 127);
+    session.Previous();
+    EXPECT_EQ(session.bank.patchNumber, 126);
     EXPECT_EQ(bar.log.back(), "show");
 }
 
-TEST_F(BankTest, RenamingReachesTheBankFileWithoutSavingThePatch) {
-    bank->state.patchNumber = 4;
-    bank->Rename("My lead");
-    ASSERT_TRUE(bank->SaveBank());
+TEST_F(SessionBankTest, RenamingReachesTheBankFileWithoutSavingThePatch) {
+    session.bank.patchNumber = 4;
+    session.Rename("My lead");
+    ASSERT_TRUE(session.SaveBank());
     CBankState read;
     std::vector<std::string> messages;
     ReadBank(FileBytes(dir / "Tamborex.bnk"), read, messages);
     EXPECT_EQ(read.patchNames[4], "My lead");
 }
 
-TEST_F(BankTest, SaveCommandWritesThePatchAndRemembersItsPath) {
-    bank->state.patchName = "Saved";
-    bank->state.patchPaths[0] = "/previous.txp";
+TEST_F(SessionBankTest, SaveCommandWritesThePatchAndRemembersItsPath) {
+    session.bank.patchName = "Saved";
+    session.bank.patchPaths[0] = "/previous.txp";
     bar.chooserAnswer = (dir / "saved.txp").string();
-    bank->SaveCommand();
+    session.SaveCommand();
     EXPECT_EQ(bar.chooserInitial, "/previous.txp");
-    EXPECT_EQ(bank->state.patchPaths[0], bar.chooserAnswer);
+    EXPECT_EQ(bar.chooserFilter, "Tamborex Patch (*.txp) | *.txp");
+    EXPECT_EQ(bar.chooserExtension, "*.txp");
+    EXPECT_EQ(session.bank.patchPaths[0], bar.chooserAnswer);
     EXPECT_EQ(bar.log.back(), "saved");
     EXPECT_EQ(FileBytes(bar.chooserAnswer).size(), 1u + 5u + 2u * 4648u);
     bar.chooserAnswer.clear();  // cancelled
-    bank->LoadCommand();
+    session.LoadCommand();
     EXPECT_TRUE(bar.messages.empty());
 }
 
-TEST_F(BankTest, FailedWritesAreReportedAndTheOldFilesStay) {
-    ASSERT_TRUE(bank->SaveBank());
+TEST_F(SessionBankTest, FailedWritesAreReportedAndTheOldFilesStay) {
+    ASSERT_TRUE(session.SaveBank());
     const Bytes before = FileBytes(dir / "Tamborex.bnk");
-    ASSERT_TRUE(bank->SavePatchFile((dir / "p.txp").string()));
+    ASSERT_TRUE(session.SavePatchFile((dir / "p.txp").string()));
     fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
     if (geteuid() != 0) {
-        bank->state.patchName = "Changed";
-        EXPECT_FALSE(bank->SaveBank());
-        EXPECT_FALSE(bank->SavePatchFile((dir / "p.txp").string()));
+        session.bank.patchName = "Changed";
+        EXPECT_FALSE(session.SaveBank());
+        EXPECT_FALSE(session.SavePatchFile((dir / "p.txp").string()));
         EXPECT_EQ(bar.messages[0], "Tamborex: Error opening bank file for writing.");
         EXPECT_EQ(bar.messages[1], "Can't open file " + (dir / "p.txp").string() + " for writing!");
     }
@@ -273,17 +273,17 @@ TEST_F(BankTest, FailedWritesAreReportedAndTheOldFilesStay) {
     EXPECT_EQ(FileBytes(dir / "Tamborex.bnk"), before);
     // A path that is a folder cannot be replaced, even by root.
     fs::create_directories(dir / "folder.txp");
-    EXPECT_FALSE(bank->SavePatchFile((dir / "folder.txp").string()));
+    EXPECT_FALSE(session.SavePatchFile((dir / "folder.txp").string()));
     EXPECT_TRUE(fs::is_directory(dir / "folder.txp"));
 }
 
-TEST_F(BankTest, ANoteHeldAcrossAPatchSwitchIsTurnedOffOnTheOldPort) {
-    bank->state.patchPaths[0] = MakePatch("zero.txp", "Zero", 1);
-    bank->state.patchPaths[1] = MakePatch("one.txp", "One", 2);
-    bank->SelectPatch();
+TEST_F(SessionBankTest, ANoteHeldAcrossAPatchSwitchIsTurnedOffOnTheOldPort) {
+    session.bank.patchPaths[0] = MakePatch("zero.txp", "Zero", 1);
+    session.bank.patchPaths[1] = MakePatch("one.txp", "One", 2);
+    session.SelectPatch();
     engine.ProcessButtonDown(0, 0);  // note 60 on, held
     midi.ClearEvents();
-    bank->Next();
+    session.Next();
     const auto events = midi.Events();
     ASSERT_GE(events.size(), 3u);
     EXPECT_EQ(events[0].call, Call::SendShort);
@@ -294,16 +294,16 @@ TEST_F(BankTest, ANoteHeldAcrossAPatchSwitchIsTurnedOffOnTheOldPort) {
     EXPECT_EQ(events[2].index, 2);
 }
 
-TEST_F(BankTest, ProgramChangeAndPatchButtonsSwitchThroughTheBank) {
-    bank->state.patchPaths[6] = MakePatch("six.txp", "Six", 1);
-    bank->state.midiThru = 0;
+TEST_F(SessionBankTest, ProgramChangeAndPatchButtonsSwitchThroughTheBank) {
+    session.bank.patchPaths[6] = MakePatch("six.txp", "Six", 1);
+    session.bank.midiThru = 0;
     engine.HandleMidiInput(platform::PackShortMessage(0xC0, 6));
-    EXPECT_EQ(bank->state.patchNumber, 6);
-    EXPECT_EQ(bank->state.patchName, "Six");
+    EXPECT_EQ(session.bank.patchNumber, 6);
+    EXPECT_EQ(session.bank.patchName, "Six");
     engine.patches[0].buttons[1].mode = MODE_PATCH_CHANGE;
     engine.patches[0].buttons[1].data1 = 2;
     engine.ProcessButtonDown(1, 0);
-    EXPECT_EQ(bank->state.patchNumber, 2);
+    EXPECT_EQ(session.bank.patchNumber, 2);
 }
 
 }  // namespace

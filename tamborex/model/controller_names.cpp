@@ -1,4 +1,4 @@
-#include "controller_names.h"
+#include "tamborex/model/controller_names.h"
 
 #include <array>
 #include <utility>

@@ -2,7 +2,7 @@
 
 #include <SDL.h>
 
-namespace testsupport {
+namespace platform {
 
 // An SDL virtual joystick, attached for the lifetime of the object or until Unplug. The caller
 // has the SDL joystick subsystem initialised.
@@ -62,4 +62,4 @@ class VirtualStick {
     SDL_Joystick* handle_ = nullptr;
 };
 
-}  // namespace testsupport
+}  // namespace platform

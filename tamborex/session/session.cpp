@@ -1,0 +1,253 @@
+#include "tamborex/session/session.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/file_io.h"
+#include "tamborex/storage/patch_file.h"
+
+namespace {
+
+std::int16_t DeviceId(std::int32_t index) {
+    return static_cast<std::int16_t>(std::clamp<std::int32_t>(index, -1, INT16_MAX));
+}
+
+}  // namespace
+
+CSession::CSession(platform::MidiService& midi, platform::JoystickService& joystick,
+                   CSessionWindow& window, std::string bankPath)
+    : midiOut(midi),
+      joystick(joystick, [&window](std::string_view text) { window.MessageBox(text); }),
+      engine(midiOut, this->joystick, window, *this),
+      midiIn(midi, [this](std::uint32_t m, std::uint32_t ts) { engine.OnMidiInput(m, ts); }),
+      joystickService_(joystick),
+      window_(window),
+      bankPath_(std::move(bankPath)) {}
+
+void CSession::Startup() {
+    joystick.Init();  // also ranges all six axes 0..127
+    bank.barPos = bank.secondPos = window_.BarPosition();
+    bank.patchName = bank.patchNames[bank.patchNumber];
+    joystickCaps_ = joystickService_.ListJoysticks();
+    if (joystickCaps_.empty()) {
+        window_.MessageBox("No joystick devices installed.");
+    }
+    if (midiOut.DeviceCount() == 0) {
+        window_.MessageBox("No MIDI out devices available.");
+    }
+    if (midiIn.DeviceCount() == 0) {
+        window_.MessageBox("No MIDI in devices available.");
+    }
+    LoadBank();
+    window_.MoveBar(bank.barPos[0], bank.barPos[1]);
+    LoadPatchFile(bank.patchPaths[bank.patchNumber], bank.patchNumber);
+    if (bank.midiInDevice >= 0 && !midiIn.Open(DeviceId(bank.midiInDevice))) {
+        window_.MessageBox("Error opening MIDI In Port: " + midiIn.GetErrorText());
+    }
+    window_.ShowCurrentEntry();
+    window_.AddTrayIcon();
+    if (bank.loadMinimized) {
+        window_.SetTimer(TIMER_HIDE_BAR, 1000);
+    }
+}
+
+void CSession::Shutdown() {
+    if (shutDown_) {
+        return;
+    }
+    shutDown_ = true;
+    bank.barPos = window_.BarPosition();
+    window_.RemoveTrayIcon();
+    // The bank first: a renamed entry is kept whatever the answer below.
+    SaveBank();
+    for (int id : {TIMER_ACTIVITY_ON, TIMER_ACTIVITY_OFF, TIMER_POLL, TIMER_HIDE_BAR}) {
+        window_.KillTimer(id);
+    }
+    if (window_.PatchModified() && window_.AskYesNo("Save changes to current patch?")) {
+        SaveCommand();
+    }
+    // Nothing may keep sounding once the program is gone.
+    engine.SilenceOutput();
+    for (CPatch& patch : engine.patches) {
+        patch.ReleaseSysEx();
+    }
+    joystick.Release();
+}
+
+void CSession::OnTimer(int id) {
+    if (id == TIMER_HIDE_BAR) {
+        window_.KillTimer(TIMER_HIDE_BAR);  // once
+        window_.HideBar();
+        return;
+    }
+    engine.OnTimer(id);
+}
+
+void CSession::LoadBank() {
+    std::vector<std::uint8_t> bytes;
+    int cause = 0;
+    if (platform::ReadWholeFile(bankPath_, bytes, cause)) {
+        std::vector<std::string> messages;
+        ReadBank(bytes, bank, messages);
+        for (const std::string& message : messages) {
+            window_.MessageBox(message);
+        }
+    } else if (cause != ENOENT) {
+        window_.MessageBox("File IO error. [" + std::to_string(cause) + "] ");
+    }
+    // Also on a first run: the bar shows, and the bank keeps, the entry's "(no patch)".
+    bank.patchName = bank.patchNames[bank.patchNumber];
+    window_.ApplyAlwaysOnTop();
+}
+
+bool CSession::SaveBank() {
+    bank.joyOptionsPos = window_.JoyOptionsPosition();
+    bank.patchNames[bank.patchNumber] = bank.patchName;
+    int cause = 0;
+    platform::WriteStage failedAt{};
+    if (!platform::WriteFileAtomically(bankPath_, FormatBank(bank), cause, failedAt)) {
+        window_.MessageBox(failedAt == platform::WriteStage::Create
+                               ? std::string("Tamborex: Error opening bank file for writing.")
+                               : "Tamborex: Error writing the bank file (" +
+                                     std::string(std::strerror(cause)) +
+                                     "). The old file was left as it was.");
+        return false;
+    }
+    return true;
+}
+
+int CSession::LoadPatchFile(const std::string& path, std::int32_t bankIndex) {
+    if (path.empty()) {
+        return 1;
+    }
+    CPatch& slot0 = engine.patches[0];
+    if (slot0.outputDevice >= 0) {
+        engine.SilenceOutput();
+        midiOut.Open(-1);
+    }
+    std::vector<std::uint8_t> bytes;
+    int cause = 0;
+    if (!platform::ReadWholeFile(path, bytes, cause)) {
+        window_.MessageBox("Error opening patch file.");
+        return 0;
+    }
+    std::string name;
+    if (const std::string problem = ReadPatchFile(bytes, name, engine.patches); !problem.empty()) {
+        window_.MessageBox(problem);
+        return 0;
+    }
+    bank.patchName = name;
+    bank.patchNames[std::clamp(bankIndex, 0, kBankEntries - 1)] = name;
+    const bool opened = midiOut.Open(DeviceId(slot0.outputDevice));
+    if (!opened) {
+        window_.MessageBox("Error setting midi out dev: " + midiOut.GetErrorText());
+    } else {
+        engine.SetPatchActive(0, slot0.active);
+    }
+    for (int axis = 0; axis < kAxisCount; ++axis) {
+        joystick.SetAxisRange(axis, slot0.axes[axis].min, slot0.axes[axis].max);
+    }
+    return opened ? 1 : 0;
+}
+
+bool CSession::SavePatchFile(const std::string& path) {
+    int cause = 0;
+    platform::WriteStage failedAt{};
+    if (!platform::WriteFileAtomically(path, FormatPatchFile(bank.patchName, engine.patches), cause,
+                                       failedAt)) {
+        window_.MessageBox(failedAt == platform::WriteStage::Create
+                               ? "Can't open file " + path + " for writing!"
+                               : "Could not write " + path + " (" + std::strerror(cause) +
+                                     "). The old file was left as it was.");
+        return false;
+    }
+    bank.patchPaths[bank.patchNumber] = path;
+    window_.PatchSaved();
+    return true;
+}
+
+void CSession::LoadCommand() {
+    std::string chosen;
+    if (window_.ChooseFile(false, kPatchFilter, kPatchExtension, bank.patchPaths[bank.patchNumber],
+                           chosen)) {
+        LoadPatchFile(chosen, bank.patchNumber);
+    }
+    // An open Joystick options dialog must show the loaded patch: its next Apply would otherwise
+    // write the old patch's numbers into the new one.
+    window_.PatchReloaded();
+    window_.ShowCurrentEntry();
+}
+
+void CSession::SaveCommand() {
+    std::string chosen;
+    if (window_.ChooseFile(true, kPatchFilter, kPatchExtension, bank.patchPaths[bank.patchNumber],
+                           chosen)) {
+        SavePatchFile(chosen);
+    }
+}
+
+void CSession::SetPatchNumber(std::int32_t number) {
+    bank.patchNumber = std::clamp(number, 0, kBankEntries - 1);
+}
+
+void CSession::SelectPatch() {
+    bank.patchName = bank.patchNames[bank.patchNumber];
+    LoadPatchFile(bank.patchPaths[bank.patchNumber], bank.patchNumber);
+    window_.PatchReloaded();
+    window_.ShowCurrentEntry();
+}
+
+void CSession::Preset(int k) {
+    if (k >= 0 && k < kPresets) {
+        SetPatchNumber(bank.presets[k]);
+        SelectPatch();
+    }
+}
+
+void CSession::Previous() {
+    if (bank.patchNumber > 0) {
+        --bank.patchNumber;
+        SelectPatch();
+    }
+}
+
+void CSession::Next() {
+    if (bank.patchNumber < kBankEntries - 1) {
+        ++bank.patchNumber;
+        SelectPatch();
+    }
+}
+
+void CSession::Rename(const std::string& name) {
+    bank.patchName = name;
+    bank.patchNames[bank.patchNumber] = name;
+}
+
+bool CSession::SelectOutput(int index) {
+    // Whatever the old port left sounding is released before it closes.
+    if (!engine.ReopenOutput(DeviceId(index))) {
+        return false;
+    }
+    engine.patches[0].outputDevice = index;
+    return true;
+}
+
+bool CSession::SelectInput(int index) {
+    const bool opened = midiIn.Open(DeviceId(index));
+    bank.midiInDevice = opened ? index : -1;
+    return opened;
+}
+
+void CSession::SetActive(bool active) {
+    engine.SetPatchActive(0, active ? 1 : 0);
+}
+
+void CSession::SetPollInterval(std::int32_t code) {
+    engine.SetPollInterval(code);
+}
+
+void CSession::SetAlwaysOnTop(bool onTop) {
+    bank.alwaysOnTop = onTop ? 1 : 0;
+    window_.ApplyAlwaysOnTop();
+}

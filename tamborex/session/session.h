@@ -1,0 +1,116 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/joystick.h"
+#include "platform/midi.h"
+#include "tamborex/devices/joystick.h"
+#include "tamborex/devices/midi_in.h"
+#include "tamborex/devices/midi_out.h"
+#include "tamborex/engine/engine.h"
+#include "tamborex/engine/window_services.h"
+#include "tamborex/storage/bank_file.h"
+
+
+// What the session needs of the bar and its dialogs, beyond the engine's window services.
+class CSessionWindow : public CWindowServices {
+  public:
+    // A Yes/No question with the warning icon; true for Yes.
+    virtual bool AskYesNo(std::string_view text) = 0;
+    // The open or save file chooser; false when the user cancels.
+    virtual bool ChooseFile(bool save, std::string_view filter, std::string_view defaultExtension,
+                            const std::string& initial, std::string& chosen) = 0;
+    // The bar shows the bank's patchNumber and patchName.
+    virtual void ShowCurrentEntry() = 0;
+    // The Joystick options dialog, if open, shows slot 0 again.
+    virtual void PatchReloaded() = 0;
+    // The Joystick options dialog forgets that the patch was modified.
+    virtual void PatchSaved() = 0;
+    // Whether the Joystick options dialog holds unsaved changes to the patch.
+    virtual bool PatchModified() = 0;
+    // Where the Joystick options dialog is now, or where it last was.
+    virtual std::array<std::int32_t, 2> JoyOptionsPosition() = 0;
+    virtual void ApplyAlwaysOnTop() = 0;
+    virtual std::array<std::int32_t, 2> BarPosition() = 0;
+    virtual void MoveBar(std::int32_t x, std::int32_t y) = 0;
+    // Hides the bar to the notification area (timer 20, "Load minimized").
+    virtual void HideBar() = 0;
+    virtual void AddTrayIcon() = 0;
+    virtual void RemoveTrayIcon() = 0;
+};
+
+// Everything Tamborex runs on for the whole run, without a window: the ports, the joystick, the
+// engine with both patch slots, and the bank with its settings. It owns what happens between
+// them and the files: switching bank entries, loading and saving patch files, reopening ports
+// (note offs first), re-arming polling, start-up and shutdown. The bar and the dialogs call its
+// commands; all of it runs on the user-interface thread.
+class CSession final : public CBankLink {
+  public:
+    CSession(platform::MidiService& midi, platform::JoystickService& joystick,
+             CSessionWindow& window, std::string bankPath = kBankFileName);
+    CSession(const CSession&) = delete;
+    CSession& operator=(const CSession&) = delete;
+
+    // The bar's initialisation, once its window exists.
+    void Startup();
+    // The Quit command (and any other request to close): ends with everything released.
+    void Shutdown();
+    // The window's timers, by identifier.
+    void OnTimer(int id);
+
+    // The bank file.
+    void LoadBank();
+    // False when the file could not be written (the old one is then unchanged).
+    bool SaveBank();
+
+    // Patch files. LoadPatchFile returns 1 when the output port opened, 0 otherwise.
+    int LoadPatchFile(const std::string& path, std::int32_t bankIndex);
+    bool SavePatchFile(const std::string& path);
+    // "Load": a file the user chooses, into the current entry; the bar and the Joystick options
+    // dialog show it.
+    void LoadCommand();
+    void SaveCommand();
+
+    // Moving through the bank.
+    void Preset(int k);
+    void Previous();
+    void Next();
+    // The bar's name field changed.
+    void Rename(const std::string& name);
+
+    // The editing dialogs' commands. SelectOutput and SelectInput give false when the port
+    // would not open; the error text is then the port's.
+    bool SelectOutput(int index);
+    bool SelectInput(int index);
+    void SetActive(bool active);
+    void SetPollInterval(std::int32_t code);
+    void SetAlwaysOnTop(bool onTop);
+
+    const std::vector<platform::JoystickCaps>& JoystickCaps() const { return joystickCaps_; }
+
+    // CBankLink
+    std::int32_t PatchNumber() const override { return bank.patchNumber; }
+    void SetPatchNumber(std::int32_t number) override;
+    void SelectPatch() override;
+    bool MidiThru() const override { return bank.midiThru != 0; }
+    std::int32_t MidiInChannel() const override { return midiInChannel; }
+    bool RespondToProgramChange() const override { return bank.respondToProgramChange != 0; }
+
+    CWinMIDIOut midiOut;
+    CJoystick joystick;
+    CEngine engine;
+    CWinMIDIIn midiIn;
+    CBankState bank;
+    std::int32_t midiInChannel = 0;  // not stored: every run starts on channel 0
+
+  private:
+    platform::JoystickService& joystickService_;
+    CSessionWindow& window_;
+    std::string bankPath_;
+    std::vector<platform::JoystickCaps> joystickCaps_;
+    bool shutDown_ = false;
+};
