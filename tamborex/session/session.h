@@ -15,7 +15,6 @@
 #include "tamborex/engine/window_services.h"
 #include "tamborex/storage/bank_file.h"
 
-
 // What the session needs of the bar and its dialogs, beyond the engine's window services.
 class CSessionWindow : public CWindowServices {
   public:
