@@ -15,9 +15,13 @@ configure: deps
 build: configure
 	cmake --build --preset $(PRESET)
 
-# Install, configure, build, check formatting, run every test.
+# Install, configure, build, check formatting, run every test; the default build's tests are
+# followed by the same tests under the address and undefined-behaviour sanitizers.
 test: build format-check
 	ctest --preset $(PRESET)
+ifeq ($(PRESET),default)
+	$(MAKE) test PRESET=asan
+endif
 
 # Starts Tamborex in TAMBOREX_DIR, the folder that holds its bank, "Tamborex.bnk".
 TAMBOREX_DIR ?= $(HOME)/Tamborex

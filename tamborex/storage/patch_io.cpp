@@ -1,8 +1,8 @@
 // The patch block of a ".txp" file: the fields of one patch, little-endian 32-bit integers.
 
-#include <algorithm>
-
 #include "tamborex/storage/patch_io.h"
+
+#include <algorithm>
 
 #include "tamborex/storage/archive.h"
 
@@ -15,6 +15,46 @@ constexpr std::int32_t kFirstWithMinimumMovement = 5;
 constexpr std::int32_t kFirstWithSysEx = 2;
 
 const std::string kEndsInSysEx = "The patch file ends inside its system-exclusive messages.";
+
+// The system-exclusive messages at the end of a block of version 2 or later.
+std::string LoadSysEx(CByteReader& in, CPatch& patch) {
+    auto read = [&in](std::int32_t& field) { return in.ReadInt32(field); };
+    std::int32_t count = 0;
+    if (!read(count)) {
+        return kEndsInSysEx;
+    }
+    if (count < 0) {
+        return "The patch file is damaged: it gives a negative number of system-exclusive "
+               "messages.";
+    }
+    if (!patch.sysEx) {
+        patch.sysEx.emplace();
+    }
+    for (std::int32_t i = 0; i < count; ++i) {
+        std::int32_t length = 0;
+        if (!read(length)) {
+            return kEndsInSysEx;
+        }
+        if (length < 0 || length > kSysExBufferSize) {
+            return "The patch file is damaged: system-exclusive message " + std::to_string(i + 1) +
+                   " is " + std::to_string(length) + " bytes long; a message holds 0 to " +
+                   std::to_string(kSysExBufferSize) + " bytes.";
+        }
+        // Messages beyond the four a patch holds are skipped.
+        const bool kept = i < kSysExCount;
+        const bool ok =
+            kept ? in.ReadBytes(patch.sysEx->buffers[i].data(), static_cast<std::size_t>(length))
+                 : in.Skip(static_cast<std::size_t>(length));
+        if (!ok) {
+            return kEndsInSysEx;
+        }
+        if (kept) {
+            patch.sysEx->lengths[i] = length;
+        }
+    }
+    patch.sysExCount = std::min(count, kSysExCount);
+    return {};
+}
 
 }  // namespace
 
@@ -117,39 +157,5 @@ std::string LoadPatch(CByteReader& in, CPatch& patch) {
     if (v < kFirstWithSysEx) {
         return {};  // no messages before version 2: the previous ones stay
     }
-    std::int32_t count = 0;
-    if (!read(count)) {
-        return kEndsInSysEx;
-    }
-    if (count < 0) {
-        return "The patch file is damaged: it gives a negative number of system-exclusive "
-               "messages.";
-    }
-    if (!patch.sysEx) {
-        patch.sysEx.emplace();
-    }
-    for (std::int32_t i = 0; i < count; ++i) {
-        std::int32_t length = 0;
-        if (!read(length)) {
-            return kEndsInSysEx;
-        }
-        if (length < 0 || length > kSysExBufferSize) {
-            return "The patch file is damaged: system-exclusive message " + std::to_string(i + 1) +
-                   " is " + std::to_string(length) + " bytes long; a message holds 0 to " +
-                   std::to_string(kSysExBufferSize) + " bytes.";
-        }
-        // Messages beyond the four a patch holds are skipped.
-        const bool kept = i < kSysExCount;
-        const bool ok =
-            kept ? in.ReadBytes(patch.sysEx->buffers[i].data(), static_cast<std::size_t>(length))
-                 : in.Skip(static_cast<std::size_t>(length));
-        if (!ok) {
-            return kEndsInSysEx;
-        }
-        if (kept) {
-            patch.sysEx->lengths[i] = length;
-        }
-    }
-    patch.sysExCount = std::min(count, kSysExCount);
-    return {};
+    return LoadSysEx(in, patch);
 }

@@ -34,11 +34,15 @@ class CTestWindow final : public CSessionWindow {
     std::uint64_t now = 0;
 
     void SetTimer(int id, unsigned periodMs) override {
-        Record("timer " + std::to_string(id) + " " + std::to_string(periodMs));
+        if (recordCalls) {
+            log.push_back("timer " + std::to_string(id) + " " + std::to_string(periodMs));
+        }
         timers_[Slot(id)] = {true, periodMs, now + periodMs};
     }
     void KillTimer(int id) override {
-        Record("kill " + std::to_string(id));
+        if (recordCalls) {
+            log.push_back("kill " + std::to_string(id));
+        }
         timers_[Slot(id)].running = false;
     }
     void MessageBox(std::string_view text) override { messages.emplace_back(text); }
@@ -75,7 +79,9 @@ class CTestWindow final : public CSessionWindow {
     void ApplyAlwaysOnTop() override { Record("on top"); }
     std::array<std::int32_t, 2> BarPosition() override { return {12, 34}; }
     void MoveBar(std::int32_t x, std::int32_t y) override {
-        Record("move " + std::to_string(x) + " " + std::to_string(y));
+        if (recordCalls) {
+            log.push_back("move " + std::to_string(x) + " " + std::to_string(y));
+        }
     }
     void HideBar() override { ++hides; }
     void AddTrayIcon() override { Record("tray on"); }
@@ -124,9 +130,9 @@ class CTestWindow final : public CSessionWindow {
     };
     static constexpr int kTimerIds = 32;
     static int Slot(int id) { return id >= 0 && id < kTimerIds ? id : kTimerIds - 1; }
-    void Record(std::string entry) {
+    void Record(const char* entry) {
         if (recordCalls) {
-            log.push_back(std::move(entry));
+            log.emplace_back(entry);
         }
     }
 
