@@ -88,6 +88,7 @@ void Mapper::OnTick() {
         }
     }
     previous_ = now;
+    readTicks_.fetch_add(1, std::memory_order_release);
 }
 
 }  // namespace corvane

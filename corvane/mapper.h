@@ -55,6 +55,8 @@ class Mapper final : public TickClient {
     const Settings& CurrentSettings() const { return settings_; }
     platform::MidiService& Midi() { return midi_; }
     bool OutputOpen() const { return ports_.OutputOpen(); }
+    // Ticks that read the stick so far: lets a caller wait until the mapper has seen a state.
+    std::uint64_t ReadTicks() const { return readTicks_.load(std::memory_order_acquire); }
 
   private:
     platform::MidiService& midi_;
@@ -65,6 +67,7 @@ class Mapper final : public TickClient {
     Settings settings_;            // UI thread
     std::atomic<int> channel_{0};  // what the tick sends on
     JoystickSample previous_;      // the tick's alone
+    std::atomic<std::uint64_t> readTicks_{0};
     bool started_ = false;
 };
 

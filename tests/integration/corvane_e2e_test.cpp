@@ -46,19 +46,30 @@ TEST(CorvaneEndToEnd, StickAndButtonBecomeMidiAndThruPassesThrough) {
             mapper.Controls()[kXAxis] = ControlAssignment(7, 0, 50, 100);
             mapper.Controls()[kButton1] = ControlAssignment(kTypePitchBend, 0, 50, 100);
             mapper.Start();
-            std::this_thread::sleep_for(100ms);  // the first ticks see the stick where it rests
+            // Each stimulus waits for the tick that reads it and the message it gives, so a
+            // late tick can neither reorder nor swallow one.
+            auto waitForTicks = [&mapper](std::uint64_t count) {
+                const auto deadline = std::chrono::steady_clock::now() + 5s;
+                while (mapper.ReadTicks() < count && std::chrono::steady_clock::now() < deadline) {
+                    std::this_thread::sleep_for(1ms);
+                }
+                return mapper.ReadTicks() >= count;
+            };
+            ASSERT_TRUE(waitForTicks(2));  // the stick seen where it rests
 
             stick.Axis(0, 32767);
-            std::this_thread::sleep_for(60ms);
+            ASSERT_EQ(dump.WaitForEvents(1, 5s).size(), 1u);
             stick.Button(0, true);
-            std::this_thread::sleep_for(60ms);
+            ASSERT_EQ(dump.WaitForEvents(2, 5s).size(), 2u);
             stick.Button(0, false);
+            ASSERT_EQ(dump.WaitForEvents(3, 5s).size(), 3u);
 
             auto sender = platform::CreateMidiService("CorvaneSender", platform::MidiBackend::Jack);
             platform::MidiOutHandle senderOut = platform::kNoHandle;
             ASSERT_EQ(
                 sender->OpenOutput(IndexOf(sender->ListOutputs(), "CorvaneTest In:in"), senderOut),
                 platform::MidiResult::NoError);
+            // A new connection carries events from the server's next cycle on.
             std::this_thread::sleep_for(50ms);
             ASSERT_EQ(sender->SendShort(senderOut, platform::PackShortMessage(0x99, 36, 110)),
                       platform::MidiResult::NoError);
