@@ -10,7 +10,7 @@
 #include "tamborex/engine/window_services.h"
 #include "tamborex/model/patch.h"
 
-// The mapping engine the main bar owns: both patch slots, and everything that turns the
+// The mapping engine the session owns: both patch slots, and everything that turns the
 // joystick and incoming MIDI into MIDI on the output port. All of it runs on the user-interface
 // thread; OnMidiInput is the one entry from the platform's input thread, and it only hands the
 // message over.

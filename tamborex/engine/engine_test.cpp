@@ -17,9 +17,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Call = platform::FakeMidiService::Call;
 
-using ManualWindow = CTestWindow;
-using FakeBank = CTestBankLink;
-
 class EngineTest : public ::testing::Test {
   protected:
     EngineTest() {
@@ -58,10 +55,10 @@ class EngineTest : public ::testing::Test {
 
     platform::FakeMidiService midi;
     CWinMIDIOut out{midi};
-    ManualWindow window;
+    CTestWindow window;
     platform::FakeJoystickService stick;
     CJoystick joystick{stick, [this](std::string_view text) { window.MessageBox(text); }};
-    FakeBank bank;
+    CTestBankLink bank;
     CEngine engine{out, joystick, window, bank};
 };
 

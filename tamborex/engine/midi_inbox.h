@@ -15,12 +15,11 @@ class CMidiInbox {
   public:
     // Input thread. True when the inbox was empty, so the reader must be woken.
     bool Push(std::uint32_t message) {
-        if (!overflowing_.load(std::memory_order_acquire) && ring_.TryPush(message)) {
-            return !wakePending_.exchange(true, std::memory_order_acq_rel);
+        if (overflowing_.load(std::memory_order_acquire) || !ring_.TryPush(message)) {
+            std::lock_guard lock(overflowMutex_);
+            overflow_.push_back(message);
+            overflowing_.store(true, std::memory_order_release);
         }
-        std::lock_guard lock(overflowMutex_);
-        overflow_.push_back(message);
-        overflowing_.store(true, std::memory_order_release);
         return !wakePending_.exchange(true, std::memory_order_acq_rel);
     }
 

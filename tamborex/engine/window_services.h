@@ -27,7 +27,7 @@ class CWindowServices {
     virtual void PostToUiThread(std::function<void()> task) = 0;
 };
 
-// The main bar's bank state as the engine sees it: the current entry, switching entries, and
+// The session's bank state as the engine sees it: the current entry, switching entries, and
 // the global MIDI input settings. Called on the user-interface thread only.
 class CBankLink {
   public:

@@ -59,7 +59,7 @@ struct ButtonRecord {
     std::int32_t autoArpeggiation = 0;
 };
 
-// A complete mapping of the joystick to MIDI. The main bar keeps two, slots 0 and 1.
+// A complete mapping of the joystick to MIDI. The engine keeps two, slots 0 and 1.
 class CPatch {
   public:
     struct SysExTable {

@@ -227,10 +227,6 @@ void CMainBar::OpenJoyOptions() {
     joyOptions_->Open(session_.engine.patches[0], session_.JoystickCaps().front());
 }
 
-void CMainBar::ShowJoyResponse() {
-    response_.Open();
-}
-
 void CMainBar::ShowCurrentEntry() {
     const CBankState& state = session_.bank;
     numberEdit_->setText(QString::number(state.patchNumber));

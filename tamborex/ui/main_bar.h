@@ -46,7 +46,6 @@ class CMainBar final : public QDialog, public CSessionWindow, public CCtrlListen
     bool HiddenInTray() const { return hiddenInTray_; }
     // Opens the Joystick options dialog ("Edit").
     void OpenJoyOptions();
-    void ShowJoyResponse();
     // Copies the current entry's number and name into the two fields.
     void ShowCurrentEntry() override;
 
