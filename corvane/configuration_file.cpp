@@ -75,22 +75,11 @@ std::string CheckConfigurationName(const std::string& name, const ControlTable& 
 
 ConfigurationFile::ReadResult ConfigurationFile::ReadLines(std::vector<std::string>& lines,
                                                            std::string& content) const {
-    std::FILE* in = std::fopen(path_.c_str(), "rb");
-    if (in == nullptr) {
-        readError_ = errno;
+    std::vector<std::uint8_t> bytes;
+    if (!platform::ReadWholeFile(path_, bytes, readError_, kMaxFileSize)) {
         return readError_ == ENOENT ? ReadResult::Missing : ReadResult::Failed;
     }
-    char buffer[4096];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0) {
-        content.append(buffer, got);
-    }
-    const bool failed = std::ferror(in) != 0;
-    readError_ = errno;
-    std::fclose(in);
-    if (failed) {
-        return ReadResult::Failed;
-    }
+    content.assign(bytes.begin(), bytes.end());
     std::size_t start = 0;
     while (start < content.size()) {
         std::size_t end = content.find('\n', start);
@@ -103,17 +92,39 @@ ConfigurationFile::ReadResult ConfigurationFile::ReadLines(std::vector<std::stri
     return ReadResult::Read;
 }
 
-std::vector<std::string> ConfigurationFile::ReadNames() const {
+namespace {
+// A line that can hold a configuration: not blank, not too long, with a name.
+bool HoldsConfiguration(const std::string& line) {
+    return line.size() <= kMaxReadLineLength && !ConfigurationLineName(line).empty();
+}
+}  // namespace
+
+std::vector<std::string> ConfigurationFile::ReadNames() {
     std::vector<std::string> lines;
     std::string content;
     std::vector<std::string> names;
-    if (ReadLines(lines, content) != ReadResult::Read) {
+    lastError_.clear();
+    if (const ReadResult result = ReadLines(lines, content); result != ReadResult::Read) {
+        if (result == ReadResult::Failed) {
+            lastError_ = "Could not read \"" + path_ + "\" (" + ReadError() +
+                         "). Its configurations are not shown, and saving is refused so that "
+                         "none of them is lost.";
+        }
         return names;
     }
+    std::size_t tooLong = 0;
     for (const std::string& line : lines) {
-        if (!StripCr(line).empty()) {  // a blank line names nothing
+        if (HoldsConfiguration(line)) {
             names.push_back(ConfigurationLineName(line));
+        } else if (line.size() > kMaxReadLineLength) {
+            ++tooLong;
         }
+    }
+    if (tooLong > 0) {
+        lastError_ = std::to_string(tooLong) + " line(s) of \"" + path_ + "\" are longer than " +
+                     std::to_string(kMaxReadLineLength) +
+                     " characters: they hold no configuration and are not shown. They stay in the "
+                     "file as they are.";
     }
     return names;
 }
@@ -121,19 +132,19 @@ std::vector<std::string> ConfigurationFile::ReadNames() const {
 bool ConfigurationFile::LoadConfiguration(const std::string& name, ControlTable& table) const {
     std::vector<std::string> lines;
     std::string content;
-    if (ReadLines(lines, content) != ReadResult::Read) {
+    if (name.empty() || ReadLines(lines, content) != ReadResult::Read) {
         return false;
     }
     std::size_t offset = 0;
     for (const std::string& line : lines) {
         const std::size_t lineStart = offset;
         offset += line.size() + 1;
-        if (StripCr(line).empty() || ConfigurationLineName(line) != name) {
+        if (!HoldsConfiguration(line) || ConfigurationLineName(line) != name) {
             continue;
         }
-        // Past the opening quote, the name and the closing quote, then up to 35 numbers; a short
-        // line leaves the fields after its last number as they were.
-        std::size_t pos = content.find_first_not_of('"', lineStart) + name.size();
+        // Past the opening quotes, the name and the closing quote, then up to 35 numbers; a
+        // short line leaves the fields after its last number as they were.
+        std::size_t pos = lineStart + line.find_first_not_of('"') + name.size();
         if (pos < content.size() && content[pos] == '"') {
             ++pos;
         }
@@ -192,9 +203,14 @@ bool ConfigurationFile::SaveConfiguration(const std::string& name, const Control
     return WriteLines(lines);
 }
 
+std::string ConfigurationFile::ReadError() const {
+    return readError_ == EFBIG ? "larger than " + std::to_string(kMaxFileSize / (1024 * 1024)) +
+                                     " MB, far more than any configuration file"
+                               : platform::ReadFailureText(readError_);
+}
+
 bool ConfigurationFile::ReadFailed() {
-    lastError_ = "Could not read \"" + path_ + "\" (" + std::strerror(readError_) +
-                 "), so nothing was changed.";
+    lastError_ = "Could not read \"" + path_ + "\" (" + ReadError() + "), so nothing was changed.";
     return false;
 }
 

@@ -10,6 +10,10 @@ namespace corvane {
 inline constexpr const char* kConfigurationFileName = "corvane.txt";
 // A line (name, numbers and line end) must fit the 255-byte line buffer older readers use.
 inline constexpr std::size_t kMaxLineLength = 254;
+// What is read, far beyond any real file: a longer line holds no configuration (it is kept in the
+// file but offers no name), and a larger file is not read at all.
+inline constexpr std::size_t kMaxReadLineLength = 4096;
+inline constexpr std::size_t kMaxFileSize = 32 * 1024 * 1024;  // 100,000 longest lines fit
 
 // Named configurations, one line each: the name in double quotes, then seven groups
 // " type min mid max overrideAxis" in control order. Lines end in LF when written; CR LF is read
@@ -24,8 +28,9 @@ class ConfigurationFile {
     explicit ConfigurationFile(std::string path = kConfigurationFileName)
         : path_(std::move(path)) {}
 
-    // Every line's name, in file order; empty when the file is missing.
-    std::vector<std::string> ReadNames() const;
+    // Every line's name, in file order; empty when the file is missing. When the file could not
+    // be read, or lines were skipped, LastError() says so (and is empty otherwise).
+    std::vector<std::string> ReadNames();
     // Reads the first line with exactly this name into table; false when there is none.
     bool LoadConfiguration(const std::string& name, ControlTable& table) const;
     // Replaces every line of this name by one at the end of the file.
@@ -41,6 +46,7 @@ class ConfigurationFile {
     ReadResult ReadLines(std::vector<std::string>& lines, std::string& content) const;
     bool WriteLines(const std::vector<std::string>& lines);
     bool ReadFailed();
+    std::string ReadError() const;
 
     std::string path_;
     std::string lastError_;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -161,6 +162,54 @@ TEST_F(ConfigurationFileTest, FailedWriteIsReportedAndTheOldFileStays) {
     for (const auto& entry : fs::directory_iterator(dir)) {
         EXPECT_EQ(entry.path().filename(), kConfigurationFileName);  // no temporary left behind
     }
+}
+
+TEST_F(ConfigurationFileTest, LinesWithoutANameOfferNothingAndLoadNothing) {
+    // A last line of only quotes once let the load read before the start of its buffer.
+    table[kXAxis] = ControlAssignment(5, 1, 2, 3);
+    for (const char* text : {"\"Keep\" 1 0 50 100 0\n\"\"", "\"\"\"", "\"\" 7 7 7 7 0\n", "\""}) {
+        Write(text);
+        const std::vector<std::string> names = file->ReadNames();
+        EXPECT_EQ(std::count(names.begin(), names.end(), ""), 0) << text;
+        EXPECT_FALSE(file->LoadConfiguration("", table)) << text;
+        EXPECT_EQ(table[kXAxis], ControlAssignment(5, 1, 2, 3)) << text;
+    }
+}
+
+TEST_F(ConfigurationFileTest, LinesBeyondTheReadBoundAreSkippedSaidAndKept) {
+    const std::string huge = "\"Huge\"" + std::string(kMaxReadLineLength, ' ') + "1";
+    Write(huge + "\n\"Keep\" 1 0 50 100 0\n");
+    EXPECT_EQ(file->ReadNames(), (std::vector<std::string>{"Keep"}));
+    EXPECT_NE(file->LastError().find("1 line(s)"), std::string::npos) << file->LastError();
+    EXPECT_FALSE(file->LoadConfiguration("Huge", table));
+    ASSERT_TRUE(file->SaveConfiguration("New", table));
+    EXPECT_EQ(Contents().substr(0, huge.size() + 1), huge + "\n");
+    EXPECT_EQ(file->ReadNames(), (std::vector<std::string>{"Keep", "New"}));
+}
+
+TEST_F(ConfigurationFileTest, FilesThatAreNotRegularOrTooLargeAreRefusedAndNeverWrittenOver) {
+    auto refused = [&](const char* what) {
+        EXPECT_TRUE(file->ReadNames().empty()) << what;
+        EXPECT_NE(file->LastError().find("corvane.txt"), std::string::npos) << what;
+        EXPECT_FALSE(file->LoadConfiguration("Keep", table)) << what;
+        EXPECT_FALSE(file->SaveConfiguration("Keep", table)) << what;
+        EXPECT_FALSE(file->RemoveConfiguration("Keep")) << what;
+        return file->LastError();
+    };
+    // A FIFO would block every read for good; none of these calls may wait on it.
+    ASSERT_EQ(mkfifo(file->Path().c_str(), 0600), 0);
+    EXPECT_NE(refused("fifo").find("not a regular file"), std::string::npos);
+    EXPECT_TRUE(fs::is_fifo(file->Path()));
+    fs::remove(file->Path());
+
+    fs::create_symlink("/dev/zero", file->Path());
+    refused("link to /dev/zero");
+    fs::remove(file->Path());
+
+    Write("\"Keep\" 1 0 50 100 0\n");
+    fs::resize_file(file->Path(), kMaxFileSize + 1);  // sparse: nothing is really written
+    EXPECT_NE(refused("too large").find("larger than 32 MB"), std::string::npos);
+    EXPECT_EQ(fs::file_size(file->Path()), kMaxFileSize + 1);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 #include <QCheckBox>
 #include <QComboBox>
@@ -171,6 +172,39 @@ TEST_F(DialogsTest, SaveAndDeleteButtonsFollowTheConfigurationBox) {
     EXPECT_TRUE(prompter.warnings.empty());
 }
 
+TEST_F(DialogsTest, ListIsSortedAtStartAndNewNamesGoWhereTheyBelong) {
+    // Equal names without regard to case: the one read last comes first.
+    std::ofstream(dir / "corvane.txt") << "\"b\" 1\n\"C\" 1\n\"B\" 1\n\"a\" 1\n\"\"\n\"d\" 1\n";
+    Open();
+    auto* box = Find<QComboBox>("configurationBox");
+    auto items = [&] {
+        QStringList texts;
+        for (int i = 0; i < box->count(); ++i) {
+            texts << box->itemText(i);
+        }
+        return texts.join(' ');
+    };
+    EXPECT_EQ(items(), "a B b C d");
+    for (const char* name : {"c", "A0", "e", "0"}) {
+        TypeName(name);
+        Find<QPushButton>("saveButton")->click();
+    }
+    EXPECT_EQ(items(), "0 a A0 B b c C d e");
+    EXPECT_TRUE(prompter.warnings.empty());
+}
+
+TEST_F(DialogsTest, UnreadableConfigurationFileIsSaidAtStartAndKept) {
+    ASSERT_EQ(mkfifo((dir / "corvane.txt").c_str(), 0600), 0);  // reading would block for good
+    Open();
+    ASSERT_EQ(prompter.warnings.size(), 1u);
+    EXPECT_TRUE(prompter.warnings[0].contains("corvane.txt")) << prompter.warnings[0].toStdString();
+    EXPECT_TRUE(prompter.warnings[0].contains("not a regular file"));
+    TypeName("Lead");
+    Find<QPushButton>("saveButton")->click();
+    EXPECT_EQ(prompter.warnings.size(), 2u);
+    EXPECT_TRUE(fs::is_fifo(dir / "corvane.txt"));
+}
+
 TEST_F(DialogsTest, DeleteAsksAndOnlyYesRemoves) {
     std::ofstream(dir / "corvane.txt") << "\"Pad\" 1 0 50 100 0\n";
     Open();
@@ -225,6 +259,27 @@ TEST_F(DialogsTest, ProfileIsAnIniFileWithAnOptionsSection) {
     EXPECT_NE(text.find("Channel=9"), std::string::npos);
     EXPECT_NE(text.find("Thru=1"), std::string::npos);
     EXPECT_NE(text.find("SampleRate=1"), std::string::npos);
+}
+
+TEST_F(DialogsTest, ProfileThatIsNotARegularFileOrTooLargeIsNeitherReadNorWritten) {
+    const fs::path path = dir / "Corvane.ini";
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    {
+        IniProfile profile(QString::fromStdString(path.string()));
+        EXPECT_TRUE(profile.Problem().contains("not a regular file"));
+        EXPECT_EQ(ReadSettings(profile).channel, Settings{}.channel);
+        WriteSettings(profile, Settings{});
+        QString why;
+        EXPECT_FALSE(profile.Flush(why));
+        EXPECT_TRUE(why.contains("Corvane.ini"));
+    }
+    EXPECT_TRUE(fs::is_fifo(path));
+    fs::remove(path);
+    std::ofstream(path) << "[Options]\nChannel=5\n";
+    fs::resize_file(path, IniProfile::kMaxFileSize + 1);
+    IniProfile big(QString::fromStdString(path.string()));
+    EXPECT_TRUE(big.Problem().contains("larger than 1 MB"));
+    EXPECT_EQ(ReadSettings(big).channel, Settings{}.channel);
 }
 
 TEST_F(DialogsTest, OptionsOkAndCancelBothRestartTheTimerAndReopenThePorts) {

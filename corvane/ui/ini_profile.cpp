@@ -1,5 +1,11 @@
 #include "ini_profile.h"
 
+#include <QStandardPaths>
+#include <cerrno>
+#include <vector>
+
+#include "platform/file_io.h"
+
 namespace corvane {
 namespace {
 QString Key(const char* section, const char* key) {
@@ -7,26 +13,54 @@ QString Key(const char* section, const char* key) {
 }
 }  // namespace
 
+IniProfile::IniProfile()
+    : IniProfile(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                 "/Corvane/Corvane.ini") {}
+
+IniProfile::IniProfile(const QString& path) : path_(path) {
+    // QSettings would block for good on a FIFO and read any size: look first, without blocking.
+    std::vector<std::uint8_t> bytes;
+    int cause = 0;
+    if (!platform::ReadWholeFile(path.toStdString(), bytes, cause, kMaxFileSize) &&
+        cause != ENOENT) {
+        const std::string why = cause == EFBIG ? "larger than 1 MB, far more than any settings file"
+                                               : platform::ReadFailureText(cause);
+        problem_ = "The settings file " + path + " was not read (" + QString::fromStdString(why) +
+                   "). Corvane starts with its default settings and leaves that file as it is.";
+        return;
+    }
+    settings_ = std::make_unique<QSettings>(path, QSettings::IniFormat);
+}
+
 int IniProfile::ReadInt(const char* section, const char* key, int fallback) {
+    if (!settings_) {
+        return fallback;
+    }
     bool ok = false;
-    const int value = settings_.value(Key(section, key), fallback).toInt(&ok);
+    const int value = settings_->value(Key(section, key), fallback).toInt(&ok);
     return ok ? value : fallback;
 }
 
 void IniProfile::WriteInt(const char* section, const char* key, int value) {
-    settings_.setValue(Key(section, key), value);
+    if (settings_) {
+        settings_->setValue(Key(section, key), value);
+    }
 }
 
 bool IniProfile::Flush(QString& why) {
-    settings_.sync();
-    switch (settings_.status()) {
+    if (!settings_) {
+        why = problem_;
+        return false;
+    }
+    settings_->sync();
+    switch (settings_->status()) {
         case QSettings::NoError:
             return true;
         case QSettings::AccessError:
-            why = "The settings file " + settings_.fileName() + " could not be written.";
+            why = "The settings file " + path_ + " could not be written.";
             return false;
         case QSettings::FormatError:
-            why = "The settings file " + settings_.fileName() + " is not a valid INI file.";
+            why = "The settings file " + path_ + " is not a valid INI file.";
             return false;
     }
     return false;

@@ -19,6 +19,9 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Corvane"));
 
     corvane::IniProfile profile;
+    if (!profile.Problem().isEmpty()) {
+        QMessageBox::warning(nullptr, QStringLiteral("Corvane"), profile.Problem());
+    }
     const corvane::Settings settings = corvane::ReadSettings(profile);
 
     auto midi = platform::CreateMidiService("Corvane");
@@ -33,7 +36,10 @@ int main(int argc, char** argv) {
         // SIGTERM, SIGINT and SIGHUP end the program like its close box: the settings get written.
         if (const int fd = platform::WatchTerminationSignals(); fd >= 0) {
             auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, &dialog);
-            QObject::connect(notifier, &QSocketNotifier::activated, &dialog, &QDialog::reject);
+            QObject::connect(notifier, &QSocketNotifier::activated, &dialog, [fd, &dialog] {
+                platform::AcknowledgeTerminationSignals(fd);
+                dialog.reject();
+            });
         }
         dialog.exec();  // the program's whole life: it ends when the window does
         mapper.Shutdown();

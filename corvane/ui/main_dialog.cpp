@@ -37,9 +37,7 @@ MainDialog::MainDialog(Mapper& mapper, ConfigurationFile& file, Prompter& prompt
     for (const std::string& label : TypeListLabels()) {
         ui_->typeBox->addItem(QString::fromStdString(label));
     }
-    for (const std::string& name : file_.ReadNames()) {
-        InsertName(QString::fromStdString(name));
-    }
+    LoadNames();
     ui_->configurationBox->setCurrentIndex(-1);
     ui_->configurationBox->clearEditText();
 
@@ -106,14 +104,42 @@ void MainDialog::StorePercent(int field, const QString& text) {
     (field == kMin ? c.min : field == kMid ? c.mid : c.max) = value;
 }
 
-void MainDialog::InsertName(const QString& name) {
-    QComboBox* box = ui_->configurationBox;
-    int at = 0;
-    while (at < box->count() &&
-           QString::compare(box->itemText(at), name, Qt::CaseInsensitive) < 0) {
-        ++at;
+namespace {
+bool NameBefore(const QString& a, const QString& b) {
+    return QString::compare(a, b, Qt::CaseInsensitive) < 0;
+}
+}  // namespace
+
+void MainDialog::LoadNames() {
+    const std::vector<std::string> read = file_.ReadNames();
+    if (!file_.LastError().empty()) {
+        prompter_.Warn(this, QString::fromStdString(file_.LastError()));
     }
-    box->insertItem(at, name);
+    // Sorted once without regard to case; of equal names the one read last comes first, as if
+    // each had been inserted in front of its equals in file order.
+    QStringList names;
+    names.reserve(static_cast<qsizetype>(read.size()));
+    for (auto name = read.rbegin(); name != read.rend(); ++name) {
+        names.push_back(QString::fromStdString(*name));
+    }
+    std::stable_sort(names.begin(), names.end(), NameBefore);
+    ui_->configurationBox->addItems(names);
+}
+
+void MainDialog::InsertName(const QString& name) {
+    // In front of the first name that does not sort before it.
+    QComboBox* box = ui_->configurationBox;
+    int low = 0;
+    int high = box->count();
+    while (low < high) {
+        const int middle = low + (high - low) / 2;
+        if (NameBefore(box->itemText(middle), name)) {
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
+    }
+    box->insertItem(low, name);
 }
 
 void MainDialog::ConfigurationPicked(int index) {

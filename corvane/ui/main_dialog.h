@@ -40,6 +40,7 @@ class MainDialog final : public QDialog {
     void ConfigurationPicked(int index);
     void SaveConfiguration();
     void DeleteConfiguration();
+    void LoadNames();
     void InsertName(const QString& name);
 
     std::unique_ptr<Ui::MainDialog> ui_;

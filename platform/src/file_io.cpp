@@ -4,33 +4,99 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
 
 namespace platform {
 
-bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, int& cause) {
-    std::FILE* in = std::fopen(path.c_str(), "rb");
-    if (in == nullptr) {
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, int& cause,
+                   std::size_t maxSize) {
+    bytes.clear();
+    // Looked at before opening, since opening a FIFO or a device can block or act on it; and
+    // again once open, in case the path was swapped in between.
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
         cause = errno;
         return false;
     }
-    bytes.clear();
+    if (!S_ISREG(info.st_mode)) {
+        cause = kNotRegularFile;
+        return false;
+    }
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        cause = errno;
+        return false;
+    }
+    auto fail = [&](int error) {
+        close(fd);
+        bytes.clear();
+        cause = error;
+        return false;
+    };
+    if (fstat(fd, &info) != 0) {
+        return fail(errno);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return fail(kNotRegularFile);
+    }
+    if (static_cast<std::uint64_t>(info.st_size) > maxSize) {
+        return fail(EFBIG);
+    }
+    bytes.reserve(static_cast<std::size_t>(info.st_size));
     std::uint8_t buffer[8192];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0) {
-        if (bytes.size() + got > kMaxStoredFileSize) {
-            std::fclose(in);
-            cause = EFBIG;
-            return false;
+    for (;;) {
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return fail(errno);
+        }
+        if (got == 0) {
+            break;
+        }
+        if (bytes.size() + static_cast<std::size_t>(got) > maxSize) {  // it grew while read
+            return fail(EFBIG);
         }
         bytes.insert(bytes.end(), buffer, buffer + got);
     }
-    const bool failed = std::ferror(in) != 0;
-    cause = failed ? errno : 0;
-    std::fclose(in);
-    return !failed;
+    close(fd);
+    cause = 0;
+    return true;
+}
+
+std::string ReadFailureText(int cause) {
+    return cause == kNotRegularFile ? "not a regular file" : std::strerror(cause);
+}
+
+int RemoveStaleTemporaries(const std::string& path, long minAgeSeconds) {
+    namespace fs = std::filesystem;
+    const fs::path target(path);
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    const std::string prefix = target.filename().string() + ".";
+    const auto now = std::time(nullptr);
+    int removed = 0;
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0 ||
+            !std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                         [](unsigned char c) { return std::isalnum(c) != 0; })) {
+            continue;
+        }
+        struct stat info {};
+        if (lstat(entry.path().c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            now - info.st_mtime > minAgeSeconds && unlink(entry.path().c_str()) == 0) {
+            ++removed;
+        }
+    }
+    return removed;
 }
 
 bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes, int& cause,
@@ -38,6 +104,7 @@ bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> 
     namespace fs = std::filesystem;
     const fs::path target(path);
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    RemoveStaleTemporaries(path);
     std::string temp = (folder / (target.filename().string() + ".XXXXXX")).string();
     const int fd = mkstemp(temp.data());
     if (fd < 0) {

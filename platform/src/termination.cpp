@@ -20,7 +20,8 @@ void OnTerminate(int) {
 }  // namespace
 
 int WatchTerminationSignals() {
-    if (signalPipe[0] < 0 && socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) {
+    if (signalPipe[0] < 0 &&
+        socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, signalPipe) != 0) {
         signalPipe[0] = signalPipe[1] = -1;
         return -1;
     }
@@ -28,6 +29,12 @@ int WatchTerminationSignals() {
         std::signal(signal, OnTerminate);
     }
     return signalPipe[0];
+}
+
+void AcknowledgeTerminationSignals(int fd) {
+    char bytes[64];
+    while (read(fd, bytes, sizeof bytes) > 0) {
+    }
 }
 
 }  // namespace platform

@@ -10,9 +10,19 @@ namespace platform {
 // Files larger than this are not patch or bank files; reading them is refused.
 inline constexpr std::size_t kMaxStoredFileSize = 16 * 1024 * 1024;
 
-// Reads a whole file. On failure gives false and the errno-style cause (ENOENT for a missing
-// file, EFBIG for one too large).
-bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, int& cause);
+// A cause ReadWholeFile gives for a path that is not a regular file (a FIFO, a device, a folder).
+inline constexpr int kNotRegularFile = -1;
+
+// Reads a whole regular file of at most maxSize bytes. Nothing else is read: a FIFO or a device
+// in place of the file is refused without blocking on it. On failure gives false and the
+// cause: an errno value (ENOENT for a missing file, EFBIG for one larger than maxSize) or
+// kNotRegularFile.
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, int& cause,
+                   std::size_t maxSize = kMaxStoredFileSize);
+
+// Why a read failed, for a message: the system's text for an errno value, or what kind of file
+// stood there instead.
+std::string ReadFailureText(int cause);
 
 // Where writing a file failed.
 enum class WriteStage {
@@ -27,5 +37,11 @@ enum class WriteStage {
 // the errno-style cause and the stage that failed.
 bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes, int& cause,
                          WriteStage& failedAt);
+
+// Deletes the temporary files WriteFileAtomically leaves beside path when the program is killed
+// while it writes: regular files named path's name, a dot and six letters or digits, last
+// changed more than minAgeSeconds ago (a younger one may be another instance's write in
+// progress). WriteFileAtomically calls it before each write. Gives how many were deleted.
+int RemoveStaleTemporaries(const std::string& path, long minAgeSeconds = 60);
 
 }  // namespace platform

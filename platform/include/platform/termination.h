@@ -7,4 +7,7 @@ namespace platform {
 // -1 when the descriptor cannot be made (the signals then keep their default effect).
 int WatchTerminationSignals();
 
+// Reads the bytes waiting on that descriptor, so a watcher of it is told of a signal once.
+void AcknowledgeTerminationSignals(int fd);
+
 }  // namespace platform
