@@ -1,6 +1,7 @@
 #include "tamborex/session/session.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -193,7 +194,10 @@ TEST_F(SessionBankTest, LoadPatchFileClosesReadsReopensActivatesAndSetsRanges) {
 TEST_F(SessionBankTest, LoadPatchFileFailuresAndTheNoDevicePatch) {
     EXPECT_EQ(session.LoadPatchFile("", 0), 1);
     EXPECT_EQ(session.LoadPatchFile((dir / "missing.txp").string(), 0), 0);
-    EXPECT_EQ(bar.messages, (std::vector<std::string>{"Error opening patch file."}));
+    EXPECT_EQ(bar.messages, (std::vector<std::string>{"Error opening patch file.\n" +
+                                                      (dir / "missing.txp").string() +
+                                                      " could not be read (No such file or "
+                                                      "directory)."}));
 
     const std::string silent = MakePatch("silent.txp", "Silent", -1, 0);
     EXPECT_EQ(session.LoadPatchFile(silent, 0), 1);  // -1 counts as opened
@@ -206,6 +210,49 @@ TEST_F(SessionBankTest, LoadPatchFileFailuresAndTheNoDevicePatch) {
     EXPECT_EQ(bar.messages,
               (std::vector<std::string>{"Error setting midi out dev: CMIDI Error:Bad device ID"}));
     EXPECT_EQ(session.bank.patchName, "Broken");  // loaded all the same
+}
+
+// A refused file, whatever the reason, leaves the patch in use playing: same patch, same open
+// port, same polling. A FIFO is refused without waiting on it.
+TEST_F(SessionBankTest, ARefusedPatchFileChangesNothing) {
+    ASSERT_EQ(session.LoadPatchFile(MakePatch("lead.txp", "Lead", 1), 0), 1);
+    const std::string notAPatch = (dir / "notes.txt").string();
+    WriteBytes(notAPatch, {'h', 'i'});
+    const std::string fifo = (dir / "fifo.txp").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string damaged = (dir / "damaged.txp").string();
+    Bytes cut = FileBytes(MakePatch("whole.txp", "Whole", 2));
+    cut.resize(cut.size() / 2);
+    WriteBytes(damaged, cut);
+    session.LoadBank();
+    session.bank.patchPaths[5] = fifo;
+    for (const auto& [path, reason] :
+         std::vector<std::pair<std::string, std::string>>{{notAPatch, "not a Tamborex patch"},
+                                                          {fifo, "not a regular file"},
+                                                          {damaged, "not a Tamborex patch"}}) {
+        midi.ClearEvents();
+        bar.messages.clear();
+        bar.log.clear();
+        EXPECT_EQ(session.LoadPatchFile(path, 0), 0) << path;
+        ASSERT_EQ(bar.messages.size(), 1u) << path;
+        EXPECT_NE(bar.messages[0].find(path), std::string::npos) << bar.messages[0];
+        EXPECT_NE(bar.messages[0].find(reason), std::string::npos) << bar.messages[0];
+        EXPECT_TRUE(midi.Events().empty()) << path;  // no note off, no close, no reopen
+        EXPECT_TRUE(bar.log.empty()) << path;        // polling not touched
+        EXPECT_EQ(session.bank.patchName, "Lead");
+        EXPECT_EQ(out.CurrentDevice(), 1);
+        EXPECT_EQ(engine.patches[0].buttons[0].data1, 60);
+    }
+    // Program change to an entry whose file is a FIFO: refused at once, the patch plays on.
+    session.bank.midiThru = 0;
+    engine.OnMidiInput(0xC0 | (5 << 8), 0);
+    EXPECT_EQ(session.bank.patchNumber, 5);
+    EXPECT_EQ(out.CurrentDevice(), 1);
+    ASSERT_TRUE(joystick.Poll());
+    stick.SetButton(0, true);
+    midi.ClearEvents();
+    engine.PollJoystick();
+    EXPECT_EQ(midi.SentBytes(), (std::vector<Bytes>{{0x90, 60, 100}}));
 }
 
 TEST_F(SessionBankTest, SelectingEntriesPresetsAndSteppingAtTheEnds) {

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "platform/file_io.h"
 #include "tamborex/storage/patch_file.h"
@@ -11,6 +13,12 @@ namespace {
 
 std::int16_t DeviceId(std::int32_t index) {
     return static_cast<std::int16_t>(std::clamp<std::int32_t>(index, -1, INT16_MAX));
+}
+
+// The file beside path named after its stem with suffix in front of its extension.
+std::string Beside(const std::string& path, const char* suffix, const char* extension) {
+    std::filesystem::path p(path);
+    return (p.parent_path() / (p.stem().string() + suffix + extension)).string();
 }
 
 }  // namespace
@@ -45,6 +53,7 @@ void CSession::Startup() {
     if (bank.midiInDevice >= 0 && !midiIn.Open(DeviceId(bank.midiInDevice))) {
         window_.MessageBox("Error opening MIDI In Port: " + midiIn.GetErrorText());
     }
+    OfferRecovery();
     window_.ShowCurrentEntry();
     window_.AddTrayIcon();
     if (bank.loadMinimized) {
@@ -52,20 +61,37 @@ void CSession::Startup() {
     }
 }
 
-void CSession::Shutdown() {
+bool CSession::Shutdown() {
     if (shutDown_) {
-        return;
+        return true;
     }
-    shutDown_ = true;
     bank.barPos = window_.BarPosition();
-    window_.RemoveTrayIcon();
     // The bank first: a renamed entry is kept whatever the answer below.
     SaveBank();
+    if (window_.PatchModified() || recoveredUnsaved_) {
+        if (terminating_) {
+            WriteRecovery();
+        } else if (window_.AskYesNo("Save changes to current patch?")) {
+            if (SaveCommand()) {
+                SaveBank();  // the entry now names the file the patch went to
+            } else if (terminating_) {
+                WriteRecovery();  // the end was requested while the chooser was open
+            } else {
+                return false;  // cancelled or not written: back to the bar, nothing lost
+            }
+        } else if (terminating_) {
+            WriteRecovery();  // the question was closed by the request to end
+        }
+    }
+    shutDown_ = true;
+    if (!bankUnreadable_.empty()) {
+        Say(bankPath_ + " could not be read at start (" + bankUnreadable_ +
+            "), so it was left as it is. This session's bank was saved to " + SessionBankPath() +
+            ".");
+    }
+    window_.RemoveTrayIcon();
     for (int id : {TIMER_ACTIVITY_ON, TIMER_ACTIVITY_OFF, TIMER_POLL, TIMER_HIDE_BAR}) {
         window_.KillTimer(id);
-    }
-    if (window_.PatchModified() && window_.AskYesNo("Save changes to current patch?")) {
-        SaveCommand();
     }
     // Nothing may keep sounding once the program is gone.
     engine.SilenceOutput();
@@ -73,6 +99,47 @@ void CSession::Shutdown() {
         patch.ReleaseSysEx();
     }
     joystick.Release();
+    return true;
+}
+
+void CSession::Say(const std::string& text) {
+    if (terminating_) {
+        std::fprintf(stderr, "Tamborex: %s\n", text.c_str());
+    } else {
+        window_.MessageBox(text);
+    }
+}
+
+std::string CSession::RecoveryPath() const {
+    return Beside(bankPath_, ".recovered", ".txp");
+}
+
+std::string CSession::SessionBankPath() const {
+    return Beside(bankPath_, ".session", std::filesystem::path(bankPath_).extension().c_str());
+}
+
+void CSession::WriteRecovery() {
+    int cause = 0;
+    platform::WriteStage failedAt{};
+    if (!platform::WriteFileAtomically(
+            RecoveryPath(), FormatPatchFile(bank.patchName, engine.patches), cause, failedAt)) {
+        Say("The unsaved patch could not be kept in " + RecoveryPath() + " (" +
+            std::strerror(cause) + ").");
+    }
+}
+
+void CSession::OfferRecovery() {
+    const std::string path = RecoveryPath();
+    if (!std::filesystem::exists(path)) {
+        return;
+    }
+    if (window_.AskYesNo("Tamborex was ended with unsaved changes to the patch in use. They were "
+                         "kept in " +
+                         path + ".\nRestore them into the current bank entry?")) {
+        recoveredUnsaved_ = ReadPatch(path, bank.patchNumber).loaded;
+    }
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
 }
 
 void CSession::OnTimer(int id) {
@@ -85,8 +152,11 @@ void CSession::OnTimer(int id) {
 }
 
 void CSession::LoadBank() {
+    // What a save killed half-way left behind.
+    platform::RemoveStaleTemporaries(bankPath_);
     std::vector<std::uint8_t> bytes;
     int cause = 0;
+    bankUnreadable_.clear();
     if (platform::ReadWholeFile(bankPath_, bytes, cause)) {
         std::vector<std::string> messages;
         ReadBank(bytes, bank, messages);
@@ -94,7 +164,12 @@ void CSession::LoadBank() {
             window_.MessageBox(message);
         }
     } else if (cause != ENOENT) {
-        window_.MessageBox("File IO error. [" + std::to_string(cause) + "] ");
+        // Its entries are the user's: never written over, whatever happens in this session.
+        bankUnreadable_ = platform::ReadFailureText(cause);
+        window_.MessageBox("File IO error. [" + std::to_string(cause) + "] \n" + bankPath_ +
+                           " could not be read (" + bankUnreadable_ +
+                           "). It is left as it is; this session's bank will be saved to " +
+                           SessionBankPath() + ".");
     }
     // Also on a first run: the bar shows, and the bank keeps, the entry's "(no patch)".
     bank.patchName = bank.patchNames[bank.patchNumber];
@@ -104,41 +179,50 @@ void CSession::LoadBank() {
 bool CSession::SaveBank() {
     bank.joyOptionsPos = window_.JoyOptionsPosition();
     bank.patchNames[bank.patchNumber] = bank.patchName;
+    const std::string path = bankUnreadable_.empty() ? bankPath_ : SessionBankPath();
     int cause = 0;
     platform::WriteStage failedAt{};
-    if (!platform::WriteFileAtomically(bankPath_, FormatBank(bank), cause, failedAt)) {
-        window_.MessageBox(failedAt == platform::WriteStage::Create
-                               ? std::string("Tamborex: Error opening bank file for writing.")
-                               : "Tamborex: Error writing the bank file (" +
-                                     std::string(std::strerror(cause)) +
-                                     "). The old file was left as it was.");
+    if (!platform::WriteFileAtomically(path, FormatBank(bank), cause, failedAt)) {
+        Say(failedAt == platform::WriteStage::Create
+                ? std::string("Tamborex: Error opening bank file for writing.")
+                : "Tamborex: Error writing the bank file (" + std::string(std::strerror(cause)) +
+                      "). The old file was left as it was.");
         return false;
     }
     return true;
 }
 
 int CSession::LoadPatchFile(const std::string& path, std::int32_t bankIndex) {
+    return ReadPatch(path, bankIndex).opened ? 1 : 0;
+}
+
+CSession::PatchLoad CSession::ReadPatch(const std::string& path, std::int32_t bankIndex) {
     if (path.empty()) {
-        return 1;
+        return {false, true};
     }
-    CPatch& slot0 = engine.patches[0];
-    if (slot0.outputDevice >= 0) {
-        engine.SilenceOutput();
-        midiOut.Open(-1);
-    }
+    // A file that is refused changes nothing: the patch in use keeps its port and its polling.
     std::vector<std::uint8_t> bytes;
     int cause = 0;
     if (!platform::ReadWholeFile(path, bytes, cause)) {
-        window_.MessageBox("Error opening patch file.");
-        return 0;
+        window_.MessageBox("Error opening patch file.\n" + path + " could not be read (" +
+                           platform::ReadFailureText(cause) + ").");
+        return {};
     }
     std::string name;
-    if (const std::string problem = ReadPatchFile(bytes, name, engine.patches); !problem.empty()) {
-        window_.MessageBox(problem);
-        return 0;
+    std::array<CPatch, 2> loaded = engine.patches;
+    if (const std::string problem = ReadPatchFile(bytes, name, loaded); !problem.empty()) {
+        window_.MessageBox(problem + "\n" + path + " is not a Tamborex patch that can be read.");
+        return {};
     }
+    if (engine.patches[0].outputDevice >= 0) {
+        engine.SilenceOutput();
+        midiOut.Open(-1);
+    }
+    engine.patches = std::move(loaded);
+    const CPatch& slot0 = engine.patches[0];
     bank.patchName = name;
     bank.patchNames[std::clamp(bankIndex, 0, kBankEntries - 1)] = name;
+    recoveredUnsaved_ = false;
     const bool opened = midiOut.Open(DeviceId(slot0.outputDevice));
     if (!opened) {
         window_.MessageBox("Error setting midi out dev: " + midiOut.GetErrorText());
@@ -148,7 +232,7 @@ int CSession::LoadPatchFile(const std::string& path, std::int32_t bankIndex) {
     for (int axis = 0; axis < kAxisCount; ++axis) {
         joystick.SetAxisRange(axis, slot0.axes[axis].min, slot0.axes[axis].max);
     }
-    return opened ? 1 : 0;
+    return {true, opened};
 }
 
 bool CSession::SavePatchFile(const std::string& path) {
@@ -163,6 +247,7 @@ bool CSession::SavePatchFile(const std::string& path) {
         return false;
     }
     bank.patchPaths[bank.patchNumber] = path;
+    recoveredUnsaved_ = false;
     window_.PatchSaved();
     return true;
 }
@@ -179,12 +264,11 @@ void CSession::LoadCommand() {
     window_.ShowCurrentEntry();
 }
 
-void CSession::SaveCommand() {
+bool CSession::SaveCommand() {
     std::string chosen;
-    if (window_.ChooseFile(true, kPatchFilter, kPatchExtension, bank.patchPaths[bank.patchNumber],
-                           chosen)) {
-        SavePatchFile(chosen);
-    }
+    return window_.ChooseFile(true, kPatchFilter, kPatchExtension,
+                              bank.patchPaths[bank.patchNumber], chosen) &&
+           SavePatchFile(chosen);
 }
 
 void CSession::SetPatchNumber(std::int32_t number) {

@@ -56,8 +56,13 @@ class CSession final : public CBankLink {
 
     // The bar's initialisation, once its window exists.
     void Startup();
-    // The Quit command (and any other request to close): ends with everything released.
-    void Shutdown();
+    // The Quit command (and any other request to close): ends with everything released. A
+    // modified patch is offered for saving; false when the user then cancels the file chooser
+    // or the save fails: nothing is released and the session goes on. After RequestTermination
+    // nobody is asked: a modified patch goes to the recovery file and the shutdown completes.
+    bool Shutdown();
+    // A signal or a logout asks the program to end: the shutdown must not wait for a person.
+    void RequestTermination() { terminating_ = true; }
     // The window's timers, by identifier.
     void OnTimer(int id);
 
@@ -72,7 +77,8 @@ class CSession final : public CBankLink {
     // "Load": a file the user chooses, into the current entry; the bar and the Joystick options
     // dialog show it.
     void LoadCommand();
-    void SaveCommand();
+    // False when the user cancels the file chooser or the file could not be written.
+    bool SaveCommand();
 
     // Moving through the bank.
     void Preset(int k);
@@ -90,6 +96,11 @@ class CSession final : public CBankLink {
     void SetAlwaysOnTop(bool onTop);
 
     const std::vector<platform::JoystickCaps>& JoystickCaps() const { return joystickCaps_; }
+    // Where the unsaved patch goes when the program is ended by a signal, beside the bank.
+    std::string RecoveryPath() const;
+    // Where the bank goes when the bank file could not be read at start (it is never written
+    // over then), beside it.
+    std::string SessionBankPath() const;
 
     // CBankLink
     std::int32_t PatchNumber() const override { return bank.patchNumber; }
@@ -107,9 +118,24 @@ class CSession final : public CBankLink {
     std::int32_t midiInChannel = 0;  // not stored: every run starts on channel 0
 
   private:
+    struct PatchLoad {
+        bool loaded = false;  // the file was read into both slots
+        bool opened = false;  // and its output port opened (a patch without one counts)
+    };
+    PatchLoad ReadPatch(const std::string& path, std::int32_t bankIndex);
+    // A message box, or while terminating (nobody may be asked to click) the error stream.
+    void Say(const std::string& text);
+    void WriteRecovery();
+    void OfferRecovery();
+
     platform::JoystickService& joystickService_;
     CSessionWindow& window_;
     std::string bankPath_;
     std::vector<platform::JoystickCaps> joystickCaps_;
     bool shutDown_ = false;
+    bool terminating_ = false;
+    // Why the bank file could not be read at start; empty when it was read or did not exist.
+    std::string bankUnreadable_;
+    // The patch in use came from the recovery file and has not been saved since.
+    bool recoveredUnsaved_ = false;
 };

@@ -1,6 +1,7 @@
 #include "tamborex/session/session.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -8,6 +9,7 @@
 
 #include "fake_joystick.h"
 #include "fake_midi.h"
+#include "platform/file_io.h"
 #include "tamborex/testing/test_window.h"
 
 namespace {
@@ -103,6 +105,135 @@ TEST_F(StartupTest, QuitSavesTheBankBeforeAskingAndNoStillKeepsIt) {
     again.Startup();
     again.Shutdown();
     EXPECT_EQ(std::count(bar.log.begin(), bar.log.end(), "chooser"), 1);  // Yes: Save command
+}
+
+// Quit, Yes to saving the patch, then Cancel in the file chooser: back to the bar, nothing
+// released; a later Quit ends normally.
+TEST_F(StartupTest, CancellingTheSaveAtQuitKeepsTheSessionGoing) {
+    stick.Attach();
+    CSession& c = Start();
+    bar.modified = true;
+    bar.answer = true;
+    bar.log.clear();
+    EXPECT_FALSE(c.Shutdown());
+    EXPECT_EQ(bar.log, (std::vector<std::string>{"chooser"}));  // no tray off, no timer killed
+    EXPECT_EQ(c.joystick.initialised, 1);
+
+    const std::string target = (dir / "kept.txp").string();
+    bar.chooserAnswer = target;
+    EXPECT_TRUE(c.Shutdown());
+    EXPECT_TRUE(fs::exists(target));
+    EXPECT_EQ(c.joystick.initialised, 0);
+    // The bank, written after the save, names the file the patch went to.
+    CBankState read;
+    std::vector<std::string> messages;
+    std::ifstream in(BankPath(), std::ios::binary);
+    ReadBank(std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), {}), read, messages);
+    EXPECT_EQ(read.patchPaths[0], target);
+}
+
+// A signal or a logout with unsaved edits: nobody is asked, the edits go to a recovery file, and
+// the next start offers them back.
+TEST_F(StartupTest, TerminationKeepsUnsavedEditsForTheNextStart) {
+    midi.SetOutputs({"Tamborex", "Synth"});
+    midi.SetInputs({"Tamborex"});
+    stick.Attach();
+    CSession& c = Start();
+    c.engine.patches[0].buttons[3].data1 = 77;
+    c.Rename("Edited");
+    bar.modified = true;
+    bar.answer = true;  // a question now would be answered, and so be seen
+    bar.messages.clear();
+    c.RequestTermination();
+    EXPECT_TRUE(c.Shutdown());
+    EXPECT_TRUE(bar.messages.empty());
+    EXPECT_EQ(std::count(bar.log.begin(), bar.log.end(), "chooser"), 0);
+    ASSERT_TRUE(fs::exists(c.RecoveryPath()));
+    EXPECT_EQ(fs::path(c.RecoveryPath()).parent_path(), dir);
+
+    bar.modified = false;
+    bar.answer = true;
+    CSession& again = Start();
+    ASSERT_EQ(bar.messages.size(), 1u);
+    EXPECT_NE(bar.messages[0].find("Restore"), std::string::npos);
+    EXPECT_EQ(again.engine.patches[0].buttons[3].data1, 77);
+    EXPECT_EQ(again.bank.patchName, "Edited");
+    EXPECT_FALSE(fs::exists(again.RecoveryPath()));
+    // Restored but not saved: Quit still offers to save it.
+    bar.answer = false;
+    bar.messages.clear();
+    EXPECT_TRUE(again.Shutdown());
+    EXPECT_EQ(bar.messages, (std::vector<std::string>{"Save changes to current patch?"}));
+
+    // Termination while the question is open (the program is told to end as the box closes).
+    CSession& third = Start();
+    bar.modified = true;
+    bar.answer = false;
+    bar.onQuestion = [&] { third.RequestTermination(); };
+    EXPECT_TRUE(third.Shutdown());
+    EXPECT_TRUE(fs::exists(third.RecoveryPath()));
+    // Declined at the next start: the file goes, the bank entry's patch is the one in use.
+    bar.onQuestion = nullptr;
+    bar.modified = false;
+    CSession& fourth = Start();
+    EXPECT_FALSE(fs::exists(fourth.RecoveryPath()));
+    EXPECT_EQ(fourth.engine.patches[0].buttons[3].data1, 0);
+}
+
+// A bank that exists but cannot be read holds the user's 128 entries: it is never written over.
+TEST_F(StartupTest, AnUnreadableBankIsKeptAndTheSessionsBankGoesBesideIt) {
+    const fs::path bank = BankPath();
+    auto check = [&](const std::string& what) {
+        bar.messages.clear();
+        CSession& c = Start();
+        ASSERT_GE(bar.messages.size(), 1u) << what;
+        EXPECT_EQ(bar.messages.back().rfind("File IO error. [", 0), 0u) << what;
+        EXPECT_NE(bar.messages.back().find(c.SessionBankPath()), std::string::npos) << what;
+        c.Rename("Session");
+        bar.messages.clear();
+        EXPECT_TRUE(c.Shutdown());
+        ASSERT_EQ(bar.messages.size(), 1u) << what;
+        EXPECT_NE(bar.messages[0].find("left as it is"), std::string::npos) << what;
+        CBankState read;
+        std::vector<std::string> messages;
+        std::ifstream in(c.SessionBankPath(), std::ios::binary);
+        ReadBank(std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), {}), read,
+                 messages);
+        EXPECT_EQ(read.patchNames[0], "Session") << what;
+        fs::remove(c.SessionBankPath());
+    };
+    ASSERT_EQ(mkfifo(bank.c_str(), 0600), 0);
+    check("fifo");
+    EXPECT_TRUE(fs::is_fifo(bank));
+    fs::remove(bank);
+
+    fs::create_symlink("/dev/zero", bank);
+    check("link to /dev/zero");
+    EXPECT_TRUE(fs::is_symlink(bank));
+    fs::remove(bank);
+
+    WriteBank(CBankState{});
+    fs::resize_file(bank, platform::kMaxStoredFileSize + 1);
+    check("too large");
+    EXPECT_EQ(fs::file_size(bank), platform::kMaxStoredFileSize + 1);
+}
+
+// A save killed half-way leaves a temporary beside the bank; the next start removes old ones of
+// the program's own pattern only.
+TEST_F(StartupTest, StaleTemporariesBesideTheBankAreRemovedAtStart) {
+    const fs::path stale = dir / "Tamborex.bnk.Ab3xYz";
+    const fs::path young = dir / "Tamborex.bnk.Qw3rty";
+    const fs::path other = dir / "Tamborex.bnk.keep";
+    for (const fs::path& p : {stale, young, other}) {
+        std::ofstream(p) << "x";
+    }
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    fs::last_write_time(stale, old);
+    fs::last_write_time(other, old);
+    Start();
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(young));  // may be another copy's save in progress
+    EXPECT_TRUE(fs::exists(other));
 }
 
 TEST_F(StartupTest, QuitTurnsOffWhatIsStillSounding) {

@@ -92,6 +92,35 @@ TEST_F(BarTest, QuitKeepsARenamedEntryWhateverTheAnswerAboutTheModifiedPatch) {
     EXPECT_EQ(ReadBankFile().patchNames[0], "Strings");
 }
 
+// Yes to saving, then Cancel in the chooser: the bar stays; Enter in the name field confirms the
+// name instead of quitting; a termination request then ends the run without a question.
+TEST_F(BarTest, CancelAtQuitAndEnterInTheNameFieldKeepTheBarAndTerminationAsksNothing) {
+    Equip();
+    CMainBar& b = Start();
+    b.JoyOptions()->modified = 1;
+    prompter.answer = true;
+    Click(b.BarButton(5).Window());  // "Quit"
+    EXPECT_EQ(prompter.questions, (Strings{"Save changes to current patch?"}));
+    EXPECT_TRUE(b.isVisible());
+    EXPECT_TRUE(b.Tray().Added());
+    EXPECT_TRUE(b.TimerActive(TIMER_POLL) || !b.Session().engine.patches[0].active);
+
+    QLineEdit* name = Find<QLineEdit>(&b, "patchName");
+    name->setFocus();
+    name->selectAll();
+    QTest::keyClicks(name, QStringLiteral("Brass"));
+    QTest::keyClick(name, Qt::Key_Return);
+    EXPECT_TRUE(b.isVisible());
+    EXPECT_EQ(b.Session().bank.patchNames[0], "Brass");
+    EXPECT_EQ(prompter.questions.size(), 1u);
+
+    b.RequestTermination();
+    EXPECT_FALSE(b.isVisible());
+    EXPECT_EQ(prompter.questions.size(), 1u);
+    EXPECT_TRUE(std::filesystem::exists(b.Session().RecoveryPath()));
+    EXPECT_EQ(ReadBankFile().patchNames[0], "Brass");
+}
+
 TEST_F(BarTest, ACloseRequestShutsDownButEscapeDoesNothing) {
     Equip();
     CMainBar& b = Start();

@@ -173,7 +173,10 @@ void CMainBar::OnOK() {
         return;
     }
     finished_ = true;
-    session_.Shutdown();
+    if (!session_.Shutdown()) {
+        finished_ = false;  // the user cancelled saving the patch: the bar stays
+        return;
+    }
     // The Joystick options dialog goes with the bar, not here: Quit may come from a loop it runs
     // itself (a close request while one of its modal dialogs is open).
     if (joyOptions_) {
@@ -365,7 +368,12 @@ void CMainBar::keyPressEvent(QKeyEvent* event) {
             return;
         case Qt::Key_Return:
         case Qt::Key_Enter:
-            OnOK();
+            // Enter in the name field confirms the name and stays there; elsewhere it is Quit.
+            if (focusWidget() == nameEdit_) {
+                session_.Rename(nameEdit_->text().toStdString());
+            } else {
+                OnOK();
+            }
             return;
         default:
             QDialog::keyPressEvent(event);
@@ -377,6 +385,11 @@ void CMainBar::closeEvent(QCloseEvent* event) {
     // renamed entry or a modified patch is never lost.
     event->ignore();
     QuitWhenNoDialogRuns();
+}
+
+void CMainBar::RequestTermination() {
+    session_.RequestTermination();
+    close();
 }
 
 void CMainBar::QuitWhenNoDialogRuns() {

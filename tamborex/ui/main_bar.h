@@ -39,7 +39,10 @@ class CMainBar final : public QDialog, public CSessionWindow, public CCtrlListen
     // Initialise, then the program's whole life; returns when the bar has shut down.
     int Run();
     // Quit: saves the bank, asks about a modified patch, releases the devices, ends the run.
+    // Cancelling the save of a modified patch returns to the bar.
     void OnOK();
+    // A signal or a logout: ends the run like Quit without asking anyone anything.
+    void RequestTermination();
 
     void HideToTray();
     void RestoreFromTray();

@@ -20,10 +20,13 @@ int CTamborexApp::InitInstance() {
 int CTamborexApp::Run(platform::MidiService& midi, platform::JoystickService& joystick) {
     CQtPrompter prompter;
     CMainBar bar(midi, joystick, prompter);
-    // SIGTERM, SIGINT and SIGHUP close the bar like the window manager would: it shuts down.
+    // SIGTERM, SIGINT and SIGHUP end the run like Quit, but nobody is asked anything.
     if (const int fd = platform::WatchTerminationSignals(); fd >= 0) {
         auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, &bar);
-        connect(notifier, &QSocketNotifier::activated, &bar, &QWidget::close);
+        connect(notifier, &QSocketNotifier::activated, &bar, [fd, &bar] {
+            platform::AcknowledgeTerminationSignals(fd);
+            bar.RequestTermination();
+        });
     }
     bar.Run();
     return 0;
