@@ -1,5 +1,7 @@
 #include "tamborex/devices/joystick.h"
 
+#include <algorithm>
+
 const char* DiResultText(DiResult code) {
     switch (code) {
         case DiResult::Ok:
@@ -174,9 +176,11 @@ bool CJoystick::Poll() {
             return true;
         }
     }
-    // Still unplugged. Say so in the text, keep the last state, and try again next tick: a
-    // message box every tick would bury the bar.
+    // Still unplugged. Say so in the text and try again next tick: a message box every tick
+    // would bury the bar. The axes keep their last values; the buttons read as released, so
+    // whatever a held button was playing is turned off rather than left sounding.
     SetError(DiResult::InputLost);
+    std::fill(std::begin(state.buttons), std::end(state.buttons), std::uint8_t{0});
     return true;
 }
 

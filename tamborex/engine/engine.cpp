@@ -1,6 +1,7 @@
 #include "tamborex/engine/engine.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -15,6 +16,21 @@ constexpr unsigned kHoldAfterBurstMs = 100;
 int Step(std::int32_t step) {
     return std::clamp(step, 0, kArpSteps - 1);
 }
+
+// A channel message's status byte. A channel from a file outside 0..15 would turn the message
+// into another kind (a control change on "channel 16" is a program change): it is kept in range.
+std::int32_t Voice(std::int32_t kind, std::int32_t channel) {
+    return kind + std::clamp(channel, 0, 15);
+}
+
+// A value outside std::int32_t, brought back to its nearest end.
+std::int32_t Saturate(std::int64_t value) {
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, INT32_MIN, INT32_MAX));
+}
+
+// The poll period's multiplier is bounded at 20 s, so a code from a damaged file neither wraps
+// nor stops polling for days.
+constexpr std::int64_t kMaxPollTicks = 1000;
 
 // Advances an arpeggio step, wrapping at the step count (a count of 0 behaves as 1).
 std::int32_t NextStep(std::int32_t step, std::int32_t count) {
@@ -37,10 +53,11 @@ bool CEngine::Send(const std::uint8_t* bytes, int length) {
 }
 
 bool CEngine::SendShort(std::int32_t status, std::int32_t data1, std::int32_t data2, int length) {
-    // Each byte is the low 8 bits of its integer.
+    // Data bytes hold 7 bits: a larger value (a damaged file, an old dialog) is sent as the
+    // nearest MIDI value, never as some other value or a status byte.
     const std::uint8_t message[4] = {static_cast<std::uint8_t>(status),
-                                     static_cast<std::uint8_t>(data1),
-                                     static_cast<std::uint8_t>(data2), 0};
+                                     static_cast<std::uint8_t>(std::clamp(data1, 0, 127)),
+                                     static_cast<std::uint8_t>(std::clamp(data2, 0, 127)), 0};
     return Send(message, length);
 }
 
@@ -50,10 +67,10 @@ void CEngine::TranslateAxis(int slot, int axis, std::int32_t value) {
         return;
     }
     if (a.reversePolarity) {
-        value = a.max - value;
+        value = Saturate(std::int64_t{a.max} - value);
     }
     a.value = value;
-    if (std::abs(a.lastSent - value) < std::abs(a.minimumMovement)) {
+    if (std::abs(std::int64_t{a.lastSent} - value) < std::abs(std::int64_t{a.minimumMovement})) {
         return;
     }
     a.lastSent = value;
@@ -62,17 +79,17 @@ void CEngine::TranslateAxis(int slot, int axis, std::int32_t value) {
         case kSelectNone:
             return;
         case kSelectPitchBend:
-            SendShort(midi::kPitchBend + ch, 0, value);
+            SendShort(Voice(midi::kPitchBend, ch), 0, value);
             break;
         case kSelectNrpnFine:
         case kSelectNrpnCoarse:
-            if (SendShort(midi::kControlChange + ch, midi::kNrpnMsb, a.nrpnMsb) &&
-                SendShort(midi::kControlChange + ch, midi::kNrpnLsb, a.nrpnLsb)) {
-                SendShort(midi::kControlChange + ch, midi::kDataEntryMsb, value);
+            if (SendShort(Voice(midi::kControlChange, ch), midi::kNrpnMsb, a.nrpnMsb) &&
+                SendShort(Voice(midi::kControlChange, ch), midi::kNrpnLsb, a.nrpnLsb)) {
+                SendShort(Voice(midi::kControlChange, ch), midi::kDataEntryMsb, value);
             }
             break;
         default:
-            SendShort(midi::kControlChange + ch, ControllerOfSelection(a.controller), value);
+            SendShort(Voice(midi::kControlChange, ch), ControllerOfSelection(a.controller), value);
             break;
     }
     SignalActivity();
@@ -95,7 +112,7 @@ void CEngine::ProcessButtonDown(int button, int slot) {
             patch.axes[mode.value].suppressed = 1;
             return;
         case ButtonKind::Note:
-            sent = SendShort(midi::kNoteOn + ch, r.data1, r.data2);
+            sent = SendShort(Voice(midi::kNoteOn, ch), r.data1, r.data2);
             break;
         case ButtonKind::Arpeggiator:
             if (r.autoArpeggiation) {
@@ -105,10 +122,10 @@ void CEngine::ProcessButtonDown(int button, int slot) {
             sent = SendStepNote(midi::kNoteOn, r);
             break;
         case ButtonKind::Pedal:
-            sent = SendShort(midi::kControlChange + ch, mode.value, 127);
+            sent = SendShort(Voice(midi::kControlChange, ch), mode.value, 127);
             break;
         case ButtonKind::ProgramChange:
-            sent = SendShort(midi::kProgramChange + ch, r.data1, 0);
+            sent = SendShort(Voice(midi::kProgramChange, ch), r.data1, 0);
             break;
         case ButtonKind::SysEx: {
             if (!patch.sysEx) {
@@ -145,8 +162,22 @@ void CEngine::ProcessButtonDown(int button, int slot) {
     }
     SignalActivity();
     if (!sent) {
-        window_.MessageBox("ProcessButtonDown: " + midiOut_.GetErrorText());
+        ReportSendFailure("ProcessButtonDown: " + midiOut_.GetErrorText());
     }
+}
+
+void CEngine::ReportSendFailure(std::string text) {
+    // Shown from the event loop, not inside the poll tick: a box open inside the tick would hold
+    // back every later tick, so every other button and axis, until it is dismissed. While one
+    // is waiting or open, further failures add no second box.
+    if (sendFailurePending_) {
+        return;
+    }
+    sendFailurePending_ = true;
+    window_.PostToUiThread([this, text = std::move(text)] {
+        window_.MessageBox(text);
+        sendFailurePending_ = false;
+    });
 }
 
 void CEngine::ProcessButtonUp(int button, int slot) {
@@ -163,7 +194,7 @@ void CEngine::ProcessButtonUp(int button, int slot) {
             patch.axes[mode.value].suppressed = 0;
             break;
         case ButtonKind::Note:
-            SendShort(midi::kNoteOff + ch, r.data1, r.data2);
+            SendShort(Voice(midi::kNoteOff, ch), r.data1, r.data2);
             SignalActivity();
             break;
         case ButtonKind::Arpeggiator:
@@ -172,7 +203,7 @@ void CEngine::ProcessButtonUp(int button, int slot) {
             r.currentStep = NextStep(r.currentStep, r.stepCount);
             break;
         case ButtonKind::Pedal:
-            SendShort(midi::kControlChange + ch, mode.value, 0);
+            SendShort(Voice(midi::kControlChange, ch), mode.value, 0);
             SignalActivity();
             break;
         default:
@@ -200,12 +231,14 @@ void CEngine::AdvanceArpeggiators() {
 }
 
 unsigned CEngine::PollPeriodMs(int slot) const {
-    return static_cast<unsigned>(std::max(patches[slot].pollIntervalCode + 1, 1)) * 20u;
+    const std::int64_t ticks = std::clamp<std::int64_t>(
+        std::int64_t{patches[slot].pollIntervalCode} + 1, 1, kMaxPollTicks);
+    return static_cast<unsigned>(ticks) * 20u;
 }
 
 bool CEngine::SendStepNote(std::int32_t kind, const ButtonRecord& r) {
     const int step = Step(r.currentStep);
-    return SendShort(kind + r.channel, r.notes[step], r.velocities[step]);
+    return SendShort(Voice(kind, r.channel), r.notes[step], r.velocities[step]);
 }
 
 void CEngine::PollJoystick() {

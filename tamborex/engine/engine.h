@@ -57,6 +57,8 @@ class CEngine {
     bool SendShort(std::int32_t status, std::int32_t data1, std::int32_t data2, int length = 3);
     // Note on or off of an arpeggio's current step, on the record's channel.
     bool SendStepNote(std::int32_t kind, const ButtonRecord& r);
+    // Shows a failed send's text once, from the event loop.
+    void ReportSendFailure(std::string text);
 
     CWinMIDIOut& midiOut_;
     CJoystick& joystick_;
@@ -66,4 +68,5 @@ class CEngine {
     CMidiInbox inbox_;
     std::int32_t activityLit = 0;
     bool pollFailureShown_ = false;
+    bool sendFailurePending_ = false;
 };

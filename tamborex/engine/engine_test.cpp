@@ -253,13 +253,98 @@ TEST_F(EngineTest, FailedPressShowsOneMessageReleaseAndSongPositionStaySilent) {
     midi.FailNext(Call::SendShort, platform::MidiResult::NoDevice, 2);
     Press(0);
     Release(0);
+    EXPECT_TRUE(window.messages.empty());  // not inside the tick: it would hold back the next
+    window.RunPosted();
     EXPECT_EQ(window.messages,
               (std::vector<std::string>{"ProcessButtonDown: CMIDI Error:No MIDI port found."}));
     Button(1).mode = MODE_SONG_POSITION;
     midi.FailNext(Call::SendShort, platform::MidiResult::NoDevice);
     Press(1);
+    window.RunPosted();
     EXPECT_EQ(window.messages.size(), 1u);
     EXPECT_TRUE(engine.ActivityLit());
+}
+
+// A SysEx message without its F0 fails on every press. Until its box has been shown, more
+// failures add no box, and every other button still plays.
+TEST_F(EngineTest, AFailingSendNeverHoldsBackOtherOutput) {
+    engine.patches[0].active = 1;
+    engine.patches[0].sysEx.emplace();
+    engine.patches[0].sysEx->buffers[0][0] = 0x41;
+    engine.patches[0].sysEx->buffers[0][1] = 0x42;
+    engine.patches[0].sysEx->lengths[0] = 2;
+    Button(0).mode = MODE_SYSEX;
+    Button(1).mode = MODE_NOTE;
+    Button(1).data1 = 60;
+    Button(1).data2 = 100;
+    for (int i = 0; i < 3; ++i) {
+        Press(0);
+        Release(0);
+        EXPECT_EQ(Press(1), (std::vector<Bytes>{{0x90, 60, 100}}));
+        Release(1);
+    }
+    EXPECT_EQ(window.RunPosted(), 1);
+    ASSERT_EQ(window.messages.size(), 1u);
+    EXPECT_EQ(window.messages[0].rfind("ProcessButtonDown: ", 0), 0u);
+    Press(0);
+    EXPECT_EQ(window.RunPosted(), 1);  // a later mistake is shown again
+}
+
+// Values from a damaged file or an old dialog never become other messages or overflow.
+TEST_F(EngineTest, OutOfRangeValuesAreSentAsTheNearestMidiValue) {
+    engine.patches[0].active = 1;
+    Button(0).mode = MODE_ARPEGGIATOR;
+    Button(0).velocities[0] = 300;
+    Button(0).notes[0] = -5;
+    Button(0).currentStep = 0;
+    Button(0).channel = 16;
+    EXPECT_EQ(Press(0), (std::vector<Bytes>{{0x9F, 0, 127}}));
+    Release(0);
+    Axis(AXIS_X).controller = 3;  // controller 1
+    Axis(AXIS_X).channel = 16;
+    EXPECT_EQ(Translate(AXIS_X, 200), (std::vector<Bytes>{{0xBF, 1, 127}}));
+    Axis(AXIS_X).minimumMovement = INT32_MIN;  // no move is that large
+    EXPECT_TRUE(Translate(AXIS_X, -100000).empty());
+    Axis(AXIS_X).lastSent = INT32_MIN;
+    EXPECT_EQ(Translate(AXIS_X, INT32_MAX).size(), 1u);  // the one move that large
+    Axis(AXIS_X) = AxisRecord{};
+    Axis(AXIS_X).controller = 3;
+    Axis(AXIS_X).channel = -3;
+    Axis(AXIS_X).reversePolarity = 1;
+    Axis(AXIS_X).max = INT32_MAX;
+    EXPECT_EQ(Translate(AXIS_X, INT32_MIN), (std::vector<Bytes>{{0xB0, 1, 127}}));
+    EXPECT_EQ(Axis(AXIS_X).value, INT32_MAX);
+
+    engine.patches[0].pollIntervalCode = INT32_MAX;
+    EXPECT_EQ(engine.PollPeriodMs(), 20000u);
+    engine.patches[0].pollIntervalCode = INT32_MIN;
+    EXPECT_EQ(engine.PollPeriodMs(), 20u);
+}
+
+// Pulling the controller out while a note is held: its note off goes at the next tick, and a
+// button still held when it comes back plays again.
+TEST_F(EngineTest, UnpluggingTheControllerReleasesWhatItsButtonsHeld) {
+    engine.patches[0].active = 1;
+    Button(0).mode = MODE_NOTE;
+    Button(0).data1 = 64;
+    Button(0).data2 = 90;
+    Button(1).mode = MODE_SUSTAIN;
+    ASSERT_TRUE(joystick.Poll());
+    stick.SetButton(0, true);
+    stick.SetButton(1, true);
+    engine.PollJoystick();
+    midi.ClearEvents();
+    stick.Unplug();
+    engine.PollJoystick();
+    EXPECT_EQ(midi.SentBytes(), (std::vector<Bytes>{{0x80, 64, 90}, {0xB0, 64, 0}}));
+    midi.ClearEvents();
+    engine.PollJoystick();
+    EXPECT_TRUE(midi.SentBytes().empty());
+    stick.SetButton(1, false);
+    stick.Attach();
+    engine.PollJoystick();
+    engine.PollJoystick();
+    EXPECT_EQ(midi.SentBytes(), (std::vector<Bytes>{{0x90, 64, 90}}));
 }
 
 TEST_F(EngineTest, InactiveSlotIgnoresButtonsAndKeepsAHeldFlag) {
@@ -286,6 +371,7 @@ TEST_F(EngineTest, SysExButtonPicksItsMessageModuloFour) {
     // The untouched F0 F7 is too short for a block and is no short message either.
     Button(0).data1 = 0;
     EXPECT_EQ(Press(0), (std::vector<Bytes>{}));
+    window.RunPosted();
     EXPECT_EQ(window.messages.size(), 1u);
     engine.patches[0].sysEx->lengths[2] = 9999;  // a damaged length stays inside the buffer
     Button(0).data1 = 2;
