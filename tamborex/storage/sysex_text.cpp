@@ -79,3 +79,20 @@ bool SysExTooLong(const std::string& text, int messageNumber, std::string& messa
               " bytes. Nothing was stored.";
     return true;
 }
+
+bool SysExUnframed(const std::string& text, int messageNumber, std::string& message) {
+    // A checked text starts with its first byte and ends with its last, or a space after it.
+    const std::string trimmed = text.substr(0, text.find_last_not_of(' ') + 1);
+    if (trimmed.empty()) {
+        return false;  // an unused message
+    }
+    const char* missing = trimmed.rfind("F0", 0) != 0                      ? "start with F0"
+                          : trimmed.size() < 5 || !trimmed.ends_with("F7") ? "end with F7"
+                                                                           : nullptr;
+    if (missing == nullptr) {
+        return false;
+    }
+    message = "SysEx message " + std::to_string(messageNumber) + " must " + missing +
+              ". Nothing was stored.";
+    return true;
+}

@@ -19,3 +19,7 @@ int ParseSysEx(const std::string& text, std::uint8_t* buffer);
 // Whether a checked text holds more bytes than a message can keep, and the refusal to show:
 // cutting it would send the message without its closing F7.
 bool SysExTooLong(const std::string& text, int messageNumber, std::string& message);
+
+// Whether a checked text that is not empty fails to start with F0 or to end with F7 (F0 alone is
+// not both), and the refusal to show: the port sends nothing else as a system-exclusive message.
+bool SysExUnframed(const std::string& text, int messageNumber, std::string& message);

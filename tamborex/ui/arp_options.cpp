@@ -46,15 +46,18 @@ CArpOptions::~CArpOptions() = default;
 bool CArpOptions::ReadFields() {
     CDataExchange dx(prompter_, this);
     values_.stepCount = ui_->stepsSpin->value();
-    const std::pair<std::array<QLineEdit*, kArpSteps>*, std::array<std::int32_t, kArpSteps>*>
-        rows[] = {{&noteEdits_, &values_.notes},
-                  {&velEdits_, &values_.velocities},
-                  {&timeEdits_, &values_.times}};
-    for (const auto& [edits, values] : rows) {
+    // Notes and velocities go out as MIDI bytes; a step's length in clock ticks has no such bound.
+    for (auto [edits, values] :
+         {std::pair{&noteEdits_, &values_.notes}, std::pair{&velEdits_, &values_.velocities}}) {
         for (int k = 0; k < kArpSteps; ++k) {
-            if (!dx.Int((*edits)[k], (*values)[k])) {
+            if (!dx.Int((*edits)[k], (*values)[k], 0, 127)) {
                 return false;
             }
+        }
+    }
+    for (int k = 0; k < kArpSteps; ++k) {
+        if (!dx.Int(timeEdits_[k], values_.times[k])) {
+            return false;
         }
     }
     return dx.Check(ui_->autoCheck, values_.autoArpeggiation);

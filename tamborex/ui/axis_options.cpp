@@ -109,9 +109,12 @@ void CAxisOptions::Touch() {
     CDataExchange dx(prompter_, this);
     // The range choice, read between "Chan" and "Max", cannot fail and the handlers of its two
     // buttons set the record themselves.
-    (void)(dx.Int(ui_->nrpn1Edit, values_.nrpnMsb) && dx.Int(ui_->nrpn2Edit, values_.nrpnLsb) &&
-           dx.Int(ui_->chanEdit, values_.channel) && dx.Int(ui_->maxEdit, values_.max) &&
-           dx.Int(ui_->minEdit, values_.min) &&
+    // Every value that goes out as a MIDI byte is held to its range: a channel of 16 would send
+    // another kind of message, a Max of 200 another value.
+    (void)(dx.Int(ui_->nrpn1Edit, values_.nrpnMsb, 0, 127) &&
+           dx.Int(ui_->nrpn2Edit, values_.nrpnLsb, 0, 127) &&
+           dx.Int(ui_->chanEdit, values_.channel, 0, 15) &&
+           dx.Int(ui_->maxEdit, values_.max, 0, 127) && dx.Int(ui_->minEdit, values_.min, 0, 127) &&
            dx.Check(ui_->polarityCheck, values_.reversePolarity) &&
            dx.Int(ui_->moveEdit, values_.minimumMovement));
 }

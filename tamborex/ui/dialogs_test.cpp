@@ -79,6 +79,17 @@ TEST_F(DialogsTest, ButtonRowsFollowTheModeAndReopeningShowsTheNewPatchUnchanged
         EXPECT_EQ(Row<QPushButton>("arpButton", b)->isEnabled(), rows[b].arp) << b;
     }
     EXPECT_EQ(options.modified, 1);
+    // A new note row plays middle C clearly, not note 0 at velocity 0 (a note off); a note
+    // already chosen keeps it.
+    EXPECT_EQ(Row<QLineEdit>("data1Edit", 0)->text(), QStringLiteral("60"));
+    EXPECT_EQ(Row<QLineEdit>("data2Edit", 0)->text(), QStringLiteral("100"));
+    Row<QLineEdit>("data1Edit", 1)->setText(QStringLiteral("72"));
+    Choose(Row<QComboBox>("modeCombo", 1), MODE_NOTE);
+    In<QPushButton>("applyButton")->click();
+    EXPECT_EQ(Patch().buttons[1].data1, 72);
+    EXPECT_EQ(Patch().buttons[1].data2, 100);
+    EXPECT_EQ(Patch().buttons[0].data2, 100);
+    Choose(Row<QComboBox>("modeCombo", 1), MODE_ARPEGGIATOR);
 
     // Entry 1 holds a patch whose button 1 arpeggiates.
     const std::string file = (dir / "arp.txp").string();
@@ -218,6 +229,20 @@ TEST_F(DialogsTest, AxisOptionsEditTheRecordAndTheStickRangeLive) {
     Type(Find<QLineEdit>(&dialog, "maxEdit"), QString());
     EXPECT_EQ(prompter.warnings.back(), "Please enter an integer.");
     EXPECT_EQ(record.max, 20);
+    // Values that go out as MIDI bytes keep their range: a channel of 16 would send a program
+    // change, a Max of 200 another value.
+    for (const auto& [field, text, message] :
+         {std::tuple{"chanEdit", "16", "Please enter an integer between 0 and 15."},
+          std::tuple{"maxEdit", "200", "Please enter an integer between 0 and 127."},
+          std::tuple{"minEdit", "-1", "Please enter an integer between 0 and 127."}}) {
+        Type(Find<QLineEdit>(&dialog, field), QString::fromLatin1(text));
+        EXPECT_EQ(prompter.warnings.back(), message) << field;
+        Find<QPushButton>(&dialog, "okButton")->click();
+        EXPECT_FALSE(accepted) << field;
+        Type(Find<QLineEdit>(&dialog, field), QStringLiteral("0"));
+    }
+    EXPECT_NE(record.channel, 16);
+    Type(Find<QLineEdit>(&dialog, "minEdit"), QStringLiteral("20"));
     Type(Find<QLineEdit>(&dialog, "maxEdit"), QStringLiteral("120"));
     Type(Find<QLineEdit>(&dialog, "chanEdit"), QStringLiteral("9"));
     Find<QPushButton>(&dialog, "okButton")->click();
@@ -302,9 +327,12 @@ TEST(ArpOptionsTest, StepsInUseAreEnabledAndOnlyOkWrites) {
     EXPECT_EQ(dialog.findChild<QLineEdit*>(QStringLiteral("noteEdit4"))->text(),
               QStringLiteral("61"));  // disabled fields kept their values
 
+    dialog.findChild<QLineEdit*>(QStringLiteral("velEdit1"))->setText(QStringLiteral("300"));
+    dialog.accept();
+    EXPECT_EQ(prompter.warnings, (Strings{"Please enter an integer between 0 and 127."}));
     dialog.findChild<QLineEdit*>(QStringLiteral("velEdit1"))->clear();
     dialog.accept();
-    EXPECT_EQ(prompter.warnings, (Strings{"Please enter an integer."}));
+    EXPECT_EQ(prompter.warnings.back(), "Please enter an integer.");
     dialog.reject();
     EXPECT_EQ(record.stepCount, original.stepCount);
     EXPECT_EQ(record.autoArpeggiation, original.autoArpeggiation);
@@ -347,6 +375,19 @@ TEST(SysExEditorTest, StoresAllFourOrNone) {
     dialog.accept();
     EXPECT_EQ(prompter.warnings.size(), 2u);
     EXPECT_EQ(table.lengths, original.lengths);
+
+    // A message the port would refuse on every press: one message, nothing stored.
+    for (const char* text : {"41 42", "F0 41", "F0", "41 F7"}) {
+        edit(2)->setText(QString::fromLatin1(text));
+        prompter.warnings.clear();
+        dialog.accept();
+        ASSERT_EQ(prompter.warnings.size(), 1u) << text;
+        EXPECT_EQ(prompter.warnings[0],
+                  text[0] == '4' ? "SysEx message 3 must start with F0. Nothing was stored."
+                                 : "SysEx message 3 must end with F7. Nothing was stored.");
+        EXPECT_EQ(table.lengths, original.lengths);
+    }
+    prompter.warnings.resize(2);
 
     edit(2)->setText(QStringLiteral("F0 42 F7"));
     dialog.accept();

@@ -13,6 +13,12 @@
 #include "tamborex/session/session.h"
 #include "ui_joy_options.h"
 
+namespace {
+// What a button newly set to "Note On/Off" plays: middle C, clearly heard.
+constexpr std::int32_t kNewNote = 60;
+constexpr std::int32_t kNewVelocity = 100;
+}  // namespace
+
 CJoyOptions::CJoyOptions(CSession& session, CPrompter& prompter, CJoyResponse& response,
                          QWidget* parent)
     : QDialog(parent),
@@ -178,6 +184,12 @@ void CJoyOptions::OnButtonMode(int button, int index) {
     modified = 1;
     ReadControls();
     patch_->buttons[button].mode = index;
+    // A new note row would otherwise send note 0 at velocity 0, which is a note off. The row's
+    // fields take the new values; Apply or OK stores them.
+    if (ButtonModeOf(index).kind == ButtonKind::Note && fields_.data2[button] == 0) {
+        fields_.data1[button] = fields_.data1[button] == 0 ? kNewNote : fields_.data1[button];
+        fields_.data2[button] = kNewVelocity;
+    }
     SetRowEnabled(button);
     PutControls();
 }

@@ -31,7 +31,8 @@ void CSysExEditor::accept() {
         texts[k] = edits[k]->text().toStdString();
         std::string first;
         std::string second;
-        if (!CheckSysEx(texts[k], k + 1, first, second) || SysExTooLong(texts[k], k + 1, first)) {
+        if (!CheckSysEx(texts[k], k + 1, first, second) || SysExTooLong(texts[k], k + 1, first) ||
+            SysExUnframed(texts[k], k + 1, first)) {
             for (const std::string& message : {first, second}) {
                 if (!message.empty()) {
                     prompter_.Warn(this, QString::fromStdString(message));
