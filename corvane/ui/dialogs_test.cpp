@@ -205,6 +205,17 @@ TEST_F(DialogsTest, UnreadableConfigurationFileIsSaidAtStartAndKept) {
     EXPECT_TRUE(fs::is_fifo(dir / "corvane.txt"));
 }
 
+TEST_F(DialogsTest, WithoutAnyMidiDeviceTheTitleSaysSoAndNoBoxIsShown) {
+    EXPECT_EQ(Open().windowTitle(), "Corvane");
+    dialog.reset();
+    midi.SetOutputs({});
+    midi.SetInputs({});
+    MainDialog& bare = Open();
+    EXPECT_EQ(bare.windowTitle(), "Corvane - no MIDI devices");
+    EXPECT_TRUE(bare.toolTip().contains("JACK server"));
+    EXPECT_TRUE(prompter.warnings.empty());
+}
+
 TEST_F(DialogsTest, DeleteAsksAndOnlyYesRemoves) {
     std::ofstream(dir / "corvane.txt") << "\"Pad\" 1 0 50 100 0\n";
     Open();

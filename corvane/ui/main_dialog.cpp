@@ -69,6 +69,13 @@ MainDialog::MainDialog(Mapper& mapper, ConfigurationFile& file, Prompter& prompt
 
     ui_->controlList->setCurrentRow(kXAxis);
     RefreshControlView();
+    // Said once where it stays in sight and asks for no click: the title bar, with the reason
+    // and what to do as the window's tool tip.
+    if (mapper_.Midi().ListOutputs().empty() && mapper_.Midi().ListInputs().empty()) {
+        setWindowTitle(windowTitle() + " - no MIDI devices");
+        setToolTip(
+            QString::fromStdString(platform::NoMidiDevicesAdvice(mapper_.Midi(), "Corvane")));
+    }
     mapper_.Start();
 }
 

@@ -49,4 +49,11 @@ int ShortMessageLength(std::uint8_t status) {
     }
 }
 
+std::string NoMidiDevicesAdvice(const MidiService& service, std::string_view program) {
+    return "Why: " + service.BackendReason() +
+           ". Start a JACK server (for example with qjackctl) or load the ALSA sequencer "
+           "(modprobe snd-seq), then start " +
+           std::string(program) + " again.";
+}
+
 }  // namespace platform

@@ -29,6 +29,7 @@ CSession::CSession(platform::MidiService& midi, platform::JoystickService& joyst
       joystick(joystick, [&window](std::string_view text) { window.MessageBox(text); }),
       engine(midiOut, this->joystick, window, *this),
       midiIn(midi, [this](std::uint32_t m, std::uint32_t ts) { engine.OnMidiInput(m, ts); }),
+      midiService_(midi),
       joystickService_(joystick),
       window_(window),
       bankPath_(std::move(bankPath)) {}
@@ -42,10 +43,10 @@ void CSession::Startup() {
         window_.MessageBox("No joystick devices installed.");
     }
     if (midiOut.DeviceCount() == 0) {
-        window_.MessageBox("No MIDI out devices available.");
+        SayNoDevices("No MIDI out devices available.");
     }
     if (midiIn.DeviceCount() == 0) {
-        window_.MessageBox("No MIDI in devices available.");
+        SayNoDevices("No MIDI in devices available.");
     }
     LoadBank();
     window_.MoveBar(bank.barPos[0], bank.barPos[1]);
@@ -100,6 +101,11 @@ bool CSession::Shutdown() {
     }
     joystick.Release();
     return true;
+}
+
+void CSession::SayNoDevices(const char* text) {
+    window_.MessageBox(std::string(text) + "\n" +
+                       platform::NoMidiDevicesAdvice(midiService_, "Tamborex"));
 }
 
 void CSession::Say(const std::string& text) {

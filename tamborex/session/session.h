@@ -118,6 +118,8 @@ class CSession final : public CBankLink {
     std::int32_t midiInChannel = 0;  // not stored: every run starts on channel 0
 
   private:
+    // "No MIDI ... devices available." with the reason and what to do on a second line.
+    void SayNoDevices(const char* text);
     struct PatchLoad {
         bool loaded = false;  // the file was read into both slots
         bool opened = false;  // and its output port opened (a patch without one counts)
@@ -128,6 +130,7 @@ class CSession final : public CBankLink {
     void WriteRecovery();
     void OfferRecovery();
 
+    platform::MidiService& midiService_;
     platform::JoystickService& joystickService_;
     CSessionWindow& window_;
     std::string bankPath_;

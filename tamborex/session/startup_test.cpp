@@ -49,9 +49,11 @@ class StartupTest : public ::testing::Test {
 
 TEST_F(StartupTest, BareMachineGivesTheThreeMessagesInOrderAndDefaults) {
     CSession& c = Start();
+    // The second line says why and what to do.
+    const std::string why = "\n" + platform::NoMidiDevicesAdvice(midi, "Tamborex");
     EXPECT_EQ(bar.messages, (std::vector<std::string>{"No joystick devices installed.",
-                                                      "No MIDI out devices available.",
-                                                      "No MIDI in devices available."}));
+                                                      "No MIDI out devices available." + why,
+                                                      "No MIDI in devices available." + why}));
     EXPECT_EQ(c.bank.patchNumber, 0);
     EXPECT_EQ(c.bank.patchName, "(no patch)");
     EXPECT_EQ(c.bank.presets, (std::array<std::int32_t, 4>{0, 1, 2, 3}));

@@ -29,9 +29,12 @@ QString Number(CMainBar& bar) {
 
 TEST_F(BarTest, BareMachineWarnsThreeTimesInOrderThenShowsTheDefaultBank) {
     CMainBar& b = Start();
+    const std::string why =
+        "\nWhy: in-memory MIDI for tests. Start a JACK server (for example with qjackctl) or load "
+        "the ALSA sequencer (modprobe snd-seq), then start Tamborex again.";
     EXPECT_EQ(prompter.warnings,
-              (Strings{"No joystick devices installed.", "No MIDI out devices available.",
-                       "No MIDI in devices available."}));
+              (Strings{"No joystick devices installed.", "No MIDI out devices available." + why,
+                       "No MIDI in devices available." + why}));
     EXPECT_EQ(b.size(), QSize(458, 50));
     EXPECT_EQ(Number(b), QStringLiteral("0"));
     EXPECT_EQ(Find<QLineEdit>(&b, "patchName")->text(), QStringLiteral("(no patch)"));

@@ -115,4 +115,8 @@ enum class MidiBackend { Automatic, AlsaSequencer, Jack, None };
 std::unique_ptr<MidiService> CreateMidiService(std::string_view clientName,
                                                MidiBackend backend = MidiBackend::Automatic);
 
+// For a service that offers no devices: why, as the service found it, and what to do about it,
+// in one line for a message.
+std::string NoMidiDevicesAdvice(const MidiService& service, std::string_view program);
+
 }  // namespace platform
