@@ -1,3 +1,4 @@
+#include <QScreen>
 #include <QApplication>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -122,6 +123,37 @@ TEST_F(BarTest, CancelAtQuitAndEnterInTheNameFieldKeepTheBarAndTerminationAsksNo
     EXPECT_EQ(prompter.questions.size(), 1u);
     EXPECT_TRUE(std::filesystem::exists(b.Session().RecoveryPath()));
     EXPECT_EQ(ReadBankFile().patchNames[0], "Brass");
+}
+
+// On first use every dialog opens beside the bar, on screen, never over its buttons.
+TEST_F(BarTest, DialogsWithoutAPlaceOfTheirOwnOpenBesideTheBar) {
+    Equip();
+    CMainBar& b = Start();
+    b.show();
+    const QRect screen = b.screen()->availableGeometry();
+    auto besideTheBar = [&](const QWidget& dialog) {
+        const QRect placed(dialog.pos(), dialog.frameGeometry().size());
+        EXPECT_FALSE(placed.intersects(b.frameGeometry())) << placed.y() << " " << b.y();
+        EXPECT_TRUE(screen.contains(placed.topLeft())) << placed.x() << "," << placed.y();
+    };
+    for (const QPoint barAt : {QPoint(0, 0), QPoint(screen.width() - 100, screen.height() - 60)}) {
+        b.move(barAt);
+        prompter.run = [&](QDialog& dialog) {
+            besideTheBar(dialog);
+            return 0;
+        };
+        Click(b.BarButton(1).Window());  // "Global"
+        Click(b.BarButton(4).Window());  // "About"
+        besideTheBar(b.About());
+        b.About().close();
+        b.JoyOptions()->position = {0, 0};
+        Click(b.BarButton(0).Window());  // "Edit"
+        besideTheBar(*b.JoyOptions());
+        b.JoyOptions()->close();
+    }
+    b.JoyOptions()->position = {300, 200};  // a place of the user's is kept
+    Click(b.BarButton(0).Window());
+    EXPECT_EQ(b.JoyOptions()->pos(), QPoint(300, 200));
 }
 
 TEST_F(BarTest, ACloseRequestShutsDownButEscapeDoesNothing) {

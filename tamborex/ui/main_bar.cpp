@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QScreen>
 #include <QTimer>
 
 #include "global_options.h"
@@ -197,6 +198,7 @@ int CMainBar::OnCtrlNotify(int code, int ctrlIndex, int, int) {
             break;
         case 1: {
             CGlobalOptions dialog(session_, prompter_, this);
+            PlaceBesideBar(dialog);
             prompter_.Run(dialog);
             ShowCurrentEntry();
             break;
@@ -208,6 +210,9 @@ int CMainBar::OnCtrlNotify(int code, int ctrlIndex, int, int) {
             session_.SaveCommand();
             break;
         case 4:
+            if (!about_.IsOpen()) {
+                PlaceBesideBar(about_);
+            }
             about_.Open();
             break;
         case 5:
@@ -227,7 +232,29 @@ void CMainBar::OpenJoyOptions() {
     if (joyOptions_->IsOpen()) {
         return;
     }
+    // The bank stores (0, 0) until the dialog has been moved: that is no place of the user's.
+    const bool placed = joyOptions_->position != std::array<std::int32_t, 2>{0, 0};
     joyOptions_->Open(session_.engine.patches[0], session_.JoystickCaps().front());
+    if (!placed) {
+        PlaceBesideBar(*joyOptions_);
+    }
+}
+
+void CMainBar::PlaceBesideBar(QWidget& dialog) const {
+    // Below the bar, or above it when the screen has no room below; never over it and never
+    // off the screen, so the bar's buttons stay in reach.
+    constexpr int kGap = 8;
+    dialog.adjustSize();
+    const QRect bar = frameGeometry();
+    const QRect screen = (this->screen() != nullptr ? this->screen()->availableGeometry() : bar);
+    const QSize size = dialog.frameGeometry().size();
+    int y = bar.bottom() + 1 + kGap;
+    if (y + size.height() > screen.bottom() + 1) {
+        y = std::max(screen.top(), bar.top() - kGap - size.height());
+    }
+    const int x =
+        std::clamp(bar.left(), screen.left(), std::max(screen.left(), screen.right() + 1 - size.width()));
+    dialog.move(x, y);
 }
 
 void CMainBar::ShowCurrentEntry() {

@@ -97,6 +97,8 @@ class CMainBar final : public QDialog, public CSessionWindow, public CCtrlListen
   private:
     void CreateControls();
     void QuitWhenNoDialogRuns();
+    // Moves a dialog that has no place of its own next to the bar, on screen.
+    void PlaceBesideBar(QWidget& dialog) const;
     QAbstractButton* AddPictureButton(int upId, int downId, QRect rect);
 
     std::array<CButtonCtrl, 6> buttons_;
