@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -203,6 +204,20 @@ TEST_F(DialogsTest, UnreadableConfigurationFileIsSaidAtStartAndKept) {
     Find<QPushButton>("saveButton")->click();
     EXPECT_EQ(prompter.warnings.size(), 2u);
     EXPECT_TRUE(fs::is_fifo(dir / "corvane.txt"));
+}
+
+TEST_F(DialogsTest, TheWindowHasItsIconAndKeepsItsLayoutBetweenAxesAndButtons) {
+    MainDialog& main = Open();
+    EXPECT_FALSE(main.windowIcon().isNull());
+    main.show();
+    SelectControl(kXAxis);
+    QApplication::processEvents();
+    const QRect list = Find<QListWidget>("controlList")->geometry();
+    const QRect type = Find<QComboBox>("typeBox")->geometry();
+    SelectControl(kButton1);
+    QApplication::processEvents();
+    EXPECT_EQ(Find<QListWidget>("controlList")->geometry(), list);
+    EXPECT_EQ(Find<QComboBox>("typeBox")->geometry(), type);
 }
 
 TEST_F(DialogsTest, WithoutAnyMidiDeviceTheTitleSaysSoAndNoBoxIsShown) {

@@ -13,6 +13,11 @@
 #include "prompter.h"
 #include "ui_main_dialog.h"
 
+// The icon lives in a static library, so the linker does not register it by itself.
+static void RegisterResources() {
+    Q_INIT_RESOURCE(corvane);
+}
+
 namespace corvane {
 namespace {
 enum PercentField { kMin, kMid, kMax };
@@ -26,7 +31,16 @@ MainDialog::MainDialog(Mapper& mapper, ConfigurationFile& file, Prompter& prompt
       prompter_(prompter) {
     ui_->setupUi(this);
     setWindowFlag(Qt::WindowMinimizeButtonHint);
+    RegisterResources();
     setWindowIcon(QIcon(QStringLiteral(":/corvane/corvane.png")));
+    // The override row keeps its room while hidden, so the window does not jump sideways
+    // between an axis and a button.
+    for (QWidget* widget :
+         {static_cast<QWidget*>(ui_->overrideBox), static_cast<QWidget*>(ui_->overrideLabel)}) {
+        QSizePolicy policy = widget->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        widget->setSizePolicy(policy);
+    }
 
     for (QLineEdit* edit : {ui_->minEdit, ui_->midEdit, ui_->maxEdit}) {
         edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));

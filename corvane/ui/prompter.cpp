@@ -10,8 +10,12 @@ void QtPrompter::Warn(QWidget* parent, const QString& text) {
 }
 
 bool QtPrompter::Ask(QWidget* parent, const QString& title, const QString& text) {
-    return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No) ==
-           QMessageBox::Yes;
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, parent);
+    // A short question makes a box narrower than its title: widen it so the title shows whole.
+    const int titleWidth = box.fontMetrics().horizontalAdvance(title) + 120;
+    box.setStyleSheet(
+        QStringLiteral("QLabel#qt_msgbox_label { min-width: %1px; }").arg(titleWidth));
+    return box.exec() == QMessageBox::Yes;
 }
 
 int QtPrompter::Run(QDialog& dialog) {

@@ -1,7 +1,7 @@
-#include <QScreen>
 #include <QApplication>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QTest>
 
 #include "joy_options.h"

@@ -1,5 +1,8 @@
 #include "joy_options.h"
 
+#include <QAbstractItemView>
+#include <QStyle>
+
 #include <QCloseEvent>
 
 #include "arp_options.h"
@@ -14,6 +17,17 @@
 #include "ui_joy_options.h"
 
 namespace {
+// A list narrower than its longest entry shows every entry whole when it opens
+// ("Modulation Wheel (coarse)", "Tamborex Prog change"), and the closed list names its entry in
+// a tool tip.
+void WidenPopup(QComboBox& list) {
+    QAbstractItemView* view = list.view();
+    view->setMinimumWidth(view->sizeHintForColumn(0) +
+                          view->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 8);
+    QObject::connect(&list, &QComboBox::currentTextChanged, &list,
+                     [&list](const QString& text) { list.setToolTip(text); });
+}
+
 // What a button newly set to "Note On/Off" plays: middle C, clearly heard.
 constexpr std::int32_t kNewNote = 60;
 constexpr std::int32_t kNewVelocity = 100;
@@ -49,6 +63,7 @@ CJoyOptions::CJoyOptions(CSession& session, CPrompter& prompter, CJoyResponse& r
     }
     for (int a = 0; a < kAxisCount; ++a) {
         axisLists_[a]->addItems(controllers);
+        WidenPopup(*axisLists_[a]);
         connect(axisLists_[a], &QComboBox::activated, this,
                 [this, a](int index) { OnAxisController(a, index); });
         connect(axisButtons[a], &QPushButton::clicked, this, [this, a] { OnAxisOptions(a); });
@@ -57,6 +72,7 @@ CJoyOptions::CJoyOptions(CSession& session, CPrompter& prompter, CJoyResponse& r
         for (int mode = 0; mode < kButtonModeCount; ++mode) {
             modeLists_[b]->addItem(QString::fromLatin1(GetButtonModeName(mode)));
         }
+        WidenPopup(*modeLists_[b]);
         connect(modeLists_[b], &QComboBox::activated, this,
                 [this, b](int index) { OnButtonMode(b, index); });
         connect(arpButtons_[b], &QPushButton::clicked, this, [this, b] { OnArpeggiator(b); });

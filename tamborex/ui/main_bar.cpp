@@ -19,6 +19,9 @@ QRect Dlu(int x, int y, int w, int h) {
     return QRect((x * 3 + 1) / 2, (y * 13 + 4) / 8, (w * 3 + 1) / 2, (h * 13 + 4) / 8);
 }
 
+// Where the strip with "PRESET" and the preset numbers sits.
+const QPoint kLabelsAt = Dlu(52, 21, 0, 0).topLeft();
+
 // The bar's pictures: loaded once, kept until the process ends.
 struct BarBitmaps {
     QPixmap rightEnd = LoadBitmapResource(138);
@@ -133,7 +136,7 @@ void CMainBar::CreateControls() {
     auto* labels = new QLabel(this);
     const QPixmap strip = LoadBitmapResource(145);
     labels->setPixmap(strip);
-    labels->setGeometry(QRect(Dlu(52, 21, 0, 0).topLeft(), strip.size()));
+    labels->setGeometry(QRect(kLabelsAt, strip.size()));
     labels->setAttribute(Qt::WA_TransparentForMouseEvents);
     labels->lower();
 }
@@ -252,8 +255,8 @@ void CMainBar::PlaceBesideBar(QWidget& dialog) const {
     if (y + size.height() > screen.bottom() + 1) {
         y = std::max(screen.top(), bar.top() - kGap - size.height());
     }
-    const int x =
-        std::clamp(bar.left(), screen.left(), std::max(screen.left(), screen.right() + 1 - size.width()));
+    const int x = std::clamp(bar.left(), screen.left(),
+                             std::max(screen.left(), screen.right() + 1 - size.width()));
     dialog.move(x, y);
 }
 
@@ -351,6 +354,9 @@ void CMainBar::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), Qt::black);
     painter.drawPixmap(12, 0, b.grip, 0, 0, 12, 48);
     painter.drawPixmap(24, 0, b.logoPanel, 0, 0, 75, 48);
+    // The panel's corner under the labels strip is ground, so "PRESET" sits on one background
+    // all along, like the preset numbers beside it.
+    painter.fillRect(QRect(kLabelsAt, QPoint(24 + 75 - 1, 47)), Qt::black);
     painter.drawPixmap(32, 8, b.emblem, 0, 0, 32, 32);
     painter.setPen(QColor(187, 187, 187));
     painter.drawLine(0, 0, right, 0);
