@@ -204,9 +204,7 @@ bool ConfigurationFile::SaveConfiguration(const std::string& name, const Control
 }
 
 std::string ConfigurationFile::ReadError() const {
-    return readError_ == EFBIG ? "larger than " + std::to_string(kMaxFileSize / (1024 * 1024)) +
-                                     " MB, far more than any configuration file"
-                               : platform::ReadFailureText(readError_);
+    return platform::ReadFailureText(readError_, kMaxFileSize);
 }
 
 bool ConfigurationFile::ReadFailed() {

@@ -23,9 +23,8 @@ IniProfile::IniProfile(const QString& path) : path_(path) {
     int cause = 0;
     if (!platform::ReadWholeFile(path.toStdString(), bytes, cause, kMaxFileSize) &&
         cause != ENOENT) {
-        const std::string why = cause == EFBIG ? "larger than 1 MB, far more than any settings file"
-                                               : platform::ReadFailureText(cause);
-        problem_ = "The settings file " + path + " was not read (" + QString::fromStdString(why) +
+        problem_ = "The settings file " + path + " was not read (" +
+                   QString::fromStdString(platform::ReadFailureText(cause, kMaxFileSize)) +
                    "). Corvane starts with its default settings and leaves that file as it is.";
         return;
     }

@@ -71,7 +71,11 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, in
     return true;
 }
 
-std::string ReadFailureText(int cause) {
+std::string ReadFailureText(int cause, std::size_t maxSize) {
+    if (cause == EFBIG) {
+        return "larger than " + std::to_string(maxSize / (1024 * 1024)) +
+               " MB, far more than any real one";
+    }
     return cause == kNotRegularFile ? "not a regular file" : std::strerror(cause);
 }
 

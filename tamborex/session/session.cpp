@@ -70,18 +70,18 @@ bool CSession::Shutdown() {
     // The bank first: a renamed entry is kept whatever the answer below.
     SaveBank();
     if (window_.PatchModified() || recoveredUnsaved_) {
-        if (terminating_) {
-            WriteRecovery();
-        } else if (window_.AskYesNo("Save changes to current patch?")) {
-            if (SaveCommand()) {
+        bool saved = false;
+        if (!terminating_ && window_.AskYesNo("Save changes to current patch?")) {
+            saved = SaveCommand();
+            if (saved) {
                 SaveBank();  // the entry now names the file the patch went to
-            } else if (terminating_) {
-                WriteRecovery();  // the end was requested while the chooser was open
-            } else {
+            } else if (!terminating_) {
                 return false;  // cancelled or not written: back to the bar, nothing lost
             }
-        } else if (terminating_) {
-            WriteRecovery();  // the question was closed by the request to end
+        }
+        // A request to end, also one that closed the question or the chooser, keeps the edits.
+        if (terminating_ && !saved) {
+            WriteRecovery();
         }
     }
     shutDown_ = true;

@@ -247,7 +247,6 @@ void CMainBar::PlaceBesideBar(QWidget& dialog) const {
     // Below the bar, or above it when the screen has no room below; never over it and never
     // off the screen, so the bar's buttons stay in reach.
     constexpr int kGap = 8;
-    dialog.adjustSize();
     const QRect bar = frameGeometry();
     const QRect screen = (this->screen() != nullptr ? this->screen()->availableGeometry() : bar);
     const QSize size = dialog.frameGeometry().size();
@@ -353,10 +352,12 @@ void CMainBar::paintEvent(QPaintEvent*) {
     const int bottom = height();
     painter.fillRect(rect(), Qt::black);
     painter.drawPixmap(12, 0, b.grip, 0, 0, 12, 48);
-    painter.drawPixmap(24, 0, b.logoPanel, 0, 0, 75, 48);
+    constexpr int kPanelLeft = 24;
+    constexpr int kPanelWidth = 75;
+    painter.drawPixmap(kPanelLeft, 0, b.logoPanel, 0, 0, kPanelWidth, 48);
     // The panel's corner under the labels strip is ground, so "PRESET" sits on one background
     // all along, like the preset numbers beside it.
-    painter.fillRect(QRect(kLabelsAt, QPoint(24 + 75 - 1, 47)), Qt::black);
+    painter.fillRect(QRect(kLabelsAt, QPoint(kPanelLeft + kPanelWidth - 1, 47)), Qt::black);
     painter.drawPixmap(32, 8, b.emblem, 0, 0, 32, 32);
     painter.setPen(QColor(187, 187, 187));
     painter.drawLine(0, 0, right, 0);

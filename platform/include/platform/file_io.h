@@ -20,9 +20,9 @@ inline constexpr int kNotRegularFile = -1;
 bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, int& cause,
                    std::size_t maxSize = kMaxStoredFileSize);
 
-// Why a read failed, for a message: the system's text for an errno value, or what kind of file
-// stood there instead.
-std::string ReadFailureText(int cause);
+// Why a read failed, for a message: the system's text for an errno value, the bound for a file
+// too large (the maxSize the read was given), or what kind of file stood there instead.
+std::string ReadFailureText(int cause, std::size_t maxSize = kMaxStoredFileSize);
 
 // Where writing a file failed.
 enum class WriteStage {
