@@ -7,6 +7,7 @@ namespace corvane {
 AboutDialog::AboutDialog(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::AboutDialog>()) {
     ui_->setupUi(this);
+    ui_->versionLabel->setText(QStringLiteral("Corvane Version " TBX_VERSION));
     ui_->iconLabel->setPixmap(QPixmap(QStringLiteral(":/corvane/corvane.png")));
     connect(ui_->buttonBox, &QDialogButtonBox::accepted, this, &AboutDialog::accept);
 }

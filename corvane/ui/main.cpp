@@ -8,6 +8,7 @@
 #include "ini_profile.h"
 #include "main_dialog.h"
 #include "mapper.h"
+#include "platform/command_line.h"
 #include "platform/joystick.h"
 #include "platform/midi.h"
 #include "platform/termination.h"
@@ -15,6 +16,20 @@
 #include "prompter.h"
 
 int main(int argc, char** argv) {
+    static const platform::ProgramInfo kInfo{
+        "Corvane",
+        "corvane",
+        TBX_VERSION,
+        "Plays a joystick's three axes and four buttons as MIDI controllers, each with its\n"
+        "own percentage curve.",
+        "--config-dir",
+        "the named configurations, corvane.txt,",
+        "  corvane.txt                      the named configurations, in the configurations' "
+        "folder\n"
+        "  ~/.config/Corvane/Corvane.ini    the options: thru, MIDI ports, channel, sample rate\n"};
+    if (const int exitCode = platform::StartFromCommandLine(argc, argv, kInfo); exitCode >= 0) {
+        return exitCode;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));
 

@@ -1,8 +1,27 @@
 // Tamborex: turns a game controller into a MIDI controller.
 
+#include "platform/command_line.h"
 #include "tamborex_app.h"
 
 int main(int argc, char** argv) {
+    static const platform::ProgramInfo kInfo{
+        "Tamborex",
+        "tamborex",
+        TBX_VERSION,
+        "Turns a game controller into a MIDI controller: axes to controllers, pitch bend or\n"
+        "NRPN, buttons to notes, arpeggios, pedals, program and song messages, SysEx and\n"
+        "patch changes, from a bank of 128 patches.",
+        "--bank-dir",
+        "the bank, Tamborex.bnk,",
+        "  Tamborex.bnk            the bank: 128 entries, presets and the global settings\n"
+        "  Tamborex.recovered.txp  unsaved edits kept when Tamborex was ended by a signal\n"
+        "  Tamborex.session.bnk    the session's bank when Tamborex.bnk could not be read\n"
+        "  *.txp                   patch files, wherever they are saved (the bank stores their "
+        "paths)\n"
+        "All but the patch files are in the bank's folder.\n"};
+    if (const int exitCode = platform::StartFromCommandLine(argc, argv, kInfo); exitCode >= 0) {
+        return exitCode;
+    }
     CTamborexApp app(argc, argv);
     return app.InitInstance();
 }

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// What a program says about itself on its command line.
+struct ProgramInfo {
+    const char* name;          // "Tamborex"
+    const char* command;       // "tamborex"
+    const char* version;       // from the build
+    const char* summary;       // one line: what the program does
+    const char* folderOption;  // "--bank-dir"
+    const char* folderHolds;   // "the bank, Tamborex.bnk"
+    const char* files;         // the files and settings it uses, one per line, for --help
+};
+
+// The command line read: either the program runs (exitCode < 0) in folder, or it prints output
+// (to the standard output for exit code 0, the error stream otherwise) and exits.
+struct CommandLine {
+    int exitCode = -1;
+    std::string output;
+    // The folder to work in; empty for the one the program was started in.
+    std::string folder;
+    // The folder is the per-user data folder: made if missing. A folder named on the command
+    // line must exist.
+    bool createFolder = false;
+};
+
+// Reads --help (-h), --version, the folder option (as "OPTION DIR" or "OPTION=DIR") and
+// --user-dir (the per-user data folder, $XDG_DATA_HOME/NAME or ~/.local/share/NAME, as the
+// desktop launcher starts the program). Anything else is refused with exit code 2.
+CommandLine ParseCommandLine(int argc, const char* const* argv, const ProgramInfo& info);
+
+// Makes the command line's folder the working one (creating it when asked). False with a message
+// when that fails.
+bool EnterFolder(const CommandLine& line, std::string& message);
+
+// Both steps at a program's start, before any window: -1 to go on, or the code to exit with
+// once what the user asked for (or why it cannot be done) has been printed.
+int StartFromCommandLine(int argc, const char* const* argv, const ProgramInfo& info);
+
+}  // namespace platform

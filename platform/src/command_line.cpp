@@ -1,0 +1,121 @@
+#include "platform/command_line.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string_view>
+
+namespace platform {
+namespace {
+
+std::string UserDataFolder(const char* name) {
+    const char* data = std::getenv("XDG_DATA_HOME");
+    if (data != nullptr && data[0] == '/') {
+        return std::string(data) + "/" + name;
+    }
+    const char* home = std::getenv("HOME");
+    return std::string(home != nullptr ? home : ".") + "/.local/share/" + name;
+}
+
+std::string Help(const ProgramInfo& info) {
+    const std::string folder = std::string(info.folderOption) + " DIR";
+    const std::size_t width = folder.size() + 2;
+    auto option = [width](const std::string& name, const std::string& text) {
+        return "  " + name + std::string(width - name.size(), ' ') + text + "\n";
+    };
+    const std::string indent(width + 2, ' ');
+    return std::string("Usage: ") + info.command + " [OPTION]\n" + info.summary + "\n\nOptions:\n" +
+           option(folder, std::string("keep ") + info.folderHolds + " in DIR (which must exist)") +
+           indent + "instead of the folder the program is started in\n" +
+           option("--user-dir", "keep it in " + UserDataFolder(info.name)) + indent +
+           "(made if missing; the desktop launcher uses this)\n" +
+           option("--version", "print the version and exit") +
+           option("-h, --help", "print this help and exit") + "\nFiles and settings:\n" +
+           info.files + "\nProblems: see the README's \"Reporting a problem\" section.\n";
+}
+
+CommandLine Refuse(const ProgramInfo& info, const std::string& why) {
+    CommandLine line;
+    line.exitCode = 2;
+    line.output = std::string(info.command) + ": " + why + "\nTry '" + info.command +
+                  " --help' for the options.\n";
+    return line;
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(int argc, const char* const* argv, const ProgramInfo& info) {
+    CommandLine line;
+    const std::string_view folderOption = info.folderOption;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "-h" || arg == "--help") {
+            line.exitCode = 0;
+            line.output = Help(info);
+            return line;
+        }
+        if (arg == "--version") {
+            line.exitCode = 0;
+            line.output = std::string(info.name) + " " + info.version + "\n";
+            return line;
+        }
+        if (arg == "--user-dir") {
+            line.folder = UserDataFolder(info.name);
+            line.createFolder = true;
+        } else if (arg == folderOption) {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+                return Refuse(info,
+                              std::string("option '") + info.folderOption + "' needs a folder");
+            }
+            line.folder = argv[++i];
+            line.createFolder = false;
+        } else if (arg.starts_with(folderOption) && arg.size() > folderOption.size() &&
+                   arg[folderOption.size()] == '=') {
+            line.folder = std::string(arg.substr(folderOption.size() + 1));
+            line.createFolder = false;
+            if (line.folder.empty()) {
+                return Refuse(info,
+                              std::string("option '") + info.folderOption + "' needs a folder");
+            }
+        } else {
+            return Refuse(info, "unknown option '" + std::string(arg) + "'");
+        }
+    }
+    return line;
+}
+
+bool EnterFolder(const CommandLine& line, std::string& message) {
+    if (line.folder.empty()) {
+        return true;
+    }
+    std::error_code error;
+    if (line.createFolder) {
+        std::filesystem::create_directories(line.folder, error);
+    }
+    if (!error && chdir(line.folder.c_str()) == 0) {
+        return true;
+    }
+    message = "cannot use the folder " + line.folder + ": " +
+              (error ? error.message() : std::string(std::strerror(errno)));
+    return false;
+}
+
+int StartFromCommandLine(int argc, const char* const* argv, const ProgramInfo& info) {
+    const CommandLine line = ParseCommandLine(argc, argv, info);
+    if (line.exitCode >= 0) {
+        std::fputs(line.output.c_str(), line.exitCode == 0 ? stdout : stderr);
+        return line.exitCode;
+    }
+    std::string message;
+    if (!EnterFolder(line, message)) {
+        std::fprintf(stderr, "%s: %s\n", info.command, message.c_str());
+        return 2;
+    }
+    return -1;
+}
+
+}  // namespace platform
