@@ -2,7 +2,7 @@
 PRESET ?= default
 BUILD_DIR := build/$(PRESET)
 
-.PHONY: all deps configure build test run run-corvane format format-check clean
+.PHONY: all deps configure build test run run-corvane package format format-check clean
 
 all: build
 
@@ -32,6 +32,10 @@ run: build
 # Starts Corvane from the current folder, where it keeps corvane.txt.
 run-corvane: build
 	$(BUILD_DIR)/corvane/ui/corvane
+
+# A Debian package with both programs, in the build folder: apt install ./build/default/tamborex_*.deb
+package: build
+	cmake --build --preset $(PRESET) --target package
 
 format:
 	git ls-files --cached --others --exclude-standard '*.cpp' '*.h' | xargs -r clang-format -i

@@ -1,4 +1,5 @@
-// Draws Tamborex's bitmaps into a folder as PNG files: draw-artwork tamborex/ui/bitmaps
+// Draws Tamborex's bitmaps into a folder as PNG files, and with a second folder its desktop icon
+// there as a hicolor theme tree: draw-artwork tamborex/ui/bitmaps data/icons/hicolor
 //
 // The artwork is drawn rather than painted by hand so that every picture keeps its exact size
 // and the whole set can be redone in one go when the look changes.
@@ -260,8 +261,8 @@ struct Picture {
 
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: draw-artwork OUTPUT_FOLDER\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: draw-artwork OUTPUT_FOLDER [ICON_THEME_FOLDER]\n");
         return 2;
     }
     const QDir out(QString::fromLocal8Bit(argv[1]));
@@ -317,6 +318,23 @@ int main(int argc, char** argv) {
         if (!image.save(path)) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
             return 1;
+        }
+    }
+    if (argc == 3) {
+        for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+            const QDir folder(QString::fromLocal8Bit(argv[2]) +
+                              QStringLiteral("/%1x%1/apps").arg(size));
+            QImage image(size, size, QImage::Format_ARGB32);
+            image.fill(Qt::transparent);
+            QPainter painter(&image);
+            painter.setRenderHint(QPainter::Antialiasing);
+            Icon(painter, size);
+            painter.end();
+            const QString path = folder.filePath(QStringLiteral("tamborex.png"));
+            if (!folder.mkpath(QStringLiteral(".")) || !image.save(path)) {
+                std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+                return 1;
+            }
         }
     }
     return 0;

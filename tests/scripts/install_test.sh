@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Installs the build into a folder of its own and checks what a desktop user gets: the programs,
+# launchers that validate, icons, AppStream metadata without errors, manual pages, and command
+# lines that answer without a display.
+#
+#     install_test.sh BUILD_DIR
+set -euo pipefail
+build=$1
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+
+for program in tamborex corvane list-devices tamborex-virtual-stick; do
+    [ -x "$prefix/bin/$program" ] || fail "bin/$program is not installed"
+done
+for app in tamborex corvane; do
+    desktop-file-validate "$prefix/share/applications/$app.desktop" || fail "$app.desktop"
+    grep -q "^Exec=$app --user-dir$" "$prefix/share/applications/$app.desktop" ||
+        fail "$app.desktop does not start $app in its per-user folder"
+    for size in 16 32 48 64; do
+        [ -s "$prefix/share/icons/hicolor/${size}x${size}/apps/$app.png" ] || fail "$app icon $size"
+    done
+    # The ids are not reverse-DNS names (the project has no domain of its own): that warning
+    # is expected, errors are not.
+    out=$(appstreamcli validate --no-net "$prefix/share/metainfo/$app.metainfo.xml" 2>&1 || true)
+    ! grep -q '^ *E:' <<<"$out" || fail "$app.metainfo.xml: $out"
+    page=$(MANWIDTH=80 man --warnings -l "$prefix/share/man/man1/$app.1" 2>&1 >/dev/null)
+    [ -z "$page" ] || fail "$app.1: $page"
+    man -l "$prefix/share/man/man1/$app.1" | grep -q -- "--user-dir" || fail "$app.1 has no options"
+
+    # No display is needed to ask a program about itself, and a wrong option never starts it.
+    version=$(env -u DISPLAY -u WAYLAND_DISPLAY "$prefix/bin/$app" --version)
+    [ -n "$version" ] || fail "$app --version printed nothing"
+    env -u DISPLAY -u WAYLAND_DISPLAY "$prefix/bin/$app" --help | grep -q "^Usage: $app" ||
+        fail "$app --help"
+    status=0
+    env -u DISPLAY -u WAYLAND_DISPLAY "$prefix/bin/$app" --no-such-option 2>/dev/null || status=$?
+    [ "$status" -eq 2 ] || fail "$app with an unknown option exited $status, not 2"
+done
+tv=$("$prefix/bin/tamborex" --version)
+cv=$("$prefix/bin/corvane" --version)
+[ "${tv#Tamborex }" = "${cv#Corvane }" ] || fail "versions disagree: $tv / $cv"
+grep -q "${tv#Tamborex }" "$prefix/share/man/man1/tamborex.1" || fail "man page version"
+echo "install: ok ($tv)"
