@@ -317,4 +317,20 @@ MidiResult FakeMidiService::Disconnect(MidiInHandle input, MidiOutHandle output)
     return Record(Call::Disconnect, input, -1, output, result);
 }
 
+MidiCounters FakeMidiService::Counters() const {
+    std::lock_guard lock(mutex_);
+    MidiCounters c;
+    for (const Event& e : log_) {
+        if ((e.call == Call::SendShort || e.call == Call::SendLong) &&
+            e.result == MidiResult::NoError) {
+            ++c.sent;
+        }
+    }
+    for (const auto& [handle, input] : openInputs_) {
+        c.received += input.stats.received;
+        c.overflowed += input.stats.overflowed;
+    }
+    return c;
+}
+
 }  // namespace platform

@@ -84,6 +84,8 @@ class FakeMidiService final : public MidiService {
     MidiInputStats InputStats(MidiInHandle handle) override;
     MidiResult Connect(MidiInHandle input, MidiOutHandle output) override;
     MidiResult Disconnect(MidiInHandle input, MidiOutHandle output) override;
+    // Sends that succeeded (from the log) and the open inputs' statistics.
+    MidiCounters Counters() const override;
 
   private:
     struct Input {

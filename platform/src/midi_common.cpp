@@ -1,3 +1,9 @@
+#include <rtmidi/RtMidi.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "midi_backends.h"
 #include "platform/midi.h"
 #include "platform/midi_bytes.h"
 
@@ -47,6 +53,90 @@ int ShortMessageLength(std::uint8_t status) {
         default:
             return 1;
     }
+}
+
+std::string FormatMidiCounters(const MidiCounters& c) {
+    return "sent " + std::to_string(c.sent) + "\nthru " + std::to_string(c.thru) + "\ncarried " +
+           std::to_string(c.carried) + "\ndropped " + std::to_string(c.dropped) + "\nreceived " +
+           std::to_string(c.received) + "\noverflowed " + std::to_string(c.overflowed) +
+           "\nreconnects " + std::to_string(c.reconnects) + "\n";
+}
+
+std::string MidiCountersFolder() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime != nullptr && *runtime != '\0') {
+        return runtime;
+    }
+    const char* temporary = std::getenv("TMPDIR");
+    return temporary != nullptr && *temporary != '\0' ? temporary : "/tmp";
+}
+
+std::string_view MidiBackendWord(MidiBackend backend) {
+    switch (backend) {
+        case MidiBackend::AlsaSequencer:
+            return "alsa";
+        case MidiBackend::Jack:
+            return "jack";
+        case MidiBackend::None:
+            return "none";
+        case MidiBackend::Automatic:
+            break;
+    }
+    return "auto";
+}
+
+bool ParseMidiBackend(std::string_view word, MidiBackend& backend) {
+    for (MidiBackend b : {MidiBackend::Automatic, MidiBackend::AlsaSequencer, MidiBackend::Jack,
+                          MidiBackend::None}) {
+        if (word == MidiBackendWord(b)) {
+            backend = b;
+            return true;
+        }
+    }
+    return false;
+}
+
+namespace {
+
+bool AlsaBuiltIn(std::string& why) {
+    std::vector<RtMidi::Api> apis;
+    RtMidi::getCompiledApi(apis);
+    if (std::find(apis.begin(), apis.end(), RtMidi::LINUX_ALSA) != apis.end()) {
+        return true;
+    }
+    why = "not built into RtMidi";
+    return false;
+}
+
+}  // namespace
+
+std::unique_ptr<MidiService> CreateMidiService(std::string_view clientName, MidiBackend backend) {
+    if (backend == MidiBackend::None) {
+        return CreateNoMidiService(clientName, "no MIDI system asked for");
+    }
+    std::string alsaWhy;
+    std::string jackWhy;
+    const bool automatic = backend == MidiBackend::Automatic;
+    if (backend != MidiBackend::Jack) {
+        if (AlsaBuiltIn(alsaWhy) && ProbeAlsaSequencer(alsaWhy)) {
+            return CreateAlsaMidiService(clientName, automatic
+                                                         ? "ALSA sequencer opened"
+                                                         : "ALSA sequencer asked for and opened");
+        }
+        if (!automatic) {
+            return CreateNoMidiService(clientName, "ALSA sequencer asked for but unavailable: " +
+                                                       alsaWhy + "; no MIDI devices");
+        }
+    }
+    std::string reason =
+        automatic ? "ALSA sequencer unavailable: " + alsaWhy + "; using JACK" : "JACK asked for";
+    if (auto jack = CreateJackMidiService(clientName, std::move(reason), jackWhy)) {
+        return jack;
+    }
+    return CreateNoMidiService(
+        clientName, automatic ? "ALSA sequencer unavailable: " + alsaWhy +
+                                    "; JACK unavailable: " + jackWhy + "; no MIDI devices"
+                              : "JACK asked for but unavailable: " + jackWhy + "; no MIDI devices");
 }
 
 std::string NoMidiDevicesAdvice(const MidiService& service, std::string_view program) {

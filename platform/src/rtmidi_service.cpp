@@ -8,14 +8,13 @@
 #include <semaphore>
 #include <thread>
 
-#include "backend_probe.h"
+#include "midi_backends.h"
 #include "platform/midi.h"
 #include "platform/spsc_ring.h"
 
 namespace platform {
 namespace {
 
-// RtMidi's JACK output ring holds 16 KiB and silently drops anything that does not fit.
 constexpr std::size_t kMaxBlockBytes = 16000;
 constexpr std::size_t kInputRingSize = 4096;
 constexpr std::size_t kIdleOutputsKept = 2;
@@ -144,10 +143,14 @@ MidiResult OpenPort(RtPort& rt, ErrorSink& sink, const std::string& target, cons
 
 class RtMidiService final : public MidiService {
   public:
-    RtMidiService(std::string_view clientName, MidiBackend requested)
-        : clientName_(clientName), inClientName_(std::string(clientName) + " In") {
-        ChooseBackend(requested);
-    }
+    // api UNSPECIFIED gives a system with no devices.
+    RtMidiService(std::string_view clientName, RtMidi::Api api, std::string backendName,
+                  std::string reason)
+        : clientName_(clientName),
+          inClientName_(std::string(clientName) + " In"),
+          api_(api),
+          backendName_(std::move(backendName)),
+          reason_(std::move(reason)) {}
 
     ~RtMidiService() override {
         std::vector<MidiInHandle> open;
@@ -170,7 +173,6 @@ class RtMidiService final : public MidiService {
         }
         outputs_.clear();
         idleOutputs_.clear();
-        Retire(std::move(ports));
     }
 
     std::string BackendName() const override { return backendName_; }
@@ -245,18 +247,13 @@ class RtMidiService final : public MidiService {
         }
         IdleOutput idle{std::move(it->second->target), std::move(it->second->rt)};
         outputs_.erase(it);
-        // Opening a client and connecting its port cost JACK round trips of milliseconds, and a
-        // patch switch closes and reopens the port, usually on the same synth: the closed port
-        // is kept, still connected, for the next open. Nothing is sent on it meanwhile.
-        if (ServerUp()) {
-            idle.rt->setErrorCallback(&RecordRtError, &idleSink_);
-            idleOutputs_.push_back(std::move(idle));
-            if (idleOutputs_.size() > kIdleOutputsKept) {
-                std::vector<std::unique_ptr<RtMidiOut>> oldest;
-                oldest.push_back(std::move(idleOutputs_.front().rt));
-                idleOutputs_.erase(idleOutputs_.begin());
-                Retire(std::move(oldest));
-            }
+        // Opening a sequencer client and subscribing its port cost round trips, and a patch
+        // switch closes and reopens the port, usually on the same synth: the closed port is
+        // kept, still connected, for the next open. Nothing is sent on it meanwhile.
+        idle.rt->setErrorCallback(&RecordRtError, &idleSink_);
+        idleOutputs_.push_back(std::move(idle));
+        if (idleOutputs_.size() > kIdleOutputsKept) {
+            idleOutputs_.erase(idleOutputs_.begin());
         }
         return MidiResult::NoError;
     }
@@ -389,77 +386,19 @@ class RtMidiService final : public MidiService {
                    : MidiResult::InvalidParam;
     }
 
+    MidiCounters Counters() const override {
+        MidiCounters c;
+        c.sent = sent_.load();
+        std::lock_guard lock(inMutex_);
+        for (const auto& [handle, port] : inputs_) {
+            c.received += port->received.load();
+            c.overflowed += port->overflowed.load();
+        }
+        return c;
+    }
+
   private:
-    void ChooseBackend(MidiBackend requested) {
-        std::string alsaWhy = "not tried";
-        std::string jackWhy = "not tried";
-        const bool tryAlsa =
-            requested == MidiBackend::Automatic || requested == MidiBackend::AlsaSequencer;
-        const bool tryJack = requested == MidiBackend::Automatic || requested == MidiBackend::Jack;
-        if (tryAlsa && Compiled(RtMidi::LINUX_ALSA, alsaWhy) && ProbeAlsaSequencer(alsaWhy)) {
-            api_ = RtMidi::LINUX_ALSA;
-            backendName_ = "ALSA sequencer";
-            reason_ = "ALSA sequencer opened";
-            return;
-        }
-        if (tryJack && Compiled(RtMidi::UNIX_JACK, jackWhy)) {
-            auto watch = std::make_unique<JackServerWatch>();
-            if (watch->Connect(clientName_, jackWhy)) {
-                api_ = RtMidi::UNIX_JACK;
-                watch_ = std::move(watch);
-                backendName_ = "JACK";
-                reason_ = tryAlsa ? "ALSA sequencer unavailable: " + alsaWhy + "; using JACK"
-                                  : "JACK chosen";
-                return;
-            }
-        }
-        backendName_ = "none";
-        if (requested == MidiBackend::None) {
-            reason_ = "no MIDI backend requested";
-        } else {
-            reason_.clear();
-            if (tryAlsa) {
-                reason_ += "ALSA sequencer unavailable: " + alsaWhy + "; ";
-            }
-            if (tryJack) {
-                reason_ += "JACK unavailable: " + jackWhy + "; ";
-            }
-            reason_ += "no MIDI devices";
-        }
-    }
-
-    static bool Compiled(RtMidi::Api api, std::string& why) {
-        std::vector<RtMidi::Api> apis;
-        RtMidi::getCompiledApi(apis);
-        if (std::find(apis.begin(), apis.end(), api) != apis.end()) {
-            return true;
-        }
-        why = "not built into RtMidi";
-        return false;
-    }
-
-    // RtMidi frees a JACK output's ring buffers before it closes the client, so a process cycle
-    // that passed its "port open" check just before the port went reads freed memory. Close the
-    // ports first, let the cycles in flight end, and only then let RtMidi tear them down.
-    void Retire(std::vector<std::unique_ptr<RtMidiOut>> ports) {
-        if (ports.empty() || !watch_ || !watch_->ServerAlive()) {
-            return;  // no server, no process cycles
-        }
-        for (auto& rt : ports) {
-            try {
-                rt->closePort();
-            } catch (const RtMidiError&) {
-                // closing is all that is wanted; a port that cannot close has no cycles either
-            }
-        }
-        // A cycle in flight ends within a period; the margin covers a thread preempted on a
-        // busy machine.
-        std::this_thread::sleep_for(2 * watch_->Period() + std::chrono::milliseconds(20));
-    }
-
-    bool ServerUp() const {
-        return api_ != RtMidi::UNSPECIFIED && (!watch_ || watch_->ServerAlive());
-    }
+    bool ServerUp() const { return api_ != RtMidi::UNSPECIFIED; }
 
     bool Own(const std::string& fullName) const {
         return fullName.substr(0, fullName.find(':')).rfind(clientName_, 0) == 0;
@@ -523,7 +462,11 @@ class RtMidiService final : public MidiService {
         } catch (const RtMidiError& e) {
             return FromRtError(e.getType());
         }
-        return port.sink.failed ? FromRtError(port.sink.type) : MidiResult::NoError;
+        if (port.sink.failed) {
+            return FromRtError(port.sink.type);
+        }
+        sent_.fetch_add(1, std::memory_order_relaxed);
+        return MidiResult::NoError;
     }
 
     // Runs on the backend's thread, which may be the JACK process thread: no locks, no
@@ -569,17 +512,17 @@ class RtMidiService final : public MidiService {
 
     const std::string clientName_;
     const std::string inClientName_;
-    RtMidi::Api api_ = RtMidi::UNSPECIFIED;
-    std::string backendName_;
-    std::string reason_;
-    std::unique_ptr<JackServerWatch> watch_;
+    const RtMidi::Api api_;
+    const std::string backendName_;
+    const std::string reason_;
+    std::atomic<std::uint64_t> sent_{0};
 
     std::mutex listMutex_;
     std::vector<std::string> outputTargets_;
     std::vector<std::string> inputTargets_;
 
     // Lock order: inMutex_ before outMutex_.
-    std::mutex inMutex_;
+    mutable std::mutex inMutex_;
     std::map<MidiInHandle, std::unique_ptr<InPort>> inputs_;
     std::mutex outMutex_;
     std::map<MidiOutHandle, std::unique_ptr<OutPort>> outputs_;
@@ -594,8 +537,15 @@ class RtMidiService final : public MidiService {
 
 }  // namespace
 
-std::unique_ptr<MidiService> CreateMidiService(std::string_view clientName, MidiBackend backend) {
-    return std::make_unique<RtMidiService>(clientName, backend);
+std::unique_ptr<MidiService> CreateAlsaMidiService(std::string_view clientName,
+                                                   std::string reason) {
+    return std::make_unique<RtMidiService>(clientName, RtMidi::LINUX_ALSA, "ALSA sequencer",
+                                           std::move(reason));
+}
+
+std::unique_ptr<MidiService> CreateNoMidiService(std::string_view clientName, std::string reason) {
+    return std::make_unique<RtMidiService>(clientName, RtMidi::UNSPECIFIED, "none",
+                                           std::move(reason));
 }
 
 }  // namespace platform

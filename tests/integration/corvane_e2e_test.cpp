@@ -67,7 +67,7 @@ TEST(CorvaneEndToEnd, StickAndButtonBecomeMidiAndThruPassesThrough) {
             auto sender = platform::CreateMidiService("CorvaneSender", platform::MidiBackend::Jack);
             platform::MidiOutHandle senderOut = platform::kNoHandle;
             ASSERT_EQ(
-                sender->OpenOutput(IndexOf(sender->ListOutputs(), "CorvaneTest In:in"), senderOut),
+                sender->OpenOutput(IndexOf(sender->ListOutputs(), "CorvaneTest:in"), senderOut),
                 platform::MidiResult::NoError);
             // A new connection carries events from the server's next cycle on.
             std::this_thread::sleep_for(50ms);

@@ -10,7 +10,10 @@
 #include <mutex>
 #include <thread>
 
+#include <jack/jack.h>
+
 #include "alloc_counter.h"
+#include "jack_peer.h"
 #include "jack_server.h"
 #include "platform/midi.h"
 
@@ -18,6 +21,7 @@ namespace platform {
 namespace {
 
 using testsupport::IndexOf;
+using testsupport::JackPeer;
 
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
@@ -89,7 +93,7 @@ TEST_F(MidiJackTest, OwnVirtualPortComesFirstAndOwnPortsAreNeverListedAgain) {
     ASSERT_EQ(midi->OpenInput(0, {}, in), MidiResult::NoError);
     for (const auto& name : midi->ListOutputs()) {
         EXPECT_EQ(name.rfind("TbxTest:", 0), std::string::npos) << name;
-        EXPECT_EQ(name.rfind("TbxTest In:", 0), std::string::npos) << name;
+        EXPECT_EQ(name.rfind("TbxTest:in", 0), std::string::npos) << name;
     }
     for (const auto& name : midi->ListInputs()) {
         EXPECT_EQ(name.rfind("TbxTest:", 0), std::string::npos) << name;
@@ -97,7 +101,7 @@ TEST_F(MidiJackTest, OwnVirtualPortComesFirstAndOwnPortsAreNeverListedAgain) {
     // Another program sees our virtual ports under our name.
     auto other = CreateMidiService("Other", MidiBackend::Jack);
     EXPECT_GT(IndexOf(other->ListInputs(), "TbxTest:out"), 0);
-    EXPECT_GT(IndexOf(other->ListOutputs(), "TbxTest In:in"), 0);
+    EXPECT_GT(IndexOf(other->ListOutputs(), "TbxTest:in"), 0);
 
     // One program holds a port once, like a device that only one client may open.
     MidiOutHandle again = kNoHandle;
@@ -169,7 +173,7 @@ TEST_F(MidiJackTest, InputDeliversClockAndSensingInOrderOffTheJackThread) {
     ASSERT_EQ(midi->StartInput(in), MidiResult::NoError);
 
     auto sender = CreateMidiService("TbxSender", MidiBackend::Jack);
-    const int index = IndexOf(sender->ListOutputs(), "TbxTest In:in");
+    const int index = IndexOf(sender->ListOutputs(), "TbxTest:in");
     ASSERT_GT(index, 0);
     MidiOutHandle out = kNoHandle;
     ASSERT_EQ(sender->OpenOutput(index, out), MidiResult::NoError);
@@ -213,7 +217,7 @@ TEST_F(MidiJackTest, ThruForwardsFromOurInputToOurOutput) {
 
     auto sender = CreateMidiService("TbxSender", MidiBackend::Jack);
     MidiOutHandle senderOut = kNoHandle;
-    ASSERT_EQ(sender->OpenOutput(IndexOf(sender->ListOutputs(), "TbxTest In:in"), senderOut),
+    ASSERT_EQ(sender->OpenOutput(IndexOf(sender->ListOutputs(), "TbxTest:in"), senderOut),
               MidiResult::NoError);
     std::this_thread::sleep_for(50ms);
     ASSERT_EQ(sender->SendShort(senderOut, PackShortMessage(0x90, 60, 99)), MidiResult::NoError);
@@ -308,41 +312,165 @@ TEST_F(MidiJackTest, ShortSendAllocatesNothing) {
     EXPECT_EQ(counter.Count(), 0u);
 }
 
-// Not on the shared server: this one is killed.
-TEST(MidiJackServerLoss, ServerGoingAwayGivesFailingResultsAndNoHang) {
+TEST_F(MidiJackTest, ThruIsCopiedInsideTheCycleAtTheFrameItArrived) {
+    JackPeer source("tbx-thru-source", JackPeer::Role::Source);
+    JackPeer sink("tbx-thru-sink", JackPeer::Role::Sink);
+    ASSERT_TRUE(source.Ok() && sink.Ok());
+    MidiOutHandle out = kNoHandle;
+    ASSERT_EQ(midi->OpenOutput(IndexOf(midi->ListOutputs(), sink.Port("in")), out),
+              MidiResult::NoError);
+    Received received;
+    MidiInHandle in = kNoHandle;
+    ASSERT_EQ(midi->OpenInput(0, received.Callback(), in), MidiResult::NoError);
+    ASSERT_EQ(midi->StartInput(in), MidiResult::NoError);
+    ASSERT_EQ(midi->Connect(in, out), MidiResult::NoError);
+    ASSERT_TRUE(source.Connect(source.Port("out"), "TbxTest:in"));
+    std::this_thread::sleep_for(50ms);
+
+    const std::vector<std::uint32_t> sent = {PackShortMessage(0x90, 60, 100),
+                                             PackShortMessage(0xB0, 1, 64),
+                                             PackShortMessage(0x80, 60, 0)};
+    source.Send(sent[0], 3, 5);
+    source.Send(sent[1], 3, 17);
+    source.Send(sent[2], 3, 40);
+    const auto arrivals = sink.WaitForArrivals(3, 5s);
+    ASSERT_EQ(arrivals.size(), 3u);
+    const auto frames = source.SentFrames();
+    ASSERT_EQ(frames.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(arrivals[i].frame, frames[i])
+            << "message " << i << " was not copied in its cycle";
+        EXPECT_EQ(arrivals[i].bytes[0], sent[i] & 0xFF);
+    }
+    // The program still sees every message, in order, on its own thread.
+    EXPECT_EQ(received.WaitFor(3), sent);
+    EXPECT_EQ(midi->Counters().thru, 3u);
+}
+
+TEST_F(MidiJackTest, ABurstIsCarriedOverCyclesNotDropped) {
+    JackPeer sink("tbx-burst-sink", JackPeer::Role::Sink);
+    ASSERT_TRUE(sink.Ok());
+    MidiOutHandle out = kNoHandle;
+    ASSERT_EQ(midi->OpenOutput(IndexOf(midi->ListOutputs(), sink.Port("in")), out),
+              MidiResult::NoError);
+    std::this_thread::sleep_for(50ms);
+    // A thousand blocks of 100 bytes: far more than one cycle's port buffer holds.
+    constexpr int kBurst = 1000;
+    Bytes block(100, 0x55);
+    block.back() = 0xF7;
+    for (int i = 0; i < kBurst; ++i) {
+        block[0] = 0xF0;
+        block[1] = static_cast<std::uint8_t>(i >> 7);
+        block[2] = static_cast<std::uint8_t>(i & 0x7F);
+        ASSERT_EQ(midi->SendLong(out, block), MidiResult::NoError);
+    }
+    const auto arrivals = sink.WaitForArrivals(kBurst, 5s);
+    ASSERT_EQ(arrivals.size(), static_cast<std::size_t>(kBurst));
+    for (int i = 0; i < kBurst; ++i) {
+        ASSERT_EQ(arrivals[i].size, block.size());
+        ASSERT_EQ((arrivals[i].bytes[1] << 7) | arrivals[i].bytes[2], i) << "out of order";
+    }
+    EXPECT_GT(arrivals.back().frame, arrivals.front().frame) << "all in one cycle";
+    const MidiCounters counters = midi->Counters();
+    EXPECT_GT(counters.carried, 0u);
+    EXPECT_EQ(counters.dropped, 0u);
+    EXPECT_EQ(counters.sent, static_cast<std::uint64_t>(kBurst));
+}
+
+TEST_F(MidiJackTest, SwitchingOutputsLeavesOneClientAndOnlyTheOpenPort) {
+    JackPeer a("tbx-switch-a", JackPeer::Role::Sink);
+    JackPeer b("tbx-switch-b", JackPeer::Role::Sink);
+    ASSERT_TRUE(a.Ok() && b.Ok());
+    MidiOutHandle out = kNoHandle;
+    ASSERT_EQ(midi->OpenOutput(IndexOf(midi->ListOutputs(), a.Port("in")), out),
+              MidiResult::NoError);
+    ASSERT_EQ(midi->SendShort(out, PackShortMessage(0x90, 60, 1)), MidiResult::NoError);
+    ASSERT_EQ(midi->CloseOutput(out), MidiResult::NoError);
+    ASSERT_EQ(midi->OpenOutput(IndexOf(midi->ListOutputs(), b.Port("in")), out),
+              MidiResult::NoError);
+    // What was sent before the close still went out, on the port that was closed.
+    EXPECT_EQ(a.WaitForArrivals(1, 5s).size(), 1u);
+
+    jack_status_t status{};
+    jack_client_t* probe = jack_client_open("tbx-switch-probe", JackNoStartServer, &status);
+    ASSERT_NE(probe, nullptr);
+    std::vector<std::string> ours;
+    const char** ports = jack_get_ports(probe, "^TbxTest", nullptr, 0);
+    for (const char** p = ports; p != nullptr && *p != nullptr; ++p) {
+        ours.emplace_back(*p);
+    }
+    jack_free(ports);
+    jack_client_close(probe);
+    EXPECT_EQ(ours, (std::vector<std::string>{"TbxTest:to " + b.Port("in")}));
+}
+
+// Not on the shared server: this one is killed and started again.
+TEST(MidiJackServerLoss, SendsFailAtOnceWhileTheServerIsGoneAndThePortsComeBackWithIt) {
     // A name of its own but the same every run, whatever the build: JACK frees a killed
     // server's slot only when a server of the same name starts again.
     ASSERT_FALSE(testsupport::FixtureJackServer().empty()) << "run through ctest";
-    testsupport::JackTestServer doomed("tamborex-test-doomed");
-    ASSERT_TRUE(doomed.Running());
     const std::string previous = testsupport::FixtureJackServer();
-    doomed.MakeDefault();
+    auto doomed = std::make_unique<testsupport::JackTestServer>("tamborex-test-doomed");
+    ASSERT_TRUE(doomed->Running());
+    doomed->MakeDefault();
     auto midi = CreateMidiService("TbxDoomed", MidiBackend::Jack);
     ASSERT_EQ(midi->BackendName(), "JACK") << midi->BackendReason();
     std::atomic<int> delivered{0};
     MidiOutHandle out = kNoHandle;
     MidiInHandle in = kNoHandle;
-    ASSERT_EQ(midi->OpenOutput(0, out), MidiResult::NoError);
-    ASSERT_EQ(midi->OpenInput(
-                  0, [&](std::uint32_t, std::uint32_t) { ++delivered; }, in),
-              MidiResult::NoError);
-    ASSERT_EQ(midi->StartInput(in), MidiResult::NoError);
-    ASSERT_EQ(midi->SendShort(out, PackShortMessage(0x90, 60, 100)), MidiResult::NoError);
+    {
+        JackPeer sink("tbx-doomed-sink", JackPeer::Role::Sink);
+        ASSERT_TRUE(sink.Ok());
+        ASSERT_EQ(midi->OpenOutput(IndexOf(midi->ListOutputs(), sink.Port("in")), out),
+                  MidiResult::NoError);
+        ASSERT_EQ(midi->OpenInput(
+                      0, [&](std::uint32_t, std::uint32_t) { ++delivered; }, in),
+                  MidiResult::NoError);
+        ASSERT_EQ(midi->StartInput(in), MidiResult::NoError);
+        ASSERT_EQ(midi->SendShort(out, PackShortMessage(0x90, 60, 100)), MidiResult::NoError);
+        ASSERT_EQ(sink.WaitForArrivals(1, 5s).size(), 1u);
 
-    doomed.Kill();
-    // Enough sends to fill the backend's ring many times over if they were still queued.
-    MidiResult last = MidiResult::NoError;
-    for (int i = 0; i < 5000 && last == MidiResult::NoError; ++i) {
-        last = midi->SendShort(out, PackShortMessage(0x90, 60, 100));
-        if (i % 100 == 0) {
-            std::this_thread::sleep_for(1ms);
+        doomed->Kill();
+        // Far more sends than any queue holds: each fails at once, none blocks.
+        const auto start = std::chrono::steady_clock::now();
+        MidiResult last = MidiResult::NoError;
+        for (int i = 0; i < 100000 && (last == MidiResult::NoError || i < 50000); ++i) {
+            last = midi->SendShort(out, PackShortMessage(0x90, 60, 100));
+            if (last == MidiResult::NoError && i % 100 == 0) {
+                std::this_thread::sleep_for(1ms);
+            }
         }
+        EXPECT_EQ(last, MidiResult::NoDevice);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+        const Bytes block = {0xF0, 0x01, 0xF7};
+        EXPECT_EQ(midi->SendLong(out, block), MidiResult::NoDevice);
+        MidiOutHandle again = kNoHandle;
+        EXPECT_NE(midi->OpenOutput(1, again), MidiResult::NoError);
     }
-    EXPECT_EQ(last, MidiResult::NoDevice);
-    const Bytes block = {0xF0, 0x01, 0xF7};
-    EXPECT_EQ(midi->SendLong(out, block), MidiResult::NoDevice);
-    MidiOutHandle again = kNoHandle;
-    EXPECT_NE(midi->OpenOutput(1, again), MidiResult::NoError);
+
+    // The server returns, and so does the synth: the same handles reach it again, and our own
+    // input is back under its name, without anything being reopened by hand.
+    doomed = std::make_unique<testsupport::JackTestServer>("tamborex-test-doomed");
+    ASSERT_TRUE(doomed->Running());
+    JackPeer sink("tbx-doomed-sink", JackPeer::Role::Sink);
+    JackPeer source("tbx-doomed-source", JackPeer::Role::Source);
+    ASSERT_TRUE(sink.Ok() && source.Ok());
+    bool back = false;
+    for (int i = 0; i < 100 && !back; ++i) {
+        std::this_thread::sleep_for(50ms);
+        back = midi->SendShort(out, PackShortMessage(0x91, 61, 101)) == MidiResult::NoError &&
+               !sink.WaitForArrivals(1, 100ms).empty();
+    }
+    EXPECT_TRUE(back) << "the output never reached the returned synth";
+    EXPECT_EQ(midi->Counters().reconnects, 1u);
+    ASSERT_TRUE(source.Connect(source.Port("out"), "TbxDoomed:in"));
+    std::this_thread::sleep_for(50ms);
+    const int before = delivered;
+    source.Send(PackShortMessage(0xF8), 1);
+    for (int i = 0; i < 100 && delivered == before; ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(delivered, before + 1);
     EXPECT_EQ(midi->CloseInput(in), MidiResult::NoError);
     EXPECT_EQ(midi->CloseOutput(out), MidiResult::NoError);
     midi.reset();

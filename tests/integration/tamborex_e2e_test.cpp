@@ -128,7 +128,7 @@ TEST(TamborexEndToEnd, StickButtonsClockAndThruReachJack) {
 
         auto sender = platform::CreateMidiService("TbxClock", platform::MidiBackend::Jack);
         platform::MidiOutHandle clock = platform::kNoHandle;
-        ASSERT_EQ(sender->OpenOutput(IndexOf(sender->ListOutputs(), "TbxE2E In:in"), clock),
+        ASSERT_EQ(sender->OpenOutput(IndexOf(sender->ListOutputs(), "TbxE2E:in"), clock),
                   platform::MidiResult::NoError);
         window.Run(50ms);
         for (int tick = 0; tick < 2; ++tick) {

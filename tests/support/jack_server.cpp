@@ -93,11 +93,12 @@ std::string FixtureJackServer() {
     return name != nullptr ? name : "";
 }
 
-JackTestServer::JackTestServer(std::string name, int periodFrames) : name_(std::move(name)) {
+JackTestServer::JackTestServer(std::string name, int periodFrames, bool realtime)
+    : name_(std::move(name)) {
     // Asynchronous: a synchronous server that misses one client's cycle (a loaded machine) stops
     // running its graph for good. The long client timeout keeps a slow client connected.
-    ChildCommand cmd({"jackd", "--no-realtime", "--timeout", "5000", "-n", name_, "-d", "dummy",
-                      "-r", "48000", "-p", std::to_string(periodFrames)},
+    ChildCommand cmd({"jackd", realtime ? "--realtime" : "--no-realtime", "--timeout", "5000", "-n",
+                      name_, "-d", "dummy", "-r", "48000", "-p", std::to_string(periodFrames)},
                      name_);
     pid_ = cmd.Spawn(-1);
     for (int i = 0; i < 200 && pid_ > 0; ++i) {

@@ -59,6 +59,25 @@ struct MidiInputStats {
     std::uint64_t overflowed = 0;  // dropped because the hand-off ring was full
 };
 
+// What a service has done with the traffic since it was created.
+struct MidiCounters {
+    std::uint64_t sent = 0;        // our own messages handed to the backend
+    std::uint64_t thru = 0;        // messages copied from an input to an output
+    std::uint64_t carried = 0;     // left in a later JACK cycle than the one they were due in
+    std::uint64_t dropped = 0;     // could never leave: too large for the server, or queue full
+    std::uint64_t received = 0;    // taken from inputs while started
+    std::uint64_t overflowed = 0;  // arrived faster than the program took them
+    std::uint64_t reconnects = 0;  // times the ports came back with a MIDI server
+    bool operator==(const MidiCounters&) const = default;
+};
+
+// One "name value" line per counter.
+std::string FormatMidiCounters(const MidiCounters& counters);
+
+// Where running programs keep their counters for list-devices, one file per process:
+// XDG_RUNTIME_DIR, else the temporary folder.
+std::string MidiCountersFolder();
+
 // The MIDI service: device lists, ports opened by list index, short messages, byte blocks, input
 // with a callback, and a thru connection from an input to an output.
 //
@@ -105,13 +124,27 @@ class MidiService {
     // input's callback sees it. One output per input.
     virtual MidiResult Connect(MidiInHandle input, MidiOutHandle output) = 0;
     virtual MidiResult Disconnect(MidiInHandle input, MidiOutHandle output) = 0;
+
+    virtual MidiCounters Counters() const = 0;
 };
 
 enum class MidiBackend { Automatic, AlsaSequencer, Jack, None };
 
+// "auto", "alsa", "jack", "none": the words the command line and the settings use.
+std::string_view MidiBackendWord(MidiBackend backend);
+bool ParseMidiBackend(std::string_view word, MidiBackend& backend);
+
 // The real service. Automatic picks the ALSA sequencer where it can be opened, otherwise JACK
-// where a server is running, otherwise a system with no devices. clientName names the program's
-// client and its virtual ports ("Tamborex", "Corvane").
+// where a server is running, otherwise a system with no devices; a backend asked for by name is
+// the only one tried, and when it cannot be had the result is a system with no devices whose
+// reason says why. clientName names the program's client and its own ports ("Tamborex",
+// "Corvane").
+//
+// On JACK the program is one client holding its own ports and one per device opened; sends are
+// queued without a lock and leave in the next process cycle, in time order with the thru copies,
+// which are made inside the cycle at the frame they arrived; what does not fit a cycle is
+// carried to the next one. When the server goes, sends fail at once with NoDevice; when one
+// comes back, the open ports return under the same handles and are connected again by name.
 std::unique_ptr<MidiService> CreateMidiService(std::string_view clientName,
                                                MidiBackend backend = MidiBackend::Automatic);
 
