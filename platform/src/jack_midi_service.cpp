@@ -67,6 +67,7 @@ struct OutSlot {
     // Process callback only.
     std::array<std::uint8_t, kSpillBytes> spill{};
     std::size_t spillUsed = 0;
+    bool backlog = false;  // the queue met a full buffer and has not been empty since
 };
 
 struct InputEvent {
@@ -412,6 +413,7 @@ class JackMidiService final : public MidiService {
                     jack_ringbuffer_reset(slot.ring);
                 }
                 slot.spillUsed = 0;
+                slot.backlog = false;
             }
             for (InSlot& slot : ins_) {
                 slot.port.store(nullptr);
@@ -784,13 +786,15 @@ class JackMidiService final : public MidiService {
                 break;
             }
             at = std::max(at, queuedAt);
-            if (!WriteQueued(slot, buffer, at, header, frames, cycleStart, largest)) {
+            if (!WriteQueued(slot, buffer, at, header, largest)) {
                 full = true;
                 queueWaits = true;
+                slot.backlog = true;
             }
         }
-        if (state == kClosing && slot.spillUsed == 0 &&
-            jack_ringbuffer_read_space(slot.ring) == 0) {
+        const bool empty = jack_ringbuffer_read_space(slot.ring) == 0;
+        slot.backlog = slot.backlog && !empty;
+        if (state == kClosing && empty && slot.spillUsed == 0) {
             slot.state.store(kDrained, std::memory_order_release);
         }
     }
@@ -822,7 +826,7 @@ class JackMidiService final : public MidiService {
     }
 
     bool WriteQueued(OutSlot& slot, void* buffer, jack_nframes_t at, const QueuedHeader& header,
-                     jack_nframes_t frames, jack_nframes_t cycleStart, std::size_t largest) {
+                     std::size_t largest) {
         jack_midi_data_t* to =
             header.size > largest ? nullptr : jack_midi_event_reserve(buffer, at, header.size);
         if (to == nullptr && header.size <= largest) {
@@ -836,9 +840,8 @@ class JackMidiService final : public MidiService {
         }
         jack_ringbuffer_read(slot.ring, reinterpret_cast<char*>(to), header.size);
         sent_.fetch_add(1, std::memory_order_relaxed);
-        // Due in an earlier cycle: it waited for room.
-        if (static_cast<std::int32_t>(cycleStart - header.stamp) >
-            static_cast<std::int32_t>(frames)) {
+        // Behind a buffer that was full: it waited for a later cycle.
+        if (slot.backlog) {
             carried_.fetch_add(1, std::memory_order_relaxed);
         }
         return true;

@@ -34,6 +34,9 @@ bool CWinMIDIIn::Open(std::int16_t deviceId) {
             started = MapResult(midi_.StartInput(handle_)) ? 1 : 0;
         }
     }
+    if (thru_ != nullptr) {
+        thru_->SetInput(currentDevice >= 0 ? handle_ : platform::kNoHandle);
+    }
     return lastError == MIDI_NOERROR;
 }
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "tamborex/devices/midi.h"
+#include "tamborex/devices/midi_thru.h"
 
 class CMIDIIn : public CMIDI {
   public:
@@ -29,10 +30,13 @@ class CWinMIDIIn final : public CMIDIIn {
     bool Open(std::int16_t deviceId) override;
     bool Start() override;
     bool Stop() override;
+    // The thru connection to tell about each open and close.
+    void SetThru(CMidiThru* thru) { thru_ = thru; }
 
   private:
     platform::MidiService& midi_;
     platform::MidiInCallback callback_;
     std::vector<std::string> names_;
     platform::MidiInHandle handle_ = platform::kNoHandle;
+    CMidiThru* thru_ = nullptr;
 };

@@ -24,6 +24,9 @@ bool CWinMIDIOut::Open(std::int16_t deviceId) {
     if (deviceId >= 0 && MapResult(midi_.OpenOutput(deviceId, handle_))) {
         currentDevice = deviceId;
     }
+    if (thru_ != nullptr) {
+        thru_->SetOutput(currentDevice >= 0 ? handle_ : platform::kNoHandle);
+    }
     return lastError == MIDI_NOERROR;
 }
 

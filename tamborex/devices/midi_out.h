@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "tamborex/devices/midi.h"
+#include "tamborex/devices/midi_thru.h"
 
 class CMIDIOut : public CMIDI {};
 
@@ -20,9 +21,12 @@ class CWinMIDIOut final : public CMIDIOut {
     // Length 3 or less: the first four bytes as one packed short message. Longer: a system-
     // exclusive block, sent as given (the caller supplies F0 and F7); the platform copies it.
     bool Send(const std::uint8_t* bytes, int length);
+    // The thru connection to tell about each open and close.
+    void SetThru(CMidiThru* thru) { thru_ = thru; }
 
   private:
     platform::MidiService& midi_;
     std::vector<std::string> names_;
     platform::MidiOutHandle handle_ = platform::kNoHandle;
+    CMidiThru* thru_ = nullptr;
 };

@@ -330,7 +330,7 @@ void CEngine::OnMidiInput(std::uint32_t message, std::uint32_t /*timestampMs*/) 
 
 void CEngine::HandleMidiInput(std::uint32_t message) {
     const auto status = static_cast<std::int32_t>(message & 0xFF);
-    if (bank_.MidiThru()) {
+    if (bank_.MidiThru() && !bank_.MidiThruByService()) {
         const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(message),
                                        static_cast<std::uint8_t>(message >> 8),
                                        static_cast<std::uint8_t>(message >> 16), 0};

@@ -37,6 +37,9 @@ class CBankLink {
     // Loads the current entry's patch file into both slots.
     virtual void SelectPatch() = 0;
     virtual bool MidiThru() const = 0;
+    // Whether the MIDI service already copies the input to the output (inside the JACK cycle),
+    // so that the engine must not send thru again.
+    virtual bool MidiThruByService() const { return false; }
     virtual std::int32_t MidiInChannel() const = 0;
     virtual bool RespondToProgramChange() const = 0;
 };

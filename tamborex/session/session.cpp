@@ -25,14 +25,23 @@ std::string Beside(const std::string& path, const char* suffix, const char* exte
 
 CSession::CSession(platform::MidiService& midi, platform::JoystickService& joystick,
                    CSessionWindow& window, std::string bankPath)
-    : midiOut(midi),
+    : thru(midi),
+      midiOut(midi),
       joystick(joystick, [&window](std::string_view text) { window.MessageBox(text); }),
       engine(midiOut, this->joystick, window, *this),
       midiIn(midi, [this](std::uint32_t m, std::uint32_t ts) { engine.OnMidiInput(m, ts); }),
       midiService_(midi),
       joystickService_(joystick),
       window_(window),
-      bankPath_(std::move(bankPath)) {}
+      bankPath_(std::move(bankPath)) {
+    midiOut.SetThru(&thru);
+    midiIn.SetThru(&thru);
+}
+
+void CSession::SetMidiThru(bool on) {
+    bank.midiThru = on ? 1 : 0;
+    thru.SetWanted(on);
+}
 
 void CSession::Startup() {
     joystick.Init();  // also ranges all six axes 0..127
@@ -49,6 +58,7 @@ void CSession::Startup() {
         SayNoDevices("No MIDI in devices available.");
     }
     LoadBank();
+    thru.SetWanted(bank.midiThru != 0);
     window_.MoveBar(bank.barPos[0], bank.barPos[1]);
     LoadPatchFile(bank.patchPaths[bank.patchNumber], bank.patchNumber);
     if (bank.midiInDevice >= 0 && !midiIn.Open(DeviceId(bank.midiInDevice))) {

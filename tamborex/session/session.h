@@ -91,6 +91,8 @@ class CSession final : public CBankLink {
     // would not open; the error text is then the port's.
     bool SelectOutput(int index);
     bool SelectInput(int index);
+    // The global thru switch; the service makes the connection whenever both ports are open.
+    void SetMidiThru(bool on);
     void SetActive(bool active);
     void SetPollInterval(std::int32_t code);
     void SetAlwaysOnTop(bool onTop);
@@ -107,9 +109,11 @@ class CSession final : public CBankLink {
     void SetPatchNumber(std::int32_t number) override;
     void SelectPatch() override;
     bool MidiThru() const override { return bank.midiThru != 0; }
+    bool MidiThruByService() const override { return thru.Forwarding(); }
     std::int32_t MidiInChannel() const override { return midiInChannel; }
     bool RespondToProgramChange() const override { return bank.respondToProgramChange != 0; }
 
+    CMidiThru thru;  // before the ports, which tell it about every open
     CWinMIDIOut midiOut;
     CJoystick joystick;
     CEngine engine;

@@ -254,6 +254,45 @@ TEST_F(StartupTest, QuitTurnsOffWhatIsStillSounding) {
 }
 
 // "Load minimized": the bar goes to the tray once, a second after the start, not every second.
+TEST_F(StartupTest, ThruIsMadeOnceByTheServiceAndFollowsThePortsAndTheSwitch) {
+    midi.SetOutputs({"Tamborex", "Synth", "Other synth"});
+    midi.SetInputs({"Tamborex", "Keys"});
+    stick.Attach();
+    CBankState state;
+    state.midiInDevice = 1;
+    state.midiThru = 1;
+    WriteBank(state);
+    CSession& c = Start();
+    ASSERT_TRUE(c.SelectOutput(1));
+    const auto keys = midi.InputOnDevice(1);
+    ASSERT_NE(keys, platform::kNoHandle);
+    auto sentTo = [&](int device) {
+        std::vector<std::uint32_t> sent;
+        for (const auto& e : midi.Events()) {
+            if (e.call == platform::FakeMidiService::Call::SendShort &&
+                midi.DeviceOf(e.handle) == device) {
+                sent.push_back(e.message);
+            }
+        }
+        return sent;
+    };
+    const std::uint32_t note = platform::PackShortMessage(0x90, 60, 100);
+    midi.ClearEvents();
+    ASSERT_TRUE(midi.Inject(keys, note));
+    EXPECT_EQ(sentTo(1), (std::vector<std::uint32_t>{note}));  // once, not again by the engine
+
+    ASSERT_TRUE(c.SelectOutput(2));
+    midi.ClearEvents();
+    ASSERT_TRUE(midi.Inject(keys, note));
+    EXPECT_EQ(sentTo(2), (std::vector<std::uint32_t>{note}));
+
+    c.SetMidiThru(false);
+    midi.ClearEvents();
+    ASSERT_TRUE(midi.Inject(keys, note));
+    EXPECT_TRUE(sentTo(2).empty());
+    EXPECT_EQ(c.bank.midiThru, 0);
+}
+
 TEST_F(StartupTest, LoadMinimisedHidesTheBarOnce) {
     CBankState state;
     state.loadMinimized = 1;

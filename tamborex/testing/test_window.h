@@ -148,6 +148,7 @@ struct CTestBankLink final : CBankLink {
     bool thru = true;
     std::int32_t inChannel = 0;
     bool respond = true;
+    const CMidiThru* byService = nullptr;  // the session's thru, where a test wires one
     std::vector<std::int32_t> selected;
     std::function<void()> onSelect;
 
@@ -160,6 +161,9 @@ struct CTestBankLink final : CBankLink {
         }
     }
     bool MidiThru() const override { return thru; }
+    bool MidiThruByService() const override {
+        return byService != nullptr && byService->Forwarding();
+    }
     std::int32_t MidiInChannel() const override { return inChannel; }
     bool RespondToProgramChange() const override { return respond; }
 };

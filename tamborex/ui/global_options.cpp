@@ -62,7 +62,7 @@ CGlobalOptions::CGlobalOptions(CSession& session, CPrompter& prompter, QWidget* 
     });
     connect(ui_->thruCheck, &QCheckBox::clicked, this, [this] {
         ReadFields();
-        session_.bank.midiThru = midiThru_;
+        session_.SetMidiThru(midiThru_ != 0);
     });
     connect(ui_->topCheck, &QCheckBox::clicked, this, [this] {
         ReadFields();

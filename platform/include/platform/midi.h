@@ -63,7 +63,7 @@ struct MidiInputStats {
 struct MidiCounters {
     std::uint64_t sent = 0;        // our own messages handed to the backend
     std::uint64_t thru = 0;        // messages copied from an input to an output
-    std::uint64_t carried = 0;     // left in a later JACK cycle than the one they were due in
+    std::uint64_t carried = 0;     // waited for a later JACK cycle: a port buffer was full
     std::uint64_t dropped = 0;     // could never leave: too large for the server, or queue full
     std::uint64_t received = 0;    // taken from inputs while started
     std::uint64_t overflowed = 0;  // arrived faster than the program took them
