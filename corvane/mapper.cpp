@@ -1,10 +1,29 @@
 #include "mapper.h"
 
+#include <algorithm>
+
 namespace corvane {
+namespace {
+
+int IndexOf(const std::vector<std::string>& names, const std::string& name) {
+    const auto it = std::find(names.begin(), names.end(), name);
+    return it == names.end() ? -1 : static_cast<int>(it - names.begin());
+}
+
+std::string NameAt(const std::vector<std::string>& names, int index) {
+    return index >= 0 && index < static_cast<int>(names.size()) ? names[index] : std::string();
+}
+
+}  // namespace
 
 Mapper::Mapper(platform::MidiService& midi, platform::JoystickService& joystick,
-               platform::PeriodicTimer& timer, const Settings& settings)
-    : midi_(midi), joystick_(joystick), ports_(midi), timer_(timer), settings_(settings) {
+               platform::PeriodicTimer& timer, const Settings& settings, ExtraSettings extra)
+    : midi_(midi),
+      joystick_(joystick),
+      ports_(midi),
+      timer_(timer),
+      settings_(settings),
+      extra_(std::move(extra)) {
     channel_ = settings.channel;
 }
 
@@ -17,8 +36,38 @@ void Mapper::Start() {
     timer_.BeginResolution();
     SetSampleRate(settings_.sampleRate);
     timer_.SetTickClient(this);
-    ports_.Open(settings_.inputDevice, settings_.outputDevice, settings_.thru);
+    FollowPortNames();
+    OpenPorts();
     started_ = true;
+}
+
+void Mapper::FollowPortNames() {
+    auto follow = [this](const std::vector<std::string>& names, const std::string& name, int& index,
+                         const char* kind) {
+        if (name.empty() || index < 0) {
+            return false;  // nothing remembered: the index as it is
+        }
+        const int now = IndexOf(names, name);
+        if (now >= 0) {
+            index = now;
+            return false;
+        }
+        portProblem_ += "The MIDI " + std::string(kind) + " port \"" + name +
+                        "\" is missing, so Corvane leaves it closed rather than use another "
+                        "port in its place. Connect it and start Corvane again, or choose a port "
+                        "in the options.\n";
+        return true;
+    };
+    portProblem_.clear();
+    outputMissing_ =
+        follow(midi_.ListOutputs(), extra_.outputName, settings_.outputDevice, "output");
+    inputMissing_ = settings_.thru &&
+                    follow(midi_.ListInputs(), extra_.inputName, settings_.inputDevice, "input");
+}
+
+void Mapper::OpenPorts() {
+    ports_.Open(inputMissing_ ? kLeaveClosed : settings_.inputDevice,
+                outputMissing_ ? kLeaveClosed : settings_.outputDevice, settings_.thru);
 }
 
 void Mapper::Shutdown() {
@@ -39,11 +88,21 @@ void Mapper::SetSampleRate(int index) {
 }
 
 void Mapper::ApplySettings(const Settings& settings) {
+    // A missing port stays closed until another is chosen; a port chosen now is remembered by
+    // the name it has in the list the choice was made from.
+    outputMissing_ = outputMissing_ && settings.outputDevice == settings_.outputDevice;
+    inputMissing_ = inputMissing_ && settings.inputDevice == settings_.inputDevice;
     settings_ = settings;
+    if (!outputMissing_) {
+        extra_.outputName = NameAt(midi_.ListOutputs(), settings.outputDevice);
+    }
+    if (!inputMissing_) {
+        extra_.inputName = NameAt(midi_.ListInputs(), settings.inputDevice);
+    }
     channel_ = settings.channel;
     SetSampleRate(settings.sampleRate);
     ports_.Close();
-    ports_.Open(settings.inputDevice, settings.outputDevice, settings.thru);
+    OpenPorts();
 }
 
 void Mapper::OnTick() {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "control_assignment.h"
 #include "midi_ports.h"
@@ -31,7 +32,7 @@ struct JoystickSample {
 class Mapper final : public TickClient {
   public:
     Mapper(platform::MidiService& midi, platform::JoystickService& joystick,
-           platform::PeriodicTimer& timer, const Settings& settings);
+           platform::PeriodicTimer& timer, const Settings& settings, ExtraSettings extra = {});
     ~Mapper() override;
     Mapper(const Mapper&) = delete;
     Mapper& operator=(const Mapper&) = delete;
@@ -53,22 +54,36 @@ class Mapper final : public TickClient {
 
     ControlTable& Controls() { return controls_; }
     const Settings& CurrentSettings() const { return settings_; }
+    const ExtraSettings& CurrentExtraSettings() const { return extra_; }
+    void SetMidiSystem(std::string system) { extra_.midiSystem = std::move(system); }
     platform::MidiService& Midi() { return midi_; }
+    // What Start found wrong with the remembered ports, one sentence per port; empty when
+    // nothing.
+    const std::string& PortProblem() const { return portProblem_; }
     bool OutputOpen() const { return ports_.OutputOpen(); }
     // Ticks that read the stick so far: lets a caller wait until the mapper has seen a state.
     std::uint64_t ReadTicks() const { return readTicks_.load(std::memory_order_acquire); }
 
   private:
+    // Finds the remembered ports by name: one that moved in the list is followed, one that is
+    // gone is left closed (and its index and name kept) and said in PortProblem.
+    void FollowPortNames();
+    void OpenPorts();
+
     platform::MidiService& midi_;
     platform::JoystickService& joystick_;
     MidiPorts ports_;
     PollTimer timer_;
     ControlTable controls_;
     Settings settings_;            // UI thread
+    ExtraSettings extra_;          // UI thread
     std::atomic<int> channel_{0};  // what the tick sends on
     JoystickSample previous_;      // the tick's alone
     std::atomic<std::uint64_t> readTicks_{0};
     bool started_ = false;
+    bool outputMissing_ = false;
+    bool inputMissing_ = false;
+    std::string portProblem_;
 };
 
 }  // namespace corvane

@@ -13,11 +13,12 @@ void MidiPorts::Open(int inputDevice, int outputDevice, bool thru) {
     std::lock_guard lock(mutex_);
     // The platform lists our own virtual output first; that is where the default goes.
     const int outIndex = outputDevice == kMidiMapper ? 0 : outputDevice;
-    if (midi_.OpenOutput(outIndex, out_) != MidiResult::NoError) {
+    if (outputDevice == kLeaveClosed || midi_.OpenOutput(outIndex, out_) != MidiResult::NoError) {
         out_ = kNoHandle;
     }
     thru_ = thru;
-    if (thru && midi_.OpenInput(inputDevice, {}, in_) == MidiResult::NoError) {
+    if (thru && inputDevice != kLeaveClosed &&
+        midi_.OpenInput(inputDevice, {}, in_) == MidiResult::NoError) {
         midi_.StartInput(in_);
         midi_.Connect(in_, out_);
     }

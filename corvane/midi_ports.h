@@ -10,6 +10,8 @@ namespace corvane {
 // The output device number that stands for the system's default output: on Linux, Corvane's
 // own virtual port, for a sequencer or synth to connect to.
 inline constexpr int kMidiMapper = -1;
+// A device number for Open: leave this port closed.
+inline constexpr int kLeaveClosed = -2;
 
 // The MIDI output and, for thru only, the input. The tick sends from the timer thread while the
 // UI thread closes and reopens the ports; one mutex serialises the two, so a tick never sends on

@@ -26,4 +26,19 @@ void WriteSettings(Profile& profile, const Settings& s) {
     profile.WriteInt(kSection, "SampleRate", s.sampleRate);
 }
 
+ExtraSettings ReadExtraSettings(Profile& profile) {
+    const ExtraSettings defaults;
+    ExtraSettings e;
+    e.inputName = profile.ReadText(kSection, "DevInName", defaults.inputName);
+    e.outputName = profile.ReadText(kSection, "DevOutName", defaults.outputName);
+    e.midiSystem = profile.ReadText(kSection, "MidiSystem", defaults.midiSystem);
+    return e;
+}
+
+void WriteExtraSettings(Profile& profile, const ExtraSettings& e) {
+    profile.WriteText(kSection, "DevInName", e.inputName);
+    profile.WriteText(kSection, "DevOutName", e.outputName);
+    profile.WriteText(kSection, "MidiSystem", e.midiSystem);
+}
+
 }  // namespace corvane

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace corvane {
 
 // The five options kept in the program's profile, section "Options".
@@ -13,12 +15,27 @@ struct Settings {
     bool operator==(const Settings&) const = default;
 };
 
+// Ours, in extra keys of the same section: the ports the two device numbers named when they
+// were chosen (DevInName, DevOutName), so that a port that moved in the list is followed and one
+// that is gone is never replaced by another; and the MIDI system from the next start
+// (MidiSystem: auto, alsa or jack).
+struct ExtraSettings {
+    std::string inputName;
+    std::string outputName;
+    std::string midiSystem = "auto";
+
+    bool operator==(const ExtraSettings&) const = default;
+};
+
 // Where the profile is kept; the program gives an INI file, tests a map.
 class Profile {
   public:
     virtual ~Profile() = default;
     virtual int ReadInt(const char* section, const char* key, int fallback) = 0;
     virtual void WriteInt(const char* section, const char* key, int value) = 0;
+    virtual std::string ReadText(const char* section, const char* key,
+                                 const std::string& fallback) = 0;
+    virtual void WriteText(const char* section, const char* key, const std::string& value) = 0;
 };
 
 // Reads Thru, DevIn, DevOut, Channel, SampleRate in that order, each with its default when absent.
@@ -26,5 +43,8 @@ class Profile {
 Settings ReadSettings(Profile& profile);
 // Writes all five, in the same order.
 void WriteSettings(Profile& profile, const Settings& settings);
+
+ExtraSettings ReadExtraSettings(Profile& profile);
+void WriteExtraSettings(Profile& profile, const ExtraSettings& extra);
 
 }  // namespace corvane

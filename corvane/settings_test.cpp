@@ -11,6 +11,7 @@ namespace {
 
 struct MapProfile : Profile {
     std::map<std::string, int> values;
+    std::map<std::string, std::string> texts;
     std::vector<std::string> reads, writes;
 
     int ReadInt(const char* section, const char* key, int fallback) override {
@@ -23,6 +24,14 @@ struct MapProfile : Profile {
         const std::string k = std::string(section) + "/" + key;
         writes.push_back(k);
         values[k] = value;
+    }
+    std::string ReadText(const char* section, const char* key,
+                         const std::string& fallback) override {
+        const auto it = texts.find(std::string(section) + "/" + key);
+        return it == texts.end() ? fallback : it->second;
+    }
+    void WriteText(const char* section, const char* key, const std::string& value) override {
+        texts[std::string(section) + "/" + key] = value;
     }
 };
 

@@ -46,6 +46,22 @@ void IniProfile::WriteInt(const char* section, const char* key, int value) {
     }
 }
 
+std::string IniProfile::ReadText(const char* section, const char* key,
+                                 const std::string& fallback) {
+    if (!settings_) {
+        return fallback;
+    }
+    return settings_->value(Key(section, key), QString::fromStdString(fallback))
+        .toString()
+        .toStdString();
+}
+
+void IniProfile::WriteText(const char* section, const char* key, const std::string& value) {
+    if (settings_) {
+        settings_->setValue(Key(section, key), QString::fromStdString(value));
+    }
+}
+
 bool IniProfile::Flush(QString& why) {
     if (!settings_) {
         why = problem_;

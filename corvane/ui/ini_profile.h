@@ -18,6 +18,9 @@ class IniProfile final : public Profile {
 
     int ReadInt(const char* section, const char* key, int fallback) override;
     void WriteInt(const char* section, const char* key, int value) override;
+    std::string ReadText(const char* section, const char* key,
+                         const std::string& fallback) override;
+    void WriteText(const char* section, const char* key, const std::string& value) override;
     // Writes to disk; false with the reason when that failed.
     bool Flush(QString& why);
     // Why the file was not used, or empty.

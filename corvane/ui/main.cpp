@@ -26,8 +26,11 @@ int main(int argc, char** argv) {
         "the named configurations, corvane.txt,",
         "  corvane.txt                      the named configurations, in the configurations' "
         "folder\n"
-        "  ~/.config/Corvane/Corvane.ini    the options: thru, MIDI ports, channel, sample rate\n"};
-    if (const int exitCode = platform::StartFromCommandLine(argc, argv, kInfo); exitCode >= 0) {
+        "  ~/.config/Corvane/Corvane.ini    the options: thru, MIDI ports, channel, sample rate,\n"
+        "                                   MIDI system\n"};
+    platform::CommandLine line;
+    if (const int exitCode = platform::StartFromCommandLine(argc, argv, kInfo, line);
+        exitCode >= 0) {
         return exitCode;
     }
     QApplication app(argc, argv);
@@ -38,11 +41,14 @@ int main(int argc, char** argv) {
         QMessageBox::warning(nullptr, QStringLiteral("Corvane"), profile.Problem());
     }
     const corvane::Settings settings = corvane::ReadSettings(profile);
+    const corvane::ExtraSettings extra = corvane::ReadExtraSettings(profile);
 
-    auto midi = platform::CreateMidiService("Corvane");
+    platform::MidiBackend system = platform::MidiBackend::Automatic;
+    (void)platform::ParseMidiBackend(extra.midiSystem, system);
+    auto midi = platform::CreateMidiService("Corvane", line.midi.value_or(system));
     auto joystick = platform::CreateJoystickService();
     auto timer = platform::CreatePeriodicTimer();
-    corvane::Mapper mapper(*midi, *joystick, *timer, settings);
+    corvane::Mapper mapper(*midi, *joystick, *timer, settings, extra);
     corvane::ConfigurationFile file;
     corvane::QtPrompter prompter;
 
@@ -60,6 +66,7 @@ int main(int argc, char** argv) {
         mapper.Shutdown();
     }
     corvane::WriteSettings(profile, mapper.CurrentSettings());
+    corvane::WriteExtraSettings(profile, mapper.CurrentExtraSettings());
     QString why;
     if (!profile.Flush(why)) {
         QMessageBox::warning(nullptr, QStringLiteral("Corvane"), why);

@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QRegularExpressionValidator>
+#include <QTimer>
 #include <algorithm>
 
 #include "about_dialog.h"
@@ -91,6 +92,11 @@ MainDialog::MainDialog(Mapper& mapper, ConfigurationFile& file, Prompter& prompt
             QString::fromStdString(platform::NoMidiDevicesAdvice(mapper_.Midi(), "Corvane")));
     }
     mapper_.Start();
+    if (!mapper_.PortProblem().empty()) {
+        // Once the window is up, so that the message stands in front of it.
+        const QString text = QString::fromStdString(mapper_.PortProblem()).trimmed();
+        QTimer::singleShot(0, this, [this, text] { prompter_.Warn(this, text); });
+    }
 }
 
 MainDialog::~MainDialog() = default;
@@ -220,6 +226,7 @@ void MainDialog::RunOptions() {
     options.thru = s.thru;
     options.channel = s.channel + 1;
     options.sampleRate = s.sampleRate;
+    options.midiSystem = mapper_.CurrentExtraSettings().midiSystem;
     prompter_.Run(options);
     Settings chosen;
     chosen.inputDevice = options.inputIndex;
@@ -227,6 +234,7 @@ void MainDialog::RunOptions() {
     chosen.thru = options.thru;
     chosen.channel = options.channel - 1;
     chosen.sampleRate = options.sampleRate;
+    mapper_.SetMidiSystem(options.midiSystem);
     mapper_.ApplySettings(chosen);
 }
 

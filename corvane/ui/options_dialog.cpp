@@ -3,6 +3,7 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 
+#include "platform/midi.h"
 #include "prompter.h"
 #include "ui_options_dialog.h"
 
@@ -39,6 +40,10 @@ void OptionsDialog::showEvent(QShowEvent* event) {
     ui_->thruCheck->setChecked(thru);
     ui_->channelEdit->setText(QString::number(channel));
     ui_->rateBox->setCurrentIndex(sampleRate < ui_->rateBox->count() ? sampleRate : -1);
+    platform::MidiBackend system = platform::MidiBackend::Automatic;
+    (void)platform::ParseMidiBackend(midiSystem, system);
+    ui_->systemBox->setCurrentIndex(
+        system == platform::MidiBackend::None ? 0 : static_cast<int>(system));
     QDialog::showEvent(event);
 }
 
@@ -57,6 +62,8 @@ void OptionsDialog::accept() {
     thru = ui_->thruCheck->isChecked();
     channel = typed;
     sampleRate = ui_->rateBox->currentIndex();
+    midiSystem = platform::MidiBackendWord(
+        static_cast<platform::MidiBackend>(std::max(ui_->systemBox->currentIndex(), 0)));
     QDialog::accept();
 }
 

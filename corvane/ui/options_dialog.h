@@ -28,6 +28,7 @@ class OptionsDialog final : public QDialog {
     bool thru = false;
     int channel = 0;  // 1-16
     int sampleRate = -1;
+    std::string midiSystem = "auto";  // auto, alsa or jack
 
     void accept() override;
 

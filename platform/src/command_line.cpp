@@ -33,6 +33,8 @@ std::string Help(const ProgramInfo& info) {
            indent + "instead of the folder the program is started in\n" +
            option("--user-dir", "keep it in " + UserDataFolder(info.name)) + indent +
            "(made if missing; the desktop launcher uses this)\n" +
+           option("--midi=SYSTEM", "the MIDI system for this run: auto (the ALSA sequencer,") +
+           indent + "else JACK), alsa or jack; over the setting in the options\n" +
            option("--version", "print the version and exit") +
            option("-h, --help", "print this help and exit") + "\nFiles and settings:\n" +
            info.files + "\nProblems: see the README's \"Reporting a problem\" section.\n";
@@ -81,6 +83,17 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, const ProgramInf
                 return Refuse(info,
                               std::string("option '") + info.folderOption + "' needs a folder");
             }
+        } else if (arg == "--midi" || arg.starts_with("--midi=")) {
+            std::string_view word = arg.size() > 6 ? arg.substr(7) : std::string_view();
+            if (arg == "--midi" && i + 1 < argc) {
+                word = argv[++i];
+            }
+            MidiBackend backend{};
+            if (!ParseMidiBackend(word, backend) || backend == MidiBackend::None) {
+                return Refuse(info, "option '--midi' takes auto, alsa or jack, not '" +
+                                        std::string(word) + "'");
+            }
+            line.midi = backend;
         } else {
             return Refuse(info, "unknown option '" + std::string(arg) + "'");
         }
@@ -104,8 +117,9 @@ bool EnterFolder(const CommandLine& line, std::string& message) {
     return false;
 }
 
-int StartFromCommandLine(int argc, const char* const* argv, const ProgramInfo& info) {
-    const CommandLine line = ParseCommandLine(argc, argv, info);
+int StartFromCommandLine(int argc, const char* const* argv, const ProgramInfo& info,
+                         CommandLine& line) {
+    line = ParseCommandLine(argc, argv, info);
     if (line.exitCode >= 0) {
         std::fputs(line.output.c_str(), line.exitCode == 0 ? stdout : stderr);
         return line.exitCode;

@@ -39,12 +39,24 @@ TEST(CommandLine, HelpAndVersionAnswerAndEverythingUnknownIsRefused) {
                                                 {"--bank-dir="},
                                                 {"--bank-dir", ""},
                                                 {"--bank-dirx"},
+                                                {"--midi=none"},
+                                                {"--midi=pipewire"},
+                                                {"--midi"},
                                                 {"-platform", "offscreen"}}) {
         const CommandLine line = Parse(bad);
         EXPECT_EQ(line.exitCode, 2) << bad[0];
         EXPECT_NE(line.output.find("tamborex --help"), std::string::npos) << bad[0];
     }
     EXPECT_NE(Parse({"--bogus"}).output.find("unknown option '--bogus'"), std::string::npos);
+}
+
+TEST(CommandLine, MidiSystemForThisRun) {
+    EXPECT_FALSE(Parse({}).midi.has_value());
+    EXPECT_EQ(Parse({"--midi=jack"}).midi, MidiBackend::Jack);
+    EXPECT_EQ(Parse({"--midi", "alsa", "--bank-dir", "/b"}).midi, MidiBackend::AlsaSequencer);
+    EXPECT_EQ(Parse({"--midi=auto"}).midi, MidiBackend::Automatic);
+    EXPECT_NE(Parse({"--midi=pipewire"}).output.find("takes auto, alsa or jack, not 'pipewire'"),
+              std::string::npos);
 }
 
 TEST(CommandLine, FoldersFromTheOptionOrThePerUserPlace) {

@@ -61,8 +61,13 @@ void CSession::Startup() {
     thru.SetWanted(bank.midiThru != 0);
     window_.MoveBar(bank.barPos[0], bank.barPos[1]);
     LoadPatchFile(bank.patchPaths[bank.patchNumber], bank.patchNumber);
-    if (bank.midiInDevice >= 0 && !midiIn.Open(DeviceId(bank.midiInDevice))) {
-        window_.MessageBox("Error opening MIDI In Port: " + midiIn.GetErrorText());
+    const int input = FollowPort(midiIn, "input", extra.midiInPortName, bank.midiInDevice);
+    inputMissing_ = input < 0 && bank.midiInDevice >= 0;
+    if (input >= 0) {
+        bank.midiInDevice = input;
+        if (!midiIn.Open(DeviceId(input))) {
+            window_.MessageBox("Error opening MIDI In Port: " + midiIn.GetErrorText());
+        }
     }
     OfferRecovery();
     window_.ShowCurrentEntry();
@@ -138,7 +143,7 @@ void CSession::WriteRecovery() {
     int cause = 0;
     platform::WriteStage failedAt{};
     if (!platform::WriteFileAtomically(
-            RecoveryPath(), FormatPatchFile(bank.patchName, engine.patches), cause, failedAt)) {
+            RecoveryPath(), FormatPatchFile(bank.patchName, PatchesForFile()), cause, failedAt)) {
         Say("The unsaved patch could not be kept in " + RecoveryPath() + " (" +
             std::strerror(cause) + ").");
     }
@@ -189,7 +194,39 @@ void CSession::LoadBank() {
     }
     // Also on a first run: the bar shows, and the bank keeps, the entry's "(no patch)".
     bank.patchName = bank.patchNames[bank.patchNumber];
+    bytes.clear();
+    extraUnreadable_ =
+        !platform::ReadWholeFile(ExtraSettingsPath(), bytes, cause, 64 * 1024) && cause != ENOENT;
+    extra = ParseExtraSettings({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
     window_.ApplyAlwaysOnTop();
+}
+
+std::string CSession::ExtraSettingsPath() const {
+    return (std::filesystem::path(bankPath_).parent_path() / kExtraSettingsFile).string();
+}
+
+int CSession::FollowPort(const CMIDI& port, const char* kind, const std::string& name, int index) {
+    std::vector<std::string> names;
+    for (std::uint32_t i = 0; i < port.DeviceCount(); ++i) {
+        names.push_back(port.GetDevName(static_cast<int>(i)));
+    }
+    const int now = FollowPortName(names, name, index);
+    if (now < 0 && index >= 0 && saidMissing_.insert(std::string(kind) + name).second) {
+        window_.MessageBox("The MIDI " + std::string(kind) + " port \"" + name +
+                           "\" is missing, so Tamborex leaves it closed rather than use "
+                           "another port in its place. Connect it and start Tamborex again, "
+                           "or choose a port in the options.");
+    }
+    return now;
+}
+
+std::array<CPatch, 2> CSession::PatchesForFile() const {
+    std::array<CPatch, 2> patches = engine.patches;
+    const int device = patches[0].outputDevice;
+    if (!outputMissing_) {
+        SetOutputPortName(patches[0], device >= 0 ? midiOut.GetDevName(device) : "");
+    }
+    return patches;
 }
 
 bool CSession::SaveBank() {
@@ -204,6 +241,15 @@ bool CSession::SaveBank() {
                 : "Tamborex: Error writing the bank file (" + std::string(std::strerror(cause)) +
                       "). The old file was left as it was.");
         return false;
+    }
+    if (!inputMissing_) {
+        extra.midiInPortName =
+            bank.midiInDevice >= 0 ? midiIn.GetDevName(bank.midiInDevice) : std::string();
+    }
+    if (!extraUnreadable_ &&
+        !platform::WriteFileAtomically(ExtraSettingsPath(), FormatExtraSettings(extra), cause,
+                                       failedAt)) {
+        Say("Tamborex: Error writing " + ExtraSettingsPath() + " (" + std::strerror(cause) + ").");
     }
     return true;
 }
@@ -239,10 +285,17 @@ CSession::PatchLoad CSession::ReadPatch(const std::string& path, std::int32_t ba
     bank.patchName = name;
     bank.patchNames[std::clamp(bankIndex, 0, kBankEntries - 1)] = name;
     recoveredUnsaved_ = false;
-    const bool opened = midiOut.Open(DeviceId(slot0.outputDevice));
-    if (!opened) {
+    // A port remembered by name that is gone stays closed, like one that would not open, and
+    // polling stays as it was; one that moved in the list is followed.
+    const int output = FollowPort(midiOut, "output", OutputPortName(slot0), slot0.outputDevice);
+    outputMissing_ = output < 0 && slot0.outputDevice >= 0;
+    if (!outputMissing_) {
+        engine.patches[0].outputDevice = output;
+    }
+    const bool opened = !outputMissing_ && midiOut.Open(DeviceId(output));
+    if (!opened && !outputMissing_) {
         window_.MessageBox("Error setting midi out dev: " + midiOut.GetErrorText());
-    } else {
+    } else if (opened) {
         engine.SetPatchActive(0, slot0.active);
     }
     for (int axis = 0; axis < kAxisCount; ++axis) {
@@ -254,8 +307,8 @@ CSession::PatchLoad CSession::ReadPatch(const std::string& path, std::int32_t ba
 bool CSession::SavePatchFile(const std::string& path) {
     int cause = 0;
     platform::WriteStage failedAt{};
-    if (!platform::WriteFileAtomically(path, FormatPatchFile(bank.patchName, engine.patches), cause,
-                                       failedAt)) {
+    if (!platform::WriteFileAtomically(path, FormatPatchFile(bank.patchName, PatchesForFile()),
+                                       cause, failedAt)) {
         window_.MessageBox(failedAt == platform::WriteStage::Create
                                ? "Can't open file " + path + " for writing!"
                                : "Could not write " + path + " (" + std::strerror(cause) +
@@ -330,12 +383,14 @@ bool CSession::SelectOutput(int index) {
         return false;
     }
     engine.patches[0].outputDevice = index;
+    outputMissing_ = false;
     return true;
 }
 
 bool CSession::SelectInput(int index) {
     const bool opened = midiIn.Open(DeviceId(index));
     bank.midiInDevice = opened ? index : -1;
+    inputMissing_ = false;
     return opened;
 }
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "tamborex/engine/engine.h"
 #include "tamborex/engine/window_services.h"
 #include "tamborex/storage/bank_file.h"
+#include "tamborex/storage/port_names.h"
 
 // What the session needs of the bar and its dialogs, beyond the engine's window services.
 class CSessionWindow : public CWindowServices {
@@ -120,6 +122,7 @@ class CSession final : public CBankLink {
     CWinMIDIIn midiIn;
     CBankState bank;
     std::int32_t midiInChannel = 0;  // not stored: every run starts on channel 0
+    CExtraSettings extra;            // "Tamborex.ini" beside the bank
 
   private:
     // "No MIDI ... devices available." with the reason and what to do on a second line.
@@ -132,6 +135,11 @@ class CSession final : public CBankLink {
     // A message box, or while terminating (nobody may be asked to click) the error stream.
     void Say(const std::string& text);
     void WriteRecovery();
+    // The patches as a file keeps them: slot 0 with its output port's name.
+    std::array<CPatch, 2> PatchesForFile() const;
+    std::string ExtraSettingsPath() const;
+    // Where a remembered port is now in the list; -1, said once per port and run, when gone.
+    int FollowPort(const CMIDI& port, const char* kind, const std::string& name, int index);
     void OfferRecovery();
 
     platform::MidiService& midiService_;
@@ -143,6 +151,12 @@ class CSession final : public CBankLink {
     bool terminating_ = false;
     // Why the bank file could not be read at start; empty when it was read or did not exist.
     std::string bankUnreadable_;
+    bool extraUnreadable_ = false;  // then "Tamborex.ini" is not written over either
+    // A port whose remembered name is gone stays closed; its stored index and name are kept
+    // for the files until the user chooses another port.
+    bool outputMissing_ = false;
+    bool inputMissing_ = false;
+    std::set<std::string> saidMissing_;
     // The patch in use came from the recovery file and has not been saved since.
     bool recoveredUnsaved_ = false;
 };

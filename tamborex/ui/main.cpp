@@ -14,14 +14,17 @@ int main(int argc, char** argv) {
         "--bank-dir",
         "the bank, Tamborex.bnk,",
         "  Tamborex.bnk            the bank: 128 entries, presets and the global settings\n"
+        "  Tamborex.ini            the MIDI system and the input port's name\n"
         "  Tamborex.recovered.txp  unsaved edits kept when Tamborex was ended by a signal\n"
         "  Tamborex.session.bnk    the session's bank when Tamborex.bnk could not be read\n"
         "  *.txp                   patch files, wherever they are saved (the bank stores their "
         "paths)\n"
         "All but the patch files are in the bank's folder.\n"};
-    if (const int exitCode = platform::StartFromCommandLine(argc, argv, kInfo); exitCode >= 0) {
+    platform::CommandLine line;
+    if (const int exitCode = platform::StartFromCommandLine(argc, argv, kInfo, line);
+        exitCode >= 0) {
         return exitCode;
     }
     CTamborexApp app(argc, argv);
-    return app.InitInstance();
+    return app.InitInstance(line.midi);
 }

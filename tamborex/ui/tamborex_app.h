@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QApplication>
+#include <optional>
 
 #include "platform/joystick.h"
 #include "platform/midi.h"
@@ -12,8 +13,9 @@ class CTamborexApp final : public QApplication {
   public:
     CTamborexApp(int& argc, char** argv);
 
-    // Runs the bar on the machine's MIDI and joysticks until it shuts down; the exit status.
-    int InitInstance();
+    // Runs the bar on the machine's MIDI (the system given, or else the one the settings beside
+    // the bank name) and joysticks until it shuts down; the exit status.
+    int InitInstance(std::optional<platform::MidiBackend> midiSystem);
     // The same on the given services.
     int Run(platform::MidiService& midi, platform::JoystickService& joystick);
 };

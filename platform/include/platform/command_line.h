@@ -1,6 +1,9 @@
 #pragma once
 
+#include <optional>
 #include <string>
+
+#include "platform/midi.h"
 
 namespace platform {
 
@@ -25,19 +28,24 @@ struct CommandLine {
     // The folder is the per-user data folder: made if missing. A folder named on the command
     // line must exist.
     bool createFolder = false;
+    // --midi=auto|alsa|jack: the MIDI system for this run, over the program's own setting.
+    std::optional<MidiBackend> midi;
 };
 
-// Reads --help (-h), --version, the folder option (as "OPTION DIR" or "OPTION=DIR") and
+// Reads --help (-h), --version, the folder option (as "OPTION DIR" or "OPTION=DIR"),
 // --user-dir (the per-user data folder, $XDG_DATA_HOME/NAME or ~/.local/share/NAME, as the
-// desktop launcher starts the program). Anything else is refused with exit code 2.
+// desktop launcher starts the program) and --midi (as "--midi=SYSTEM" or "--midi SYSTEM").
+// Anything else is refused with exit code 2.
 CommandLine ParseCommandLine(int argc, const char* const* argv, const ProgramInfo& info);
 
 // Makes the command line's folder the working one (creating it when asked). False with a message
 // when that fails.
 bool EnterFolder(const CommandLine& line, std::string& message);
 
-// Both steps at a program's start, before any window: -1 to go on, or the code to exit with
-// once what the user asked for (or why it cannot be done) has been printed.
-int StartFromCommandLine(int argc, const char* const* argv, const ProgramInfo& info);
+// Both steps at a program's start, before any window: -1 to go on (with what was read in line),
+// or the code to exit with once what the user asked for (or why it cannot be done) has been
+// printed.
+int StartFromCommandLine(int argc, const char* const* argv, const ProgramInfo& info,
+                         CommandLine& line);
 
 }  // namespace platform
