@@ -192,6 +192,42 @@ TEST_F(MapperTest, ApplyingOptionsRestartsTheTimerAndReopensThePorts) {
     EXPECT_EQ(midi.SentBytes(), (std::vector<Bytes>{{0xB4, 7, 127}}));
 }
 
+TEST_F(MapperTest, PortsAreFoundByNameAndAMissingOneIsNeverReplaced) {
+    // The synth was device 1 when it was chosen; another client now sits there.
+    midi.SetOutputs({"Corvane", "Other", "Synth"});
+    midi.SetInputs({"Corvane", "Pads", "Keys"});
+    mapper = std::make_unique<Mapper>(midi, joystick, timer, Settings{true, 1, 1, 0, 1},
+                                      ExtraSettings{"Keys", "Synth", "jack"});
+    mapper->Start();
+    EXPECT_EQ(midi.DeviceOf(1), 2);
+    EXPECT_NE(midi.InputOnDevice(2), platform::kNoHandle);
+    EXPECT_EQ(mapper->CurrentSettings().outputDevice, 2);
+    EXPECT_EQ(mapper->CurrentSettings().inputDevice, 2);
+    EXPECT_TRUE(mapper->PortProblem().empty());
+    mapper.reset();
+
+    // Gone: nothing opens at its old index, and one sentence names it.
+    midi.SetOutputs({"Corvane", "Other"});
+    mapper = std::make_unique<Mapper>(midi, joystick, timer, Settings{true, 1, 1, 0, 1},
+                                      ExtraSettings{"Keys", "Synth", "jack"});
+    mapper->Start();
+    EXPECT_FALSE(mapper->OutputOpen());
+    EXPECT_EQ(midi.OpenOutputCount(), 0u);
+    EXPECT_NE(mapper->PortProblem().find("\"Synth\" is missing"), std::string::npos);
+    // Options closed without a change keep it closed and remembered ...
+    mapper->ApplySettings(mapper->CurrentSettings());
+    EXPECT_FALSE(mapper->OutputOpen());
+    EXPECT_EQ(mapper->CurrentExtraSettings().outputName, "Synth");
+    EXPECT_EQ(mapper->CurrentSettings().outputDevice, 1);
+    // ... and choosing a port remembers that one.
+    Settings chosen = mapper->CurrentSettings();
+    chosen.outputDevice = 0;
+    mapper->ApplySettings(chosen);
+    EXPECT_TRUE(mapper->OutputOpen());
+    EXPECT_EQ(mapper->CurrentExtraSettings().outputName, "Corvane");
+    EXPECT_EQ(mapper->CurrentExtraSettings().midiSystem, "jack");
+}
+
 TEST_F(MapperTest, TickAllocatesNothing) {
     Mapper& m = Started();
     for (int c = 0; c < kControlCount; ++c) {

@@ -293,6 +293,63 @@ TEST_F(StartupTest, ThruIsMadeOnceByTheServiceAndFollowsThePortsAndTheSwitch) {
     EXPECT_EQ(c.bank.midiThru, 0);
 }
 
+TEST_F(StartupTest, PortsAreFoundByNameAndAMissingOneStaysClosedWithOneMessage) {
+    const std::string patch = (dir / "song.txp").string();
+    stick.Attach();
+    midi.SetOutputs({"Tamborex", "Synth"});
+    midi.SetInputs({"Tamborex", "Keys"});
+    {
+        CSession& c = Start();
+        ASSERT_TRUE(c.SelectOutput(1));
+        ASSERT_TRUE(c.SelectInput(1));
+        ASSERT_TRUE(c.SavePatchFile(patch));
+        ASSERT_TRUE(c.SaveBank());
+        core.reset();
+    }
+    // Other clients came first this time: the names are followed.
+    midi.SetOutputs({"Tamborex", "Other", "Synth"});
+    midi.SetInputs({"Tamborex", "Pads", "Keys"});
+    bar.messages.clear();
+    {
+        CSession& c = Start();
+        EXPECT_TRUE(bar.messages.empty());
+        EXPECT_EQ(c.engine.patches[0].outputDevice, 2);
+        EXPECT_EQ(c.bank.midiInDevice, 2);
+        ASSERT_EQ(midi.OpenOutputCount(), 1u);
+        EXPECT_NE(midi.InputOnDevice(2), platform::kNoHandle);
+        core.reset();
+    }
+    // Gone: nothing opens at the old index, one message each, and the files keep the names.
+    midi.SetOutputs({"Tamborex", "Other"});
+    midi.SetInputs({"Tamborex", "Pads"});
+    bar.messages.clear();
+    CSession& c = Start();
+    ASSERT_EQ(bar.messages.size(), 2u);
+    EXPECT_NE(bar.messages[0].find("\"Synth\" is missing"), std::string::npos);
+    EXPECT_NE(bar.messages[1].find("\"Keys\" is missing"), std::string::npos);
+    EXPECT_EQ(midi.OpenOutputCount(), 0u);
+    EXPECT_EQ(midi.OpenInputCount(), 0u);
+    c.LoadPatchFile(patch, 0);  // the same entry again says nothing new
+    EXPECT_EQ(bar.messages.size(), 2u);
+    ASSERT_TRUE(c.SavePatchFile(patch));
+    ASSERT_TRUE(c.SaveBank());
+    core.reset();
+    midi.SetOutputs({"Tamborex", "Synth"});
+    midi.SetInputs({"Tamborex", "Keys"});
+    bar.messages.clear();
+    CSession& back = Start();
+    EXPECT_TRUE(bar.messages.empty());
+    EXPECT_EQ(back.engine.patches[0].outputDevice, 1);
+    ASSERT_EQ(midi.OpenOutputCount(), 1u);
+    const auto events = midi.Events();
+    const auto open = std::find_if(events.rbegin(), events.rend(), [](const auto& e) {
+        return e.call == platform::FakeMidiService::Call::OpenOutput;
+    });
+    ASSERT_NE(open, events.rend());
+    EXPECT_EQ(open->index, 1);
+    EXPECT_NE(midi.InputOnDevice(1), platform::kNoHandle);
+}
+
 TEST_F(StartupTest, LoadMinimisedHidesTheBarOnce) {
     CBankState state;
     state.loadMinimized = 1;

@@ -6,6 +6,7 @@
 #include "tamborex/storage/archive.h"
 #include "tamborex/storage/patch_file.h"
 #include "tamborex/storage/patch_io.h"
+#include "tamborex/storage/port_names.h"
 #include "tamborex/storage/sysex_text.h"
 
 namespace {
@@ -236,6 +237,39 @@ TEST(PatchFile, AFileEndingAnywhereIsReadSafely) {
             EXPECT_NE(problem, "") << cut;
         }
     }
+}
+
+TEST(PortNames, TheOutputNameTravelsInTheReservedBlockAndOldFilesHaveNone) {
+    std::array<CPatch, 2> patches{};
+    EXPECT_EQ(OutputPortName(patches[0]), "");  // zeros, as files without a name hold
+    SetOutputPortName(patches[0], "FLUID Synth:Synth input port");
+    std::string name;
+    std::array<CPatch, 2> read{};
+    ASSERT_EQ(ReadPatchFile(FormatPatchFile("p", patches), name, read), "");
+    EXPECT_EQ(OutputPortName(read[0]), "FLUID Synth:Synth input port");
+    EXPECT_EQ(OutputPortName(read[1]), "");
+    SetOutputPortName(patches[0], std::string(400, 'n'));  // cut to the block, never beyond
+    EXPECT_EQ(OutputPortName(patches[0]), std::string(kReservedSize - 5, 'n'));
+    SetOutputPortName(patches[0], "");
+    EXPECT_EQ(patches[0].reserved, CPatch{}.reserved);
+
+    EXPECT_EQ(FollowPortName({"Tamborex", "Other", "Synth"}, "Synth", 1), 2);
+    EXPECT_EQ(FollowPortName({"Tamborex", "Other"}, "Synth", 1), -1);
+    EXPECT_EQ(FollowPortName({"Tamborex", "Other"}, "", 1), 1);  // nothing remembered
+    EXPECT_EQ(FollowPortName({"Tamborex", "Synth"}, "Synth", -1), -1);
+}
+
+TEST(PortNames, ExtraSettingsReadWhatTheyKnowAndKeepDefaultsForTheRest) {
+    const CExtraSettings read =
+        ParseExtraSettings("[MIDI]\r\nSystem = jack\r\n# note\nInputPort=a2j:Keys [20]\r\nx");
+    EXPECT_EQ(read.midiSystem, "jack");
+    EXPECT_EQ(read.midiInPortName, "a2j:Keys [20]");
+    EXPECT_EQ(ParseExtraSettings("").midiSystem, "auto");
+    const auto bytes = FormatExtraSettings(read);
+    const CExtraSettings again =
+        ParseExtraSettings({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
+    EXPECT_EQ(again.midiSystem, "jack");
+    EXPECT_EQ(again.midiInPortName, "a2j:Keys [20]");
 }
 
 TEST(SysExText, FormatsAndParsesEveryExample) {

@@ -72,6 +72,14 @@ CGlobalOptions::CGlobalOptions(CSession& session, CPrompter& prompter, QWidget* 
         ReadFields();
         session_.bank.loadMinimized = loadMinimized_;
     });
+    platform::MidiBackend system = platform::MidiBackend::Automatic;
+    (void)platform::ParseMidiBackend(session_.extra.midiSystem, system);
+    ui_->systemCombo->setCurrentIndex(
+        system == platform::MidiBackend::None ? 0 : static_cast<int>(system));
+    connect(ui_->systemCombo, &QComboBox::activated, this, [this](int index) {
+        session_.extra.midiSystem =
+            platform::MidiBackendWord(static_cast<platform::MidiBackend>(index));
+    });
     connect(ui_->inPortCombo, &QComboBox::activated, this, &CGlobalOptions::OnInputPort);
     connect(ui_->browseButton, &QPushButton::clicked, this, &CGlobalOptions::OnBrowse);
     connect(ui_->okButton, &QPushButton::clicked, this, &CGlobalOptions::accept);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "jack_peer.h"
 #include "jack_server.h"
 #include "mapper.h"
 #include "platform/joystick.h"
@@ -84,6 +85,41 @@ TEST(CorvaneEndToEnd, StickAndButtonBecomeMidiAndThruPassesThrough) {
         }
     }
     SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
+}
+
+// The output remembered by name: followed when another client took its place in the list, and
+// left closed, said once, when it no longer goes by that name.
+TEST(CorvaneEndToEnd, TheOutputIsFoundByNameAndARenamedOneIsNotReplaced) {
+    ASSERT_FALSE(testsupport::FixtureJackServer().empty()) << "run through ctest";
+    testsupport::JackPeer other("tbx-name-other", testsupport::JackPeer::Role::Sink);
+    testsupport::JackPeer synth("tbx-name-synth", testsupport::JackPeer::Role::Sink);
+    ASSERT_TRUE(other.Ok() && synth.Ok());
+    auto midi = platform::CreateMidiService("CorvaneNames", platform::MidiBackend::Jack);
+    auto joystick = platform::CreateJoystickService();
+    auto timer = platform::CreatePeriodicTimer();
+    const int otherIndex = IndexOf(midi->ListOutputs(), other.Port("in"));
+    ASSERT_GT(otherIndex, 0);
+    const ExtraSettings remembered{"", synth.Port("in"), "jack"};
+    {
+        // Stored with the index the other client now has.
+        Mapper mapper(*midi, *joystick, *timer, {false, 0, otherIndex, 0, 1}, remembered);
+        mapper.Start();
+        EXPECT_TRUE(mapper.PortProblem().empty());
+        mapper.ResetControllers();
+        EXPECT_EQ(synth.WaitForArrivals(1, 5s).size(), 1u);
+        EXPECT_TRUE(other.WaitForArrivals(1, 200ms).empty());
+        mapper.Shutdown();
+    }
+    ASSERT_TRUE(synth.Rename("in", "renamed"));
+    {
+        Mapper mapper(*midi, *joystick, *timer, {false, 0, otherIndex, 0, 1}, remembered);
+        mapper.Start();
+        EXPECT_FALSE(mapper.OutputOpen());
+        EXPECT_NE(mapper.PortProblem().find(synth.Port("in") + "\" is missing"), std::string::npos);
+        mapper.ResetControllers();
+        EXPECT_TRUE(other.WaitForArrivals(1, 200ms).empty());
+        mapper.Shutdown();
+    }
 }
 
 }  // namespace

@@ -55,6 +55,11 @@ bool JackPeer::Connect(const std::string& from, const std::string& to) const {
     return rc == 0 || rc == EEXIST;
 }
 
+bool JackPeer::Rename(const char* shortName, const std::string& newShortName) {
+    jack_port_t* port = std::string(shortName) == "in" ? in_ : out_;
+    return port != nullptr && jack_port_rename(client_, port, newShortName.c_str()) == 0;
+}
+
 std::uint64_t JackPeer::Send(std::uint32_t packed, int size, std::uint32_t frame) {
     const std::uint64_t now = jack_get_time();
     outgoing_->TryPush({packed, static_cast<std::uint32_t>(size), frame});

@@ -39,6 +39,8 @@ class JackPeer {
     // "name:in" or "name:out".
     std::string Port(const char* shortName) const;
     bool Connect(const std::string& from, const std::string& to) const;
+    // Gives one of our ports ("in", "out") another short name, as a user can in a patchbay.
+    bool Rename(const char* shortName, const std::string& newShortName);
 
     // Source: the message leaves in the next cycle at this frame of it (clamped into the cycle).
     // Returns JACK's clock at the call, for latency figures.
