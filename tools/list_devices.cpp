@@ -1,10 +1,14 @@
 // list-devices: what a user runs when their controller or synthesiser does not show up. Prints
-// the MIDI ports with the indices both programs use, the attached joysticks, and with --watch the
-// live axis and button values of the first joystick.
+// the MIDI system and why it was chosen, the MIDI ports with the indices both programs use, the
+// attached joysticks, and with --watch the live axis and button values of the first joystick.
+// --stats prints the MIDI counters of the programs running on JACK.
 
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -23,26 +27,50 @@ void OnSignal(int) {
 
 void Usage() {
     std::puts(
-        "usage: list-devices [--watch] [--backend auto|alsa|jack|none] [--client NAME]\n"
-        "  Lists MIDI outputs and inputs with the indices Tamborex and Corvane use, and the\n"
-        "  attached joysticks. --watch then shows the first joystick's axes and buttons live\n"
-        "  until Ctrl+C. --client names the program whose view to show (default Tamborex).");
+        "usage: list-devices [--watch] [--stats] [--backend auto|alsa|jack|none] [--client NAME]\n"
+        "  Lists the MIDI system in use and why, MIDI outputs and inputs with the indices\n"
+        "  Tamborex and Corvane use, and the attached joysticks. --watch then shows the first\n"
+        "  joystick's axes and buttons live until Ctrl+C. --stats prints the MIDI counters of\n"
+        "  Tamborex and Corvane running on JACK. --client names the program whose view to show\n"
+        "  (default Tamborex). A system asked for with --backend that cannot be had exits 1.");
 }
 
-bool ParseBackend(const char* text, platform::MidiBackend& backend) {
-    const std::string name = text;
-    if (name == "auto") {
-        backend = platform::MidiBackend::Automatic;
-    } else if (name == "alsa") {
-        backend = platform::MidiBackend::AlsaSequencer;
-    } else if (name == "jack") {
-        backend = platform::MidiBackend::Jack;
-    } else if (name == "none") {
-        backend = platform::MidiBackend::None;
-    } else {
-        return false;
+// The counter files the running programs keep, one per process; those of processes that have
+// ended are skipped.
+int PrintStats() {
+    namespace fs = std::filesystem;
+    const std::string folder = platform::MidiCountersFolder();
+    int found = 0;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        const auto dot = name.rfind(".midi-counters");
+        if (dot == std::string::npos || dot + 14 != name.size()) {
+            continue;
+        }
+        const auto pidDot = name.rfind('.', dot - 1);
+        const std::string pid =
+            pidDot == std::string::npos ? "" : name.substr(pidDot + 1, dot - pidDot - 1);
+        if (pid.empty() || !fs::exists("/proc/" + pid)) {
+            continue;
+        }
+        std::ifstream in(entry.path());
+        std::stringstream text;
+        text << in.rdbuf();
+        std::printf("%s\n", text.str().c_str());
+        ++found;
     }
-    return true;
+    if (found == 0) {
+        std::printf("No program on JACK reports MIDI counters in %s.\n", folder.c_str());
+    }
+    std::puts(
+        "sent: messages the program handed to JACK; thru: messages copied from its input to its\n"
+        "output inside the cycle; carried: messages that waited for a later cycle because the\n"
+        "port's buffer was full (late, not lost); dropped: messages that could not go at all (too\n"
+        "large for the server, or the send queue full: the program reported an error); received:\n"
+        "messages taken from its input; overflowed: input that came faster than the program\n"
+        "took it; reconnects: times its ports came back with a restarted JACK server.");
+    return 0;
 }
 
 void PrintPorts(const char* title, const std::vector<std::string>& names,
@@ -102,13 +130,16 @@ int Watch(platform::JoystickService& joy) {
 
 int main(int argc, char** argv) {
     bool watch = false;
+    bool stats = false;
     platform::MidiBackend backend = platform::MidiBackend::Automatic;
     std::string client = "Tamborex";
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--watch") == 0) {
             watch = true;
+        } else if (std::strcmp(argv[i], "--stats") == 0) {
+            stats = true;
         } else if (std::strcmp(argv[i], "--backend") == 0 && i + 1 < argc &&
-                   ParseBackend(argv[i + 1], backend)) {
+                   platform::ParseMidiBackend(argv[i + 1], backend)) {
             ++i;
         } else if (std::strcmp(argv[i], "--client") == 0 && i + 1 < argc) {
             client = argv[++i];
@@ -118,9 +149,18 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (stats) {
+        return PrintStats();
+    }
     auto midi = platform::CreateMidiService(client, backend);
     std::printf("MIDI backend: %s (%s)\n", midi->BackendName().c_str(),
                 midi->BackendReason().c_str());
+    if (midi->BackendName() == "none" && backend != platform::MidiBackend::None &&
+        backend != platform::MidiBackend::Automatic) {
+        std::fprintf(stderr, "list-devices: the MIDI system asked for is not available: %s\n",
+                     midi->BackendReason().c_str());
+        return 1;
+    }
     PrintPorts("MIDI outputs", midi->ListOutputs(), client);
     PrintPorts("MIDI inputs", midi->ListInputs(), client);
 

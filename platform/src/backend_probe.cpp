@@ -16,7 +16,7 @@ bool ProbeAlsaSequencer(std::string& why) {
     const int rc = snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, 0);
     snd_lib_error_set_handler(nullptr);
     if (rc < 0) {
-        why = snd_strerror(rc);
+        why = std::string("cannot open /dev/snd/seq (") + snd_strerror(rc) + ")";
         return false;
     }
     snd_seq_close(seq);

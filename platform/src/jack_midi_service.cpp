@@ -22,6 +22,7 @@
 #include <cstring>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <semaphore>
 #include <thread>
 
@@ -511,7 +512,7 @@ class JackMidiService final : public MidiService {
     // The counters, as list-devices --stats prints them, whenever they change.
     void PublishCounters() {
         const MidiCounters c = Counters();
-        if (c == published_) {
+        if (published_ && c == *published_) {
             return;
         }
         published_ = c;
@@ -928,7 +929,7 @@ class JackMidiService final : public MidiService {
     std::atomic<std::uint64_t> reconnects_{0};
     std::atomic<std::uint64_t> closedReceived_{0};
     std::atomic<std::uint64_t> closedOverflowed_{0};
-    MidiCounters published_;
+    std::optional<MidiCounters> published_;  // what the file holds, once written
 
     std::mutex superviseMutex_;
     std::condition_variable superviseWake_;
