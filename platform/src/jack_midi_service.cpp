@@ -27,6 +27,7 @@
 #include <thread>
 
 #include "midi_backends.h"
+#include "platform/jack_graph_order.h"
 #include "platform/spsc_ring.h"
 
 namespace platform {
@@ -295,7 +296,7 @@ class JackMidiService final : public MidiService {
     }
 
     MidiResult CloseInput(MidiInHandle handle) override {
-        std::lock_guard lock(controlMutex_);
+        std::unique_lock lock(controlMutex_);
         InSlot* slot = Find(ins_, handle);
         if (slot == nullptr) {
             return MidiResult::InvalidHandle;
@@ -308,9 +309,13 @@ class JackMidiService final : public MidiService {
         slot->state.store(kClosing, std::memory_order_release);
         WaitUntilReleased(slot->state);
         Unregister(slot->port);
+        // A callback still running may call into the service: it is waited for unlocked. The
+        // slot is not free until it is done.
+        lock.unlock();
         slot->quit.store(true, std::memory_order_release);
         slot->pending.release();
         slot->dispatcher.join();
+        lock.lock();
         InputEvent unused{};
         while (slot->ring.TryPop(unused)) {
         }
@@ -397,8 +402,8 @@ class JackMidiService final : public MidiService {
     }
 
     // After the server came back: a new client with every open port registered and connected
-    // again under its old name. Handles stay as they were; queued sends from before are dropped
-    // with the old server's cycles, and the process callback's carried thru with them.
+    // again under its old name. Handles stay as they were; what was queued when the old server
+    // went is dropped and counted.
     void Reopen() {
         std::lock_guard lock(controlMutex_);
         std::string why;
@@ -408,13 +413,13 @@ class JackMidiService final : public MidiService {
                 sends[i] = std::unique_lock(outs_[i].sendMutex);
             }
             client_.store(nullptr);
+            // The dead server's last cycle has ended before its ports' state is reset.
+            for (int i = 0; i < 10000 && inCycle_.load(std::memory_order_acquire); ++i) {
+                std::this_thread::sleep_for(100us);
+            }
             for (OutSlot& slot : outs_) {
                 slot.port.store(nullptr);
-                if (slot.ring != nullptr) {
-                    jack_ringbuffer_reset(slot.ring);
-                }
-                slot.spillUsed = 0;
-                slot.backlog = false;
+                DiscardQueued(slot);
             }
             for (InSlot& slot : ins_) {
                 slot.port.store(nullptr);
@@ -440,8 +445,25 @@ class JackMidiService final : public MidiService {
             alive_.store(true, std::memory_order_release);
         }
         RestoreConnections();
+        // The lists stay as they were taken: an index still means the port (by name) the user saw.
         reconnects_.fetch_add(1);
-        listsStale_ = true;
+    }
+
+    // What was still queued when the server went: it would come out late and stale, so it is
+    // counted as dropped. Only while no process cycle runs.
+    void DiscardQueued(OutSlot& slot) {
+        QueuedHeader header{};
+        while (slot.ring != nullptr &&
+               jack_ringbuffer_peek(slot.ring, reinterpret_cast<char*>(&header), sizeof header) ==
+                   sizeof header) {
+            jack_ringbuffer_read_advance(slot.ring, sizeof header + header.size);
+            dropped_.fetch_add(1, std::memory_order_relaxed);
+        }
+        for (std::size_t at = 0; at < slot.spillUsed; at += 1 + slot.spill[at]) {
+            dropped_.fetch_add(1, std::memory_order_relaxed);
+        }
+        slot.spillUsed = 0;
+        slot.backlog = false;
     }
 
     // A client with our callbacks set, not yet active.
@@ -614,8 +636,7 @@ class JackMidiService final : public MidiService {
 
     MidiResult Resolve(unsigned long flags, std::vector<std::string>& targets, int index,
                        std::string& target) {
-        if (targets.empty() || listsStale_) {
-            listsStale_ = false;
+        if (targets.empty()) {
             Snapshot(flags, targets);
         }
         if (index < 0 || static_cast<std::size_t>(index) >= targets.size()) {
@@ -683,6 +704,7 @@ class JackMidiService final : public MidiService {
         if (client == nullptr) {
             return;
         }
+        inCycle_.store(true, std::memory_order_relaxed);
         const jack_nframes_t cycleStart = jack_last_frame_time(client);
         std::array<ThruCursor, kSlots> thru{};
         for (int i = 0; i < kSlots; ++i) {
@@ -691,6 +713,12 @@ class JackMidiService final : public MidiService {
         for (OutSlot& slot : outs_) {
             WriteOutput(slot, frames, cycleStart, thru);
         }
+        for (const ThruCursor& cursor : thru) {
+            if (cursor.buffer != nullptr) {
+                EndPortBuffer(cursor.buffer);
+            }
+        }
+        inCycle_.store(false, std::memory_order_release);
     }
 
     void ReadInput(InSlot& slot, jack_client_t* client, jack_nframes_t frames,
@@ -705,6 +733,7 @@ class JackMidiService final : public MidiService {
             return;
         }
         cursor.buffer = jack_port_get_buffer(port, frames);
+        BeginPortBuffer(cursor.buffer);
         cursor.count = jack_midi_get_event_count(cursor.buffer);
         cursor.output = slot.thru.load(std::memory_order_acquire);
         const jack_time_t startUs = slot.startUs.load(std::memory_order_relaxed);
@@ -742,8 +771,10 @@ class JackMidiService final : public MidiService {
             return;
         }
         void* buffer = jack_port_get_buffer(port, frames);
+        BeginPortBuffer(buffer);
         jack_midi_clear_buffer(buffer);
         if (state == kDrained) {
+            EndPortBuffer(buffer);
             slot.state.store(kReleased, std::memory_order_release);
             return;
         }
@@ -793,6 +824,7 @@ class JackMidiService final : public MidiService {
                 slot.backlog = true;
             }
         }
+        EndPortBuffer(buffer);
         const bool empty = jack_ringbuffer_read_space(slot.ring) == 0;
         slot.backlog = slot.backlog && !empty;
         if (state == kClosing && empty && slot.spillUsed == 0) {
@@ -912,12 +944,12 @@ class JackMidiService final : public MidiService {
     std::string ownPrefix_;
     std::vector<std::string> outputTargets_;
     std::vector<std::string> inputTargets_;
-    bool listsStale_ = false;
     std::uint32_t nextSerial_ = 1;
 
     std::atomic<jack_client_t*> client_{nullptr};
     std::atomic<bool> alive_{false};
     std::atomic<bool> graphChanged_{false};
+    std::atomic<bool> inCycle_{false};  // the process callback is running
     std::atomic<std::size_t> largestEvent_{0};
     std::array<OutSlot, kSlots> outs_;
     std::array<InSlot, kSlots> ins_;

@@ -3,6 +3,8 @@
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
+#include "platform/jack_graph_order.h"
+
 #include <algorithm>
 #include <thread>
 
@@ -99,9 +101,11 @@ void JackPeer::Process(std::uint32_t frames) {
     void* in = in_ != nullptr ? jack_port_get_buffer(in_, frames) : nullptr;
     void* out = out_ != nullptr ? jack_port_get_buffer(out_, frames) : nullptr;
     if (out != nullptr) {
+        platform::BeginPortBuffer(out);
         jack_midi_clear_buffer(out);
     }
     if (in != nullptr) {
+        platform::BeginPortBuffer(in);
         const std::uint64_t now = jack_get_time();
         const std::uint32_t count = jack_midi_get_event_count(in);
         for (std::uint32_t i = 0; i < count; ++i) {
@@ -133,6 +137,11 @@ void JackPeer::Process(std::uint32_t frames) {
                 sentFrames_->TryPush(start + at);
                 last = at;
             }
+        }
+    }
+    for (void* buffer : {in, out}) {
+        if (buffer != nullptr) {
+            platform::EndPortBuffer(buffer);
         }
     }
 }

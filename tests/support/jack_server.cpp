@@ -95,11 +95,22 @@ std::string FixtureJackServer() {
 
 JackTestServer::JackTestServer(std::string name, int periodFrames, bool realtime)
     : name_(std::move(name)) {
-    // Asynchronous: a synchronous server that misses one client's cycle (a loaded machine) stops
-    // running its graph for good. The long client timeout keeps a slow client connected.
-    ChildCommand cmd({"jackd", realtime ? "--realtime" : "--no-realtime", "--timeout", "5000", "-n",
-                      name_, "-d", "dummy", "-r", "48000", "-p", std::to_string(periodFrames)},
-                     name_);
+    // Asynchronous elsewhere: a synchronous server that misses one client's cycle (a loaded
+    // machine) stops running its graph for good. The long client timeout keeps a slow client
+    // connected.
+    // Under the thread sanitizer (TBX_JACK_SYNC) synchronous, like the fixture's server: clients
+    // are then too late for an asynchronous one.
+    std::vector<std::string> args = {"jackd", realtime ? "--realtime" : "--no-realtime"};
+    if (TBX_JACK_SYNC) {
+        args.emplace_back("--sync");
+    }
+    for (const std::string& a :
+         {std::string("--timeout"), std::string("5000"), std::string("-n"), name_,
+          std::string("-d"), std::string("dummy"), std::string("-r"), std::string("48000"),
+          std::string("-p"), std::to_string(periodFrames)}) {
+        args.push_back(a);
+    }
+    ChildCommand cmd(std::move(args), name_);
     pid_ = cmd.Spawn(-1);
     for (int i = 0; i < 200 && pid_ > 0; ++i) {
         if (jack_client_t* probe = OpenProbe(name_)) {
