@@ -32,8 +32,13 @@ void OptionsDialog::showEvent(QShowEvent* event) {
     }
     ui_->outputBox->clear();
     ui_->outputBox->addItem(QStringLiteral("MIDI_MAPPER"));
-    for (const std::string& name : outputs_) {
-        ui_->outputBox->addItem(QString::fromStdString(name));
+    for (std::size_t i = 0; i < outputs_.size(); ++i) {
+        // Device 0 is Corvane's own port, where MIDI_MAPPER goes too: said, so that nobody
+        // takes the two for different ports.
+        const QString name = QString::fromStdString(outputs_[i]);
+        ui_->outputBox->addItem(i == 0 && outputs_[i] == "Corvane"
+                                    ? tr("%1 (the same port as MIDI_MAPPER)").arg(name)
+                                    : name);
     }
     ui_->inputBox->setCurrentIndex(inputIndex < ui_->inputBox->count() ? inputIndex : -1);
     ui_->outputBox->setCurrentIndex(outputIndex < ui_->outputBox->count() ? outputIndex : -1);
