@@ -46,6 +46,9 @@ class TimedStick final : public platform::JoystickService {
     platform::JoyResult ReadSimple(platform::SimpleJoyState& state) override {
         return stick.ReadSimple(state);
     }
+    void SetEventListener(platform::JoyEventListener listener) override {
+        stick.SetEventListener(std::move(listener));
+    }
 };
 
 struct NoPrompts final : CPrompter {

@@ -24,10 +24,17 @@ Mapper::Mapper(platform::MidiService& midi, platform::JoystickService& joystick,
       timer_(timer),
       settings_(settings),
       extra_(std::move(extra)) {
+    lowLatency_ = extra_.lowLatency;
+    joystick_.SetEventListener([this](platform::JoyEvent) {
+        if (lowLatency_.load(std::memory_order_relaxed)) {
+            timer_.TickSoon();
+        }
+    });
     channel_ = settings.channel;
 }
 
 Mapper::~Mapper() {
+    joystick_.SetEventListener({});
     timer_.StopPeriodic();  // before the controls the tick reads go away
     Shutdown();
 }
@@ -68,6 +75,11 @@ void Mapper::FollowPortNames() {
 void Mapper::OpenPorts() {
     ports_.Open(inputMissing_ ? kLeaveClosed : settings_.inputDevice,
                 outputMissing_ ? kLeaveClosed : settings_.outputDevice, settings_.thru);
+}
+
+void Mapper::SetLowLatency(bool on) {
+    extra_.lowLatency = on;
+    lowLatency_ = on;
 }
 
 void Mapper::Shutdown() {

@@ -56,6 +56,9 @@ class Mapper final : public TickClient {
     const Settings& CurrentSettings() const { return settings_; }
     const ExtraSettings& CurrentExtraSettings() const { return extra_; }
     void SetMidiSystem(std::string system) { extra_.midiSystem = std::move(system); }
+    // With low latency on, each change the joystick service reports is sampled at once by an
+    // extra tick on the timer's thread; the sample rate's ticks go on as the fallback.
+    void SetLowLatency(bool on);
     platform::MidiService& Midi() { return midi_; }
     // What Start found wrong with the remembered ports, one sentence per port; empty when
     // nothing.
@@ -80,6 +83,7 @@ class Mapper final : public TickClient {
     std::atomic<int> channel_{0};  // what the tick sends on
     JoystickSample previous_;      // the tick's alone
     std::atomic<std::uint64_t> readTicks_{0};
+    std::atomic<bool> lowLatency_{false};
     bool started_ = false;
     bool outputMissing_ = false;
     bool inputMissing_ = false;

@@ -29,6 +29,8 @@ class PollTimer {
     // Once this returns no tick is running or will run until the next StartPeriodic.
     void StopPeriodic();
     void SetTickClient(TickClient* client) { client_.store(client); }
+    // One more tick as soon as the timer's thread can run it, the period unchanged.
+    void TickSoon() { timer_.TickSoon(); }
     unsigned Resolution() const { return resolution_; }
 
   private:

@@ -32,6 +32,7 @@ ExtraSettings ReadExtraSettings(Profile& profile) {
     e.inputName = profile.ReadText(kSection, "DevInName", defaults.inputName);
     e.outputName = profile.ReadText(kSection, "DevOutName", defaults.outputName);
     e.midiSystem = profile.ReadText(kSection, "MidiSystem", defaults.midiSystem);
+    e.lowLatency = profile.ReadInt(kSection, "LowLatency", defaults.lowLatency ? 1 : 0) != 0;
     return e;
 }
 
@@ -39,6 +40,7 @@ void WriteExtraSettings(Profile& profile, const ExtraSettings& e) {
     profile.WriteText(kSection, "DevInName", e.inputName);
     profile.WriteText(kSection, "DevOutName", e.outputName);
     profile.WriteText(kSection, "MidiSystem", e.midiSystem);
+    profile.WriteInt(kSection, "LowLatency", e.lowLatency ? 1 : 0);
 }
 
 }  // namespace corvane

@@ -23,6 +23,9 @@ struct ExtraSettings {
     std::string inputName;
     std::string outputName;
     std::string midiSystem = "auto";
+    // Low latency (LowLatency, 1 or 0): a joystick change is sampled at once, besides the
+    // sample rate's timer.
+    bool lowLatency = true;
 
     bool operator==(const ExtraSettings&) const = default;
 };

@@ -227,6 +227,7 @@ void MainDialog::RunOptions() {
     options.channel = s.channel + 1;
     options.sampleRate = s.sampleRate;
     options.midiSystem = mapper_.CurrentExtraSettings().midiSystem;
+    options.lowLatency = mapper_.CurrentExtraSettings().lowLatency;
     prompter_.Run(options);
     Settings chosen;
     chosen.inputDevice = options.inputIndex;
@@ -235,6 +236,7 @@ void MainDialog::RunOptions() {
     chosen.channel = options.channel - 1;
     chosen.sampleRate = options.sampleRate;
     mapper_.SetMidiSystem(options.midiSystem);
+    mapper_.SetLowLatency(options.lowLatency);
     mapper_.ApplySettings(chosen);
 }
 

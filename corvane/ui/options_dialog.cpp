@@ -49,6 +49,7 @@ void OptionsDialog::showEvent(QShowEvent* event) {
     (void)platform::ParseMidiBackend(midiSystem, system);
     ui_->systemBox->setCurrentIndex(
         system == platform::MidiBackend::None ? 0 : static_cast<int>(system));
+    ui_->lowLatencyCheck->setChecked(lowLatency);
     QDialog::showEvent(event);
 }
 
@@ -69,6 +70,7 @@ void OptionsDialog::accept() {
     sampleRate = ui_->rateBox->currentIndex();
     midiSystem = platform::MidiBackendWord(
         static_cast<platform::MidiBackend>(std::max(ui_->systemBox->currentIndex(), 0)));
+    lowLatency = ui_->lowLatencyCheck->isChecked();
     QDialog::accept();
 }
 

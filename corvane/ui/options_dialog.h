@@ -29,6 +29,7 @@ class OptionsDialog final : public QDialog {
     int channel = 0;  // 1-16
     int sampleRate = -1;
     std::string midiSystem = "auto";  // auto, alsa or jack
+    bool lowLatency = true;
 
     void accept() override;
 

@@ -15,41 +15,56 @@ FakeJoystickService::FakeJoystickService() {
 }
 
 void FakeJoystickService::Attach(JoystickCaps caps) {
-    std::lock_guard lock(scriptMutex_);
-    if (!caps.name.empty()) {
-        caps_ = std::move(caps);
+    {
+        std::lock_guard lock(scriptMutex_);
+        if (!caps.name.empty()) {
+            caps_ = std::move(caps);
+        }
+        caps_.maxAxes = kJoyAxisSlots;
+        caps_.maxButtons = kJoyButtons;
+        input_.numAxes = std::min(caps_.numAxes, kJoyAxisSlots);
+        input_.numButtons = std::min(caps_.numButtons, kJoyButtons);
+        input_.numHats = caps_.numHats;
+        attached_ = true;
     }
-    caps_.maxAxes = kJoyAxisSlots;
-    caps_.maxButtons = kJoyButtons;
-    input_.numAxes = std::min(caps_.numAxes, kJoyAxisSlots);
-    input_.numButtons = std::min(caps_.numButtons, kJoyButtons);
-    input_.numHats = caps_.numHats;
-    attached_ = true;
+    Notify(JoyEvent::Added);
 }
 
 void FakeJoystickService::Unplug() {
-    std::lock_guard lock(scriptMutex_);
-    attached_ = false;
-    held_ = false;
+    {
+        std::lock_guard lock(scriptMutex_);
+        attached_ = false;
+        held_ = false;
+    }
+    Notify(JoyEvent::Removed);
 }
 
 void FakeJoystickService::SetAxis(int axis, std::int16_t raw) {
-    std::lock_guard lock(scriptMutex_);
-    if (axis >= 0 && axis < kJoyAxisSlots) {
-        input_.axes[axis] = raw;
+    {
+        std::lock_guard lock(scriptMutex_);
+        if (axis >= 0 && axis < kJoyAxisSlots) {
+            input_.axes[axis] = raw;
+        }
     }
+    Notify(JoyEvent::Input);
 }
 
 void FakeJoystickService::SetButton(int button, bool pressed) {
-    std::lock_guard lock(scriptMutex_);
-    if (button >= 0 && button < kJoyButtons) {
-        input_.buttons[button] = pressed;
+    {
+        std::lock_guard lock(scriptMutex_);
+        if (button >= 0 && button < kJoyButtons) {
+            input_.buttons[button] = pressed;
+        }
     }
+    Notify(JoyEvent::Input);
 }
 
 void FakeJoystickService::SetHat(std::uint8_t hat) {
-    std::lock_guard lock(scriptMutex_);
-    input_.hat = hat;
+    {
+        std::lock_guard lock(scriptMutex_);
+        input_.hat = hat;
+    }
+    Notify(JoyEvent::Input);
 }
 
 void FakeJoystickService::FailNext(Call call, JoyResult result, int times) {

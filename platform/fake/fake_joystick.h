@@ -9,7 +9,8 @@ namespace platform {
 
 // An in-memory joystick for tests, answering like the real service (the same acquire, poll and
 // lost rules). A test attaches and unplugs it, moves its axes in SDL's raw -32768..32767, presses
-// buttons, and can make any call fail with a given result.
+// buttons, and can make any call fail with a given result. Each change is reported to the event
+// listener at once, on the calling thread.
 class FakeJoystickService final : public JoystickServiceBase {
   public:
     enum class Call { Open, SetAxisRange, Acquire, Unacquire, Poll, GetState, ReadSimple };

@@ -16,6 +16,9 @@ class FakeTimer final : public PeriodicTimer {
     bool Start(unsigned periodMs, std::function<void()> tick) override;
     void Stop() override;
     bool Running() const override { return running_; }
+    // Counted; the test fires the tick when it chooses.
+    void TickSoon() override { ++soonRequests_; }
+    int SoonRequests() const { return soonRequests_; }
 
     // Runs the tick `times` times if the timer is running; returns how many ran.
     int Fire(int times = 1);
@@ -31,6 +34,7 @@ class FakeTimer final : public PeriodicTimer {
     std::vector<unsigned> starts_;
     int stops_ = 0;
     int claims_ = 0;
+    int soonRequests_ = 0;
 };
 
 }  // namespace platform

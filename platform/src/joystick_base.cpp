@@ -195,4 +195,21 @@ JoyResult JoystickServiceBase::ReadSimple(SimpleJoyState& state) {
     return JoyResult::Ok;
 }
 
+void JoystickServiceBase::SetEventListener(JoyEventListener listener) {
+    std::lock_guard lock(listenerMutex_);
+    listener_ = std::move(listener);
+}
+
+void JoystickServiceBase::Notify(JoyEvent event) {
+    std::lock_guard lock(listenerMutex_);
+    if (listener_) {
+        listener_(event);
+    }
+}
+
+bool JoystickServiceBase::HasListener() {
+    std::lock_guard lock(listenerMutex_);
+    return static_cast<bool>(listener_);
+}
+
 }  // namespace platform

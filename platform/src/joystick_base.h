@@ -38,8 +38,12 @@ class JoystickServiceBase : public JoystickService {
     JoyResult Poll() override;
     JoyResult GetState(RawJoyState& state) override;
     JoyResult ReadSimple(SimpleJoyState& state) override;
+    void SetEventListener(JoyEventListener listener) override;
 
   protected:
+    // Passes an event to the listener, if any. Called with no lock of the service held.
+    void Notify(JoyEvent event);
+    bool HasListener();
     // Called with the service's mutex held.
     virtual std::vector<JoystickCaps> DeviceList() = 0;
     virtual bool DeviceOpenFirst() = 0;  // false when nothing is attached
@@ -50,6 +54,8 @@ class JoystickServiceBase : public JoystickService {
     std::mutex mutex_;
 
   private:
+    std::mutex listenerMutex_;  // held while the listener runs
+    JoyEventListener listener_;
     struct Range {
         std::int32_t min = 0;
         std::int32_t max = 65535;

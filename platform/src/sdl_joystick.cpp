@@ -1,5 +1,10 @@
 #include <SDL.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <thread>
+
 #include "joystick_base.h"
 
 namespace platform {
@@ -31,6 +36,7 @@ class SdlJoystickService final : public JoystickServiceBase {
     }
 
     ~SdlJoystickService() override {
+        StopWatching();
         std::lock_guard lock(mutex_);
         if (joystick_ != nullptr) {
             SdlJoystickLock sdl;
@@ -38,6 +44,18 @@ class SdlJoystickService final : public JoystickServiceBase {
         }
         if (ready_) {
             SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
+        }
+    }
+
+    void SetEventListener(JoyEventListener listener) override {
+        const bool wanted = static_cast<bool>(listener);
+        if (!wanted) {
+            StopWatching();
+        }
+        JoystickServiceBase::SetEventListener(std::move(listener));
+        if (wanted && ready_ && !watcher_.joinable()) {
+            watchStop_ = false;
+            watcher_ = std::thread([this] { Watch(); });
         }
     }
 
@@ -114,6 +132,63 @@ class SdlJoystickService final : public JoystickServiceBase {
     }
 
   private:
+    // SDL reads the devices when asked to update; asked every millisecond here, so that a change
+    // is reported within about a millisecond of the device sending it. SDL's own event queue
+    // would do the same reading on its own thread-bound pump, with nothing to gain.
+    void Watch() {
+        RawJoyInput last;
+        bool haveLast = false;
+        int lastCount = -1;
+        std::unique_lock lock(watchMutex_);
+        while (!watchWake_.wait_for(lock, std::chrono::milliseconds(1),
+                                    [this] { return watchStop_; })) {
+            lock.unlock();
+            JoyEvent events[2]{};
+            int count = 0;
+            {
+                SdlJoystickLock sdl;
+                SDL_JoystickUpdate();
+                const int attached = SDL_NumJoysticks();
+                if (lastCount >= 0 && attached != lastCount) {
+                    events[count++] = attached > lastCount ? JoyEvent::Added : JoyEvent::Removed;
+                }
+                lastCount = attached;
+                if (joystick_ != nullptr && SDL_JoystickGetAttached(joystick_) == SDL_TRUE) {
+                    RawJoyInput now;
+                    DeviceRead(now);
+                    if (haveLast && !SameInput(now, last)) {
+                        events[count++] = JoyEvent::Input;
+                    }
+                    last = now;
+                    haveLast = true;
+                } else {
+                    haveLast = false;
+                }
+            }
+            for (int i = 0; i < count; ++i) {
+                Notify(events[i]);
+            }
+            lock.lock();
+        }
+    }
+
+    void StopWatching() {
+        {
+            std::lock_guard lock(watchMutex_);
+            watchStop_ = true;
+        }
+        watchWake_.notify_all();
+        if (watcher_.joinable()) {
+            watcher_.join();
+        }
+    }
+
+    static bool SameInput(const RawJoyInput& a, const RawJoyInput& b) {
+        return a.numAxes == b.numAxes && a.hat == b.hat && a.numButtons == b.numButtons &&
+               std::memcmp(a.axes, b.axes, sizeof a.axes) == 0 &&
+               std::memcmp(a.buttons, b.buttons, sizeof a.buttons) == 0;
+    }
+
     static std::string DriverFor(const std::string& path) {
         if (path.rfind("/dev/input/", 0) == 0) {
             return "SDL evdev";
@@ -122,7 +197,12 @@ class SdlJoystickService final : public JoystickServiceBase {
     }
 
     bool ready_ = false;
-    SDL_Joystick* joystick_ = nullptr;
+    SDL_Joystick* joystick_ = nullptr;  // changed and read under SDL's joystick lock
+
+    std::mutex watchMutex_;
+    std::condition_variable watchWake_;
+    bool watchStop_ = false;
+    std::thread watcher_;
 };
 
 }  // namespace

@@ -56,6 +56,14 @@ class ThreadTimer final : public PeriodicTimer {
 
     bool Running() const override { return running_; }
 
+    void TickSoon() override {
+        {
+            std::lock_guard lock(mutex_);
+            soon_ = true;
+        }
+        wake_.notify_all();
+    }
+
   private:
     // The tick thread records its own id: thread_ itself is still being assigned by Start when
     // the first tick may already run.
@@ -81,14 +89,24 @@ class ThreadTimer final : public PeriodicTimer {
         pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
         auto deadline = Clock::now() + period;
         std::unique_lock lock(mutex_);
-        while (!wake_.wait_until(lock, deadline, [this] { return stopRequested_; })) {
+        soon_ = false;
+        for (;;) {
+            wake_.wait_until(lock, deadline, [this] { return stopRequested_ || soon_; });
+            if (stopRequested_) {
+                break;
+            }
+            // A tick asked for between periods leaves the deadlines where they are.
+            const bool due = Clock::now() >= deadline;
+            soon_ = false;
             lock.unlock();
             tick_();
-            deadline += period;
-            const auto now = Clock::now();
-            if (deadline <= now) {
-                // Overran: skip the missed periods rather than fire a burst of late ticks.
-                deadline += ((now - deadline) / period + 1) * period;
+            if (due) {
+                deadline += period;
+                const auto now = Clock::now();
+                if (deadline <= now) {
+                    // Overran: skip the missed periods rather than fire a burst of late ticks.
+                    deadline += ((now - deadline) / period + 1) * period;
+                }
             }
             lock.lock();
         }
@@ -98,6 +116,7 @@ class ThreadTimer final : public PeriodicTimer {
     std::mutex mutex_;
     std::condition_variable wake_;
     bool stopRequested_ = false;
+    bool soon_ = false;  // a tick asked for by TickSoon
     std::atomic<bool> running_{false};
     std::atomic<std::thread::id> tickThread_{};
     std::function<void()> tick_;

@@ -84,5 +84,29 @@ TEST(PeriodicTimer, RestartReplacesTheCallbackAndOverrunsNeverOverlap) {
     EXPECT_EQ(worst.load(), 1);
 }
 
+TEST(PeriodicTimer, TickSoonRunsOneTickAtOnceOnTheTimersThread) {
+    auto timer = CreatePeriodicTimer();
+    timer->TickSoon();  // stopped: nothing
+    std::atomic<int> ticks{0};
+    std::atomic<bool> onCaller{false};
+    const auto caller = std::this_thread::get_id();
+    ASSERT_TRUE(timer->Start(1000, [&] {
+        onCaller = onCaller || std::this_thread::get_id() == caller;
+        ++ticks;
+    }));
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(ticks, 0);
+    timer->TickSoon();
+    WaitFor(ticks, 1);
+    EXPECT_EQ(ticks, 1);  // long before the first period ends
+    timer->TickSoon();
+    timer->TickSoon();
+    std::this_thread::sleep_for(50ms);
+    EXPECT_GE(ticks, 2);
+    EXPECT_LE(ticks, 3);  // requests made before a tick runs are one
+    EXPECT_FALSE(onCaller);
+    timer->Stop();
+}
+
 }  // namespace
 }  // namespace platform

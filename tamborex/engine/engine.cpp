@@ -241,7 +241,29 @@ bool CEngine::SendStepNote(std::int32_t kind, const ButtonRecord& r) {
     return SendShort(Voice(kind, r.channel), r.notes[step], r.velocities[step]);
 }
 
+void CEngine::OnJoystickEvent() {
+    if (!lowLatency_.load(std::memory_order_relaxed) || passPosted_.exchange(true)) {
+        return;
+    }
+    window_.PostToUiThread([this] {
+        passPosted_.store(false);
+        if (patches[0].active && lowLatency_.load()) {
+            PollJoystick();
+        }
+    });
+}
+
 void CEngine::PollJoystick() {
+    // A message box shown by a pass runs the event loop, which may hold a posted pass or a tick.
+    if (inPoll_) {
+        return;
+    }
+    inPoll_ = true;
+    PollOnce();
+    inPoll_ = false;
+}
+
+void CEngine::PollOnce() {
     const JoyState previous = joystick_.state;
     // A joystick that cannot be read says so once, not on every tick: each message box is modal,
     // so a box per tick would leave the user no way to reach the bar.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 
 #include "tamborex/devices/joystick.h"
@@ -34,6 +35,14 @@ class CEngine {
     // The bar's timer handler, by identifier.
     void OnTimer(int id);
 
+    // Low-latency input: with it on, a change the joystick service reports runs the poll pass
+    // at once (on the user-interface thread, like the tick), besides the poll timer, which
+    // keeps running as the fallback. OnJoystickEvent may be called from any thread; events that
+    // come while a pass is waiting to run are one pass.
+    void SetLowLatency(bool on) { lowLatency_.store(on); }
+    bool LowLatency() const { return lowLatency_.load(); }
+    void OnJoystickEvent();
+
     // The input port's callback, on the platform's thread: queues the message for the
     // user-interface thread, where HandleMidiInput takes messages in arrival order. Allocates
     // nothing unless the user-interface thread has fallen thousands of messages behind.
@@ -53,6 +62,7 @@ class CEngine {
     std::array<CPatch, 2> patches;
 
   private:
+    void PollOnce();
     bool Send(const std::uint8_t* bytes, int length);
     bool SendShort(std::int32_t status, std::int32_t data1, std::int32_t data2, int length = 3);
     // Note on or off of an arpeggio's current step, on the record's channel.
@@ -69,4 +79,7 @@ class CEngine {
     std::int32_t activityLit = 0;
     bool pollFailureShown_ = false;
     bool sendFailurePending_ = false;
+    bool inPoll_ = false;  // a pass is running (a message box inside it runs the event loop)
+    std::atomic<bool> lowLatency_{false};
+    std::atomic<bool> passPosted_{false};
 };

@@ -36,6 +36,17 @@ CSession::CSession(platform::MidiService& midi, platform::JoystickService& joyst
       bankPath_(std::move(bankPath)) {
     midiOut.SetThru(&thru);
     midiIn.SetThru(&thru);
+    // Until the settings are read the engine takes no events (low latency starts off).
+    joystickService_.SetEventListener([this](platform::JoyEvent) { engine.OnJoystickEvent(); });
+}
+
+CSession::~CSession() {
+    joystickService_.SetEventListener({});
+}
+
+void CSession::SetLowLatencyInput(bool on) {
+    extra.lowLatencyInput = on;
+    engine.SetLowLatency(on);
 }
 
 void CSession::SetMidiThru(bool on) {
@@ -59,6 +70,7 @@ void CSession::Startup() {
     }
     LoadBank();
     thru.SetWanted(bank.midiThru != 0);
+    engine.SetLowLatency(extra.lowLatencyInput);
     window_.MoveBar(bank.barPos[0], bank.barPos[1]);
     LoadPatchFile(bank.patchPaths[bank.patchNumber], bank.patchNumber);
     const int input = FollowPort(midiIn, "input", extra.midiInPortName, bank.midiInDevice);

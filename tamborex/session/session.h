@@ -53,6 +53,7 @@ class CSession final : public CBankLink {
   public:
     CSession(platform::MidiService& midi, platform::JoystickService& joystick,
              CSessionWindow& window, std::string bankPath = kBankFileName);
+    ~CSession();
     CSession(const CSession&) = delete;
     CSession& operator=(const CSession&) = delete;
 
@@ -95,6 +96,8 @@ class CSession final : public CBankLink {
     bool SelectInput(int index);
     // The global thru switch; the service makes the connection whenever both ports are open.
     void SetMidiThru(bool on);
+    // Low-latency input on or off (kept in "Tamborex.ini").
+    void SetLowLatencyInput(bool on);
     void SetActive(bool active);
     void SetPollInterval(std::int32_t code);
     void SetAlwaysOnTop(bool onTop);

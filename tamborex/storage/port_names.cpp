@@ -45,7 +45,8 @@ std::vector<std::uint8_t> FormatExtraSettings(const CExtraSettings& settings) {
     std::string inName = settings.midiInPortName;
     std::replace(inName.begin(), inName.end(), '\n', ' ');
     const std::string text =
-        "[MIDI]\nSystem=" + settings.midiSystem + "\nInputPort=" + inName + "\n";
+        "[MIDI]\nSystem=" + settings.midiSystem + "\nInputPort=" + inName +
+        "\n\n[Input]\nLowLatencyInput=" + (settings.lowLatencyInput ? "1" : "0") + "\n";
     return {text.begin(), text.end()};
 }
 
@@ -65,6 +66,8 @@ CExtraSettings ParseExtraSettings(std::string_view text) {
             settings.midiSystem = value;
         } else if (key == "InputPort") {
             settings.midiInPortName = value;
+        } else if (key == "LowLatencyInput") {
+            settings.lowLatencyInput = value != "0";
         }
     }
     return settings;

@@ -16,11 +16,13 @@ std::string OutputPortName(const CPatch& patch);
 void SetOutputPortName(CPatch& patch, std::string_view name);
 
 // What "Tamborex.ini", beside the bank, keeps: settings the bank's layout has no room for.
+// Keys: System, InputPort, LowLatencyInput (1 or 0).
 inline constexpr const char* kExtraSettingsFile = "Tamborex.ini";
 
 struct CExtraSettings {
     std::string midiSystem = "auto";  // auto, alsa or jack, from the next start
     std::string midiInPortName;       // the port midiInDevice named when the bank was written
+    bool lowLatencyInput = true;      // a stick change is sent at once, not at the next poll
 };
 
 std::vector<std::uint8_t> FormatExtraSettings(const CExtraSettings& settings);

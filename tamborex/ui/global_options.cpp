@@ -80,6 +80,9 @@ CGlobalOptions::CGlobalOptions(CSession& session, CPrompter& prompter, QWidget* 
         session_.extra.midiSystem =
             platform::MidiBackendWord(static_cast<platform::MidiBackend>(index));
     });
+    ui_->lowLatencyCheck->setChecked(session_.extra.lowLatencyInput);
+    connect(ui_->lowLatencyCheck, &QCheckBox::clicked, this,
+            [this](bool on) { session_.SetLowLatencyInput(on); });
     connect(ui_->inPortCombo, &QComboBox::activated, this, &CGlobalOptions::OnInputPort);
     connect(ui_->browseButton, &QPushButton::clicked, this, &CGlobalOptions::OnBrowse);
     connect(ui_->okButton, &QPushButton::clicked, this, &CGlobalOptions::accept);

@@ -3,6 +3,10 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "platform/joystick.h"
 #include "platform/virtual_stick.h"
 
@@ -127,6 +131,45 @@ TEST_F(SdlJoystickTest, FirstAttachedJoystickIsTheOneUsed) {
     SimpleJoyState simple;
     ASSERT_EQ(joy->ReadSimple(simple), JoyResult::Ok);
     EXPECT_EQ(simple.x, 65535u);
+}
+
+TEST_F(SdlJoystickTest, ChangesAreReportedAsTheyHappenOnTheServicesThread) {
+    VirtualStick stick("Tbx Event Stick");
+    ASSERT_TRUE(stick.Attached()) << SDL_GetError();
+    ASSERT_EQ(joy->Open(), JoyResult::Ok);
+    std::atomic<int> inputs{0};
+    std::atomic<int> added{0};
+    std::atomic<int> removed{0};
+    std::atomic<bool> offThread{true};
+    const auto caller = std::this_thread::get_id();
+    joy->SetEventListener([&](JoyEvent e) {
+        offThread = offThread && std::this_thread::get_id() != caller;
+        (e == JoyEvent::Input ? inputs : e == JoyEvent::Added ? added : removed)++;
+    });
+    auto waitFor = [](const std::atomic<int>& counter, int atLeast) {
+        for (int i = 0; i < 500 && counter < atLeast; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return counter >= atLeast;
+    };
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the first look is no change
+    EXPECT_EQ(inputs, 0);
+    stick.Axis(kAxisX, 20000);
+    EXPECT_TRUE(waitFor(inputs, 1));
+    stick.Button(3, true);
+    EXPECT_TRUE(waitFor(inputs, 2));
+    {
+        VirtualStick second("Tbx Second Event Stick");
+        EXPECT_TRUE(waitFor(added, 1));
+    }
+    EXPECT_TRUE(waitFor(removed, 1));
+    EXPECT_TRUE(offThread);
+
+    joy->SetEventListener({});  // once it returns, nothing more arrives
+    const int before = inputs;
+    stick.Axis(kAxisX, -20000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(inputs, before);
 }
 
 }  // namespace

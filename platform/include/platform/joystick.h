@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -57,6 +58,11 @@ struct SimpleJoyState {
     std::uint32_t buttons = 0;
 };
 
+// What the service reports as it happens: the open joystick's input changed, or a joystick was
+// attached or removed.
+enum class JoyEvent { Input, Added, Removed };
+using JoyEventListener = std::function<void(JoyEvent)>;
+
 // The first attached joystick. Each axis is reported scaled linearly into the range set for it
 // (0..65535 until set). Input keeps arriving while another program has the focus.
 //
@@ -86,6 +92,12 @@ class JoystickService {
     // Opens (or re-opens) the first attached joystick by itself; NoDevice when none is attached,
     // leaving state as it was.
     virtual JoyResult ReadSimple(SimpleJoyState& state) = 0;
+
+    // Changes as they happen, on a thread of the service (within about a millisecond of the
+    // device reporting them), besides the reads above; bursts may come as one event. An empty
+    // listener stops the reports; once this returns the old listener is not running and will
+    // not run again. The listener must not call SetEventListener.
+    virtual void SetEventListener(JoyEventListener listener) = 0;
 };
 
 std::unique_ptr<JoystickService> CreateJoystickService();

@@ -32,6 +32,10 @@ class PeriodicTimer {
     // tick it only prevents further ticks.
     virtual void Stop() = 0;
     virtual bool Running() const = 0;
+    // Runs the tick once more as soon as it can, on the timer's thread, without moving the
+    // period's deadlines; requests made before that tick runs are one. Any thread; nothing while
+    // stopped.
+    virtual void TickSoon() = 0;
 };
 
 std::unique_ptr<PeriodicTimer> CreatePeriodicTimer();
