@@ -228,6 +228,22 @@ TEST_F(MapperTest, PortsAreFoundByNameAndAMissingOneIsNeverReplaced) {
     EXPECT_EQ(mapper->CurrentExtraSettings().midiSystem, "jack");
 }
 
+TEST_F(MapperTest, LowLatencyAsksTheTimerForATickOnEachChange) {
+    mapper = std::make_unique<Mapper>(midi, joystick, timer, Settings{true, 1, 1, 0, 0},
+                                      ExtraSettings{"", "", "auto", false});
+    mapper->Start();
+    joystick.SetAxis(kAxisX, Raw(40000));
+    EXPECT_EQ(timer.SoonRequests(), 0);  // off: the sample rate alone
+    mapper->SetLowLatency(true);
+    joystick.SetAxis(kAxisX, Raw(50000));
+    joystick.SetButton(0, true);
+    EXPECT_EQ(timer.SoonRequests(), 2);
+    EXPECT_TRUE(mapper->CurrentExtraSettings().lowLatency);
+    mapper.reset();  // the listener goes with the mapper
+    joystick.SetAxis(kAxisX, Raw(0));
+    EXPECT_EQ(timer.SoonRequests(), 2);
+}
+
 TEST_F(MapperTest, TickAllocatesNothing) {
     Mapper& m = Started();
     for (int c = 0; c < kControlCount; ++c) {

@@ -504,6 +504,45 @@ TEST_F(EngineTest, PollSeesEachEdgeOnceButtonsBeforeAxesAndOnlyAssignedAxes) {
     EXPECT_EQ(midi.SentBytes(), (std::vector<Bytes>{{0x80, 60, 0}}));
 }
 
+TEST_F(EngineTest, LowLatencySendsEachChangeAtOnceInOnePassPerBurst) {
+    stick.SetEventListener([this](platform::JoyEvent) { engine.OnJoystickEvent(); });
+    engine.patches[0].pollIntervalCode = 49;  // a whole second between ticks
+    engine.SetPatchActive(0, 1);
+    Button(3).mode = MODE_NOTE;
+    Button(3).data1 = 60;
+    Axis(AXIS_X).controller = 9;
+    midi.ClearEvents();
+
+    // Off: the change waits for the tick.
+    stick.SetAxis(AXIS_X, 32767);
+    EXPECT_EQ(window.RunPosted(), 0);
+    EXPECT_TRUE(midi.SentBytes().empty());
+    window.Advance(1000);
+    EXPECT_EQ(midi.SentBytes(), (std::vector<Bytes>{{0xB0, 7, 127}}));
+
+    // On: a burst of changes is one pass, run before any tick, with every edge in it.
+    engine.SetLowLatency(true);
+    midi.ClearEvents();
+    stick.SetButton(3, true);
+    stick.SetAxis(AXIS_X, -32768);
+    stick.SetAxis(AXIS_X, 0);
+    EXPECT_EQ(window.RunPosted(), 1);
+    EXPECT_EQ(midi.SentBytes(), (std::vector<Bytes>{{0x90, 60, 0}, {0xB0, 7, 64}}));
+    midi.ClearEvents();
+    stick.SetButton(3, false);
+    EXPECT_EQ(window.RunPosted(), 1);
+    EXPECT_EQ(midi.SentBytes(), (std::vector<Bytes>{{0x80, 60, 0}}));
+    // The tick finds nothing new; an inactive patch takes no events.
+    midi.ClearEvents();
+    window.Advance(1000);
+    EXPECT_TRUE(midi.SentBytes().empty());
+    engine.SetPatchActive(0, 0);
+    stick.SetButton(3, true);
+    window.RunPosted();
+    EXPECT_TRUE(midi.SentBytes().empty());
+    stick.SetEventListener({});
+}
+
 TEST_F(EngineTest, FailingPollShowsTheJoysticksTextOnceAndTheTickGoesOn) {
     engine.SetPatchActive(0, 1);
     joystick.Release();

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "jack_peer.h"
 #include "jack_server.h"
 #include "platform/joystick.h"
 #include "platform/midi.h"
@@ -144,6 +145,69 @@ TEST(TamborexEndToEnd, StickButtonsClockAndThruReachJack) {
                                               {0xF8},
                                               {0x80, 70, 127},
                                               {0x90, 72, 127}}));
+        EXPECT_TRUE(window.messages.empty());
+        engine.SetPatchActive(0, 0);
+    }
+    SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
+}
+
+// Low-latency input: with a whole second between poll ticks, a move, a press and a release
+// each reach MIDI long before the next tick; a stick whose service reports nothing still plays
+// at the tick.
+TEST(TamborexEndToEnd, LowLatencyInputSendsEachChangeBeforeTheNextTick) {
+    ASSERT_FALSE(testsupport::FixtureJackServer().empty()) << "run through ctest";
+    ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_JOYSTICK), 0) << SDL_GetError();
+    {
+        platform::VirtualStick stick("Tamborex Quick Stick", 6, 8, 0);
+        ASSERT_TRUE(stick.Attached()) << SDL_GetError();
+        for (int axis = 0; axis < 6; ++axis) {
+            stick.Axis(axis, -32768);
+        }
+        testsupport::JackPeer sink("tbx-quick-sink", testsupport::JackPeer::Role::Sink);
+        ASSERT_TRUE(sink.Ok());
+        auto midi = platform::CreateMidiService("TbxQuick", platform::MidiBackend::Jack);
+        auto joystickService = platform::CreateJoystickService();
+        RealTimeWindow window;
+        CTestBankLink bank;
+        CWinMIDIOut out(*midi);
+        CJoystick joystick(*joystickService, [&](std::string_view t) { window.MessageBox(t); });
+        CEngine engine(out, joystick, window, bank);
+        window.onTimer = [&](int id) { engine.OnTimer(id); };
+        joystickService->SetEventListener([&](platform::JoyEvent) { engine.OnJoystickEvent(); });
+        engine.SetLowLatency(true);
+        ASSERT_TRUE(
+            out.Open(static_cast<std::int16_t>(IndexOf(midi->ListOutputs(), sink.Port("in")))));
+        ASSERT_TRUE(joystick.Init());
+        CPatch& patch = engine.patches[0];
+        patch.axes[AXIS_Z].controller = 9;
+        patch.buttons[0].mode = MODE_NOTE;
+        patch.buttons[0].data1 = 60;
+        patch.buttons[0].data2 = 100;
+        patch.pollIntervalCode = 49;  // (49 + 1) x 20 ms
+        engine.SetPatchActive(0, 1);
+        window.Run(100ms);
+
+        stick.Axis(AXIS_Z, 32767);
+        window.Run(150ms);
+        stick.Button(0, true);
+        window.Run(150ms);
+        stick.Button(0, false);
+        window.Run(150ms);
+        auto arrivals = sink.WaitForArrivals(3, 1ms);
+        ASSERT_EQ(arrivals.size(), 3u) << "a change waited for the tick";
+        EXPECT_EQ(arrivals[0].bytes, (std::array<std::uint8_t, 3>{0xB0, 7, 127}));
+        EXPECT_EQ(arrivals[1].bytes, (std::array<std::uint8_t, 3>{0x90, 60, 100}));
+        EXPECT_EQ(arrivals[2].bytes, (std::array<std::uint8_t, 3>{0x80, 60, 100}));
+
+        // No events from the service: the tick still plays the move.
+        joystickService->SetEventListener({});
+        stick.Axis(AXIS_Z, -32768);
+        window.Run(150ms);
+        EXPECT_EQ(sink.WaitForArrivals(4, 1ms).size(), 3u);
+        window.Run(1100ms);
+        arrivals = sink.WaitForArrivals(4, 100ms);
+        ASSERT_EQ(arrivals.size(), 4u);
+        EXPECT_EQ(arrivals[3].bytes, (std::array<std::uint8_t, 3>{0xB0, 7, 0}));
         EXPECT_TRUE(window.messages.empty());
         engine.SetPatchActive(0, 0);
     }
