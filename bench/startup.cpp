@@ -174,17 +174,23 @@ int main(int argc, char** argv) {
                     times.size(), times[times.size() / 2], times.front(), times.back());
     }
 
-    pid_t pid = -1;
-    TimeToBar(x, dir, pid);
-    std::this_thread::sleep_for(std::chrono::seconds(2));
-    const long before = CpuTicks(pid);
-    std::this_thread::sleep_for(std::chrono::seconds(seconds));
-    const long after = CpuTicks(pid);
-    const double percent = 100.0 * static_cast<double>(after - before) /
-                           static_cast<double>(sysconf(_SC_CLK_TCK)) / seconds;
-    std::printf("idle, polling every 20 ms, %d s: CPU %.2f %% of one core;  %s\n", seconds, percent,
-                Memory(pid).c_str());
-    Stop(pid);
+    // Idle with low-latency input on (a new user's setting) and off.
+    for (const bool lowLatency : {true, false}) {
+        WriteFile(dir / kExtraSettingsFile, FormatExtraSettings({"auto", "", lowLatency}));
+        pid_t pid = -1;
+        TimeToBar(x, dir, pid);
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        const long before = CpuTicks(pid);
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        const long after = CpuTicks(pid);
+        const double percent = 100.0 * static_cast<double>(after - before) /
+                               static_cast<double>(sysconf(_SC_CLK_TCK)) / seconds;
+        std::printf(
+            "idle, polling every 20 ms, low-latency input %s, %d s: CPU %.2f %% of one "
+            "core;  %s\n",
+            lowLatency ? "on" : "off", seconds, percent, Memory(pid).c_str());
+        Stop(pid);
+    }
     XCloseDisplay(x);
     fs::remove_all(dir);
     return 0;

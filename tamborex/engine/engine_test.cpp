@@ -543,6 +543,47 @@ TEST_F(EngineTest, LowLatencySendsEachChangeAtOnceInOnePassPerBurst) {
     stick.SetEventListener({});
 }
 
+TEST_F(EngineTest, LowLatencyEdgesKeepPedalsArpeggiosSuppressAndPatchChanges) {
+    stick.SetEventListener([this](platform::JoyEvent) { engine.OnJoystickEvent(); });
+    engine.SetLowLatency(true);
+    engine.patches[0].pollIntervalCode = 49;
+    engine.SetPatchActive(0, 1);
+    Button(0).mode = MODE_SUSTAIN;
+    Button(1).mode = MODE_ARPEGGIATOR;
+    Button(1).stepCount = 2;
+    Button(1).currentStep = 0;
+    Button(1).notes = {60, 64, 0, 0, 0, 0, 0, 0};
+    Button(2).mode = MODE_X_SUPPRESS;
+    Button(3).mode = MODE_PATCH_CHANGE;
+    Button(3).data1 = 7;
+    Axis(AXIS_X).controller = 9;
+    engine.PollJoystick();  // the stick as it rests
+    auto edge = [this](int button, bool down) {
+        midi.ClearEvents();
+        stick.SetButton(button, down);
+        window.RunPosted();
+        return midi.SentBytes();
+    };
+    EXPECT_EQ(edge(0, true), (std::vector<Bytes>{{0xB0, 64, 127}}));
+    EXPECT_EQ(edge(0, false), (std::vector<Bytes>{{0xB0, 64, 0}}));
+    std::vector<int> sounded;
+    for (int i = 0; i < 2; ++i) {
+        sounded.push_back(edge(1, true).at(0)[1]);
+        EXPECT_EQ(edge(1, false).size(), 1u);
+    }
+    EXPECT_EQ(sounded, (std::vector<int>{60, 64}));
+    edge(2, true);
+    midi.ClearEvents();
+    stick.SetAxis(AXIS_X, 32767);
+    window.RunPosted();
+    EXPECT_TRUE(midi.SentBytes().empty());  // held by the suppress button
+    edge(2, false);
+    edge(3, true);
+    EXPECT_EQ(bank.selected, (std::vector<std::int32_t>{7}));
+    EXPECT_EQ(window.now, 0u);  // all of it before the first tick
+    stick.SetEventListener({});
+}
+
 TEST_F(EngineTest, FailingPollShowsTheJoysticksTextOnceAndTheTickGoesOn) {
     engine.SetPatchActive(0, 1);
     joystick.Release();

@@ -1,0 +1,202 @@
+// Tamborex as a user runs it (its Qt bar on an Xvfb server of its own, a real-time JACK server,
+// 64 frames at 48 kHz), on a virtual joystick moved through tamborex-virtual-stick's standard
+// input: from writing the move to the control change arriving at another JACK client. With
+// low-latency input on, with the bar alone and then with the Joystick options dialog open (the
+// activity light repaints the bar on every message); and with it off, at the 20 ms poll.
+//
+// usage: program_stick_latency [moves per phase (default 150)]
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <jack/jack.h>
+
+#include "jack_peer.h"
+#include "jack_server.h"
+#include "tamborex/session/session.h"
+#include "tamborex/storage/patch_file.h"
+#include "xvfb.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testsupport::JackPeer;
+
+void WriteFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
+// One entry whose patch plays axis X as control change 7 on the program's own port.
+void PrepareBank(const fs::path& dir, bool lowLatency) {
+    std::array<CPatch, 2> patches;
+    patches[0].active = 1;
+    patches[0].pollIntervalCode = 0;
+    patches[0].outputDevice = 0;
+    patches[0].axes[AXIS_X].controller = 9;
+    CBankState bank;
+    bank.patchNames[0] = "Latency";
+    bank.patchPaths[0] = (dir / "latency.txp").string();
+    WriteFile(dir / "latency.txp", FormatPatchFile(bank.patchNames[0], patches));
+    WriteFile(dir / kBankFileName, FormatBank(bank));
+    WriteFile(dir / kExtraSettingsFile, FormatExtraSettings({"jack", "", lowLatency}));
+}
+
+struct Program {
+    pid_t pid = -1;
+    int input = -1;  // the program's standard input
+
+    Program(const fs::path& dir) {
+        int fds[2];
+        if (pipe(fds) != 0) {
+            return;
+        }
+        pid = fork();
+        if (pid == 0) {
+            if (chdir(dir.c_str()) != 0) {
+                _exit(127);
+            }
+            dup2(fds[0], STDIN_FILENO);
+            const int null = open("/dev/null", O_RDWR);
+            dup2(null, STDOUT_FILENO);
+            dup2(null, STDERR_FILENO);
+            close(fds[1]);
+            execl(TAMBOREX_PROGRAM, TAMBOREX_PROGRAM, static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[0]);
+        input = fds[1];
+    }
+    ~Program() {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+        if (input >= 0) {
+            close(input);
+        }
+    }
+    void Say(const std::string& line) const {
+        const std::string text = line + "\n";
+        (void)!write(input, text.data(), text.size());
+    }
+};
+
+struct Figures {
+    double medianMs = 0;
+    double p99Ms = 0;
+    int lost = 0;
+};
+
+// Moves X between its ends at random moments; each move is timed until its value arrives.
+Figures Measure(const Program& program, JackPeer& sink, int moves, std::mt19937& random) {
+    std::uniform_int_distribution<int> pause(40, 100);
+    const std::size_t before = sink.WaitForArrivals(1u << 20, 1ms).size();
+    std::vector<std::uint64_t> movedUs;
+    std::vector<int> values;
+    for (int m = 0; m < moves; ++m) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
+        const bool up = m % 2 == 0;
+        movedUs.push_back(jack_get_time());
+        program.Say(up ? "a 0 32767" : "a 0 -32768");
+        values.push_back(up ? 127 : 0);
+    }
+    std::this_thread::sleep_for(300ms);
+    const auto all = sink.WaitForArrivals(1u << 20, 1ms);
+    const std::vector<JackPeer::Arrival> arrivals(all.begin() + static_cast<long>(before),
+                                                  all.end());
+    Figures f;
+    std::vector<double> delays;
+    for (std::size_t m = 0; m < movedUs.size(); ++m) {
+        const std::uint64_t until = m + 1 < movedUs.size() ? movedUs[m + 1] : ~0ull;
+        const auto hit = std::find_if(arrivals.begin(), arrivals.end(), [&](const auto& a) {
+            return a.arrivedUs >= movedUs[m] && a.arrivedUs < until && a.bytes[2] == values[m];
+        });
+        if (hit == arrivals.end()) {
+            ++f.lost;
+        } else {
+            delays.push_back(static_cast<double>(hit->arrivedUs - movedUs[m]) / 1000.0);
+        }
+    }
+    std::sort(delays.begin(), delays.end());
+    if (!delays.empty()) {
+        f.medianMs = delays[delays.size() / 2];
+        f.p99Ms = delays[delays.size() * 99 / 100];
+    }
+    return f;
+}
+
+void Report(const char* label, const Figures& f) {
+    std::printf("%-40s median %6.2f ms  p99 %6.2f ms  lost %d\n", label, f.medianMs, f.p99Ms,
+                f.lost);
+}
+
+bool WaitForPort(JackPeer& sink, const char* port) {
+    for (int i = 0; i < 200; ++i) {
+        if (sink.Connect(port, sink.Port("in"))) {
+            return true;
+        }
+        std::this_thread::sleep_for(50ms);
+    }
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int moves = argc > 1 ? std::max(10, std::atoi(argv[1])) : 150;
+    testsupport::JackTestServer jack("tbx-bench-program", 64, true);
+    XvfbServer xvfb;
+    if (!jack.Running() || !xvfb.Running()) {
+        std::fprintf(stderr, "needs jackd and Xvfb (scripts/install-deps.sh installs both)\n");
+        return 1;
+    }
+    jack.MakeDefault();
+    setenv("DISPLAY", xvfb.Display().c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    JackPeer sink("ProgramSink", JackPeer::Role::Sink);
+    std::mt19937 random(11);
+    std::printf("%d moves per line, Tamborex under Xvfb, real-time JACK, 64 frames at 48 kHz\n",
+                moves);
+    for (const bool lowLatency : {true, false}) {
+        const fs::path dir =
+            fs::temp_directory_path() / ("tbx-program-latency-" + std::to_string(getpid()));
+        fs::create_directories(dir);
+        PrepareBank(dir, lowLatency);
+        {
+            Program program(dir);
+            if (!WaitForPort(sink, "Tamborex:out")) {
+                std::fprintf(stderr, "Tamborex's port never appeared\n");
+                return 1;
+            }
+            std::this_thread::sleep_for(1s);
+            Report(lowLatency ? "low latency, bar alone" : "20 ms poll, bar alone",
+                   Measure(program, sink, moves, random));
+            if (lowLatency) {
+                // "Edit" on the bar opens the Joystick options dialog.
+                if (std::system("xdotool mousemove 312 12 click 1") != 0) {
+                    std::fprintf(stderr, "xdotool failed\n");
+                }
+                std::this_thread::sleep_for(1s);
+                Report("low latency, Joystick options open", Measure(program, sink, moves, random));
+            }
+        }
+        fs::remove_all(dir);
+    }
+    return 0;
+}

@@ -1,0 +1,368 @@
+// From a virtual joystick move to the control change arriving at another JACK client, on a
+// real-time JACK server (64 frames at 48 kHz), side by side in one run:
+//   - the floor: a minimal loop that reads SDL every millisecond (what SDL's own event wait does
+//     without a video system) and writes through a plain JACK client;
+//   - Tamborex's engine with low-latency input, and with it off at the fastest poll (20 ms);
+//   - Corvane's mapper with low latency at "High", and without it.
+// Each path sends to a sink of its own; each move is timed until the first message with its new
+// value arrives. Then: messages per full-range sweep of one axis (low latency against the 20 ms
+// poll), and the process's idle CPU with every path running and no input.
+//
+// usage: stick_latency [moves (default 300)]
+
+#include <SDL.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include <jack/jack.h>
+
+#include "jack_peer.h"
+#include "jack_server.h"
+#include "mapper.h"
+#include "platform/joystick.h"
+#include "platform/midi.h"
+#include "platform/timer.h"
+#include "platform/virtual_stick.h"
+#include "tamborex/devices/joystick.h"
+#include "tamborex/devices/midi_out.h"
+#include "tamborex/engine/engine.h"
+#include "tamborex/testing/test_window.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+using testsupport::IndexOf;
+using testsupport::JackPeer;
+
+// The bar's user-interface thread, reduced to its timers and posted tasks, each run as soon as
+// it is due.
+class UiLoop final : public CWindowServices {
+  public:
+    std::function<void(int)> onTimer;
+
+    UiLoop() : thread_([this] { Run(); }) {}
+    ~UiLoop() override {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+    void SetTimer(int id, unsigned periodMs) override {
+        std::lock_guard lock(mutex_);
+        timers_[id] = Clock::now() + std::chrono::milliseconds(periodMs);
+        periods_[id] = std::chrono::milliseconds(periodMs);
+        wake_.notify_all();
+    }
+    void KillTimer(int id) override {
+        std::lock_guard lock(mutex_);
+        timers_.erase(id);
+    }
+    void MessageBox(std::string_view text) override {
+        std::fprintf(stderr, "message: %.*s\n", static_cast<int>(text.size()), text.data());
+    }
+    void ShowActivity(bool) override {}
+    void PostToUiThread(std::function<void()> task) override {
+        std::lock_guard lock(mutex_);
+        tasks_.push_back(std::move(task));
+        wake_.notify_all();
+    }
+
+  private:
+    void Run() {
+        std::unique_lock lock(mutex_);
+        while (!stop_) {
+            auto due = Clock::now() + 1s;
+            for (const auto& [id, at] : timers_) {
+                due = std::min(due, at);
+            }
+            wake_.wait_until(lock, due, [&] { return stop_ || !tasks_.empty(); });
+            while (!tasks_.empty()) {
+                auto task = std::move(tasks_.front());
+                tasks_.pop_front();
+                lock.unlock();
+                task();
+                lock.lock();
+            }
+            const auto now = Clock::now();
+            for (auto it = timers_.begin(); it != timers_.end();) {
+                const int id = it->first;
+                if (it->second > now || !onTimer) {
+                    ++it;
+                    continue;
+                }
+                it->second = now + periods_[id];
+                lock.unlock();
+                onTimer(id);  // may set or kill timers
+                lock.lock();
+                it = timers_.upper_bound(id);
+            }
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::map<int, Clock::time_point> timers_;
+    std::map<int, Clock::duration> periods_;
+    std::deque<std::function<void()>> tasks_;
+    bool stop_ = false;
+    std::thread thread_;
+};
+
+// Tamborex's engine on the real services, axis X to control change 7.
+struct TamborexPath {
+    std::unique_ptr<platform::MidiService> midi;
+    std::unique_ptr<platform::JoystickService> joystickService = platform::CreateJoystickService();
+    UiLoop ui;
+    CTestBankLink bank;
+    std::unique_ptr<CWinMIDIOut> out;
+    std::unique_ptr<CJoystick> joystick;
+    std::unique_ptr<CEngine> engine;
+
+    TamborexPath(const char* name, const std::string& sinkPort, bool lowLatency)
+        : midi(platform::CreateMidiService(name, platform::MidiBackend::Jack)) {
+        out = std::make_unique<CWinMIDIOut>(*midi);
+        joystick = std::make_unique<CJoystick>(*joystickService, [](std::string_view) {});
+        engine = std::make_unique<CEngine>(*out, *joystick, ui, bank);
+        ui.onTimer = [this](int id) { engine->OnTimer(id); };
+        out->Open(static_cast<std::int16_t>(IndexOf(midi->ListOutputs(), sinkPort)));
+        ui.PostToUiThread([this, lowLatency] {
+            joystick->Init();
+            CPatch& patch = engine->patches[0];
+            patch.axes[AXIS_X].controller = 9;
+            patch.pollIntervalCode = 0;
+            engine->SetLowLatency(lowLatency);
+            engine->SetPatchActive(0, 1);
+        });
+        joystickService->SetEventListener(
+            [this](platform::JoyEvent) { engine->OnJoystickEvent(); });
+    }
+    ~TamborexPath() {
+        joystickService->SetEventListener({});
+        std::atomic<bool> done{false};
+        ui.PostToUiThread([&] {
+            engine->SetPatchActive(0, 0);
+            done = true;
+        });
+        while (!done) {
+            std::this_thread::sleep_for(1ms);
+        }
+    }
+};
+
+struct CorvanePath {
+    std::unique_ptr<platform::MidiService> midi;
+    std::unique_ptr<platform::JoystickService> joystick = platform::CreateJoystickService();
+    std::unique_ptr<platform::PeriodicTimer> timer = platform::CreatePeriodicTimer();
+    std::unique_ptr<corvane::Mapper> mapper;
+
+    CorvanePath(const char* name, const std::string& sinkPort, bool lowLatency)
+        : midi(platform::CreateMidiService(name, platform::MidiBackend::Jack)) {
+        corvane::ExtraSettings extra;
+        extra.lowLatency = lowLatency;
+        mapper = std::make_unique<corvane::Mapper>(
+            *midi, *joystick, *timer,
+            corvane::Settings{false, 0, IndexOf(midi->ListOutputs(), sinkPort), 0, 2}, extra);
+        mapper->Controls()[corvane::kXAxis] = corvane::ControlAssignment(7, 0, 50, 100);
+        mapper->Start();
+    }
+    ~CorvanePath() { mapper->Shutdown(); }
+};
+
+struct Figures {
+    double medianMs = 0;
+    double p99Ms = 0;
+    int lost = 0;
+};
+
+Figures Measure(const std::vector<std::uint64_t>& movedUs, const std::vector<int>& values,
+                const std::vector<JackPeer::Arrival>& arrivals) {
+    Figures f;
+    std::vector<double> delays;
+    std::size_t next = 0;
+    for (std::size_t m = 0; m < movedUs.size(); ++m) {
+        const std::uint64_t until = m + 1 < movedUs.size() ? movedUs[m + 1] : ~0ull;
+        while (next < arrivals.size() && arrivals[next].arrivedUs < movedUs[m]) {
+            ++next;
+        }
+        bool found = false;
+        for (std::size_t a = next; a < arrivals.size() && arrivals[a].arrivedUs < until; ++a) {
+            if (arrivals[a].bytes[2] == values[m]) {
+                delays.push_back(static_cast<double>(arrivals[a].arrivedUs - movedUs[m]) / 1000.0);
+                found = true;
+                break;
+            }
+        }
+        f.lost += found ? 0 : 1;
+    }
+    std::sort(delays.begin(), delays.end());
+    if (!delays.empty()) {
+        f.medianMs = delays[delays.size() / 2];
+        f.p99Ms = delays[delays.size() * 99 / 100];
+    }
+    return f;
+}
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int moves = argc > 1 ? std::max(10, std::atoi(argv[1])) : 300;
+    testsupport::JackTestServer server("tbx-bench-stick", 64, true);
+    if (!server.Running()) {
+        std::fprintf(stderr, "jackd did not start\n");
+        return 1;
+    }
+    server.MakeDefault();
+    if (SDL_InitSubSystem(SDL_INIT_JOYSTICK) != 0) {
+        std::fprintf(stderr, "SDL: %s\n", SDL_GetError());
+        return 1;
+    }
+    platform::VirtualStick stick("Latency Stick", 3, 4, 0);
+    stick.Axis(0, -32768);
+
+    const char* labels[] = {"minimal SDL loop", "Tamborex low latency", "Tamborex 20 ms poll",
+                            "Corvane low latency", "Corvane High (10 ms)"};
+    std::vector<std::unique_ptr<JackPeer>> sinks;
+    for (int i = 0; i < 5; ++i) {
+        sinks.push_back(
+            std::make_unique<JackPeer>("StickSink" + std::to_string(i), JackPeer::Role::Sink));
+    }
+    // What low-latency input costs a program while nothing moves: its joystick service
+    // reporting changes, against the same service not asked to.
+    {
+        auto idle = platform::CreateJoystickService();
+        const double before = CpuSeconds();
+        std::this_thread::sleep_for(5s);
+        const double quiet = CpuSeconds() - before;
+        idle->SetEventListener([](platform::JoyEvent) {});
+        std::this_thread::sleep_for(2500ms);  // past the time the stick counts as in use
+        const double during = CpuSeconds();
+        std::this_thread::sleep_for(5s);
+        const double watching = CpuSeconds() - during;
+        idle->SetEventListener({});
+        std::printf(
+            "idle CPU added by reporting joystick changes, stick at rest: %.2f %% of a "
+            "core (process %.2f %% without, %.2f %% with; target under 1 %%)\n",
+            (watching - quiet) / 5.0 * 100.0, quiet / 5.0 * 100.0, watching / 5.0 * 100.0);
+    }
+    JackPeer floorOut("FloorLoop", JackPeer::Role::Source);
+    floorOut.Connect(floorOut.Port("out"), sinks[0]->Port("in"));
+    std::atomic<bool> stop{false};
+    std::thread floor([&] {
+        SDL_LockJoysticks();
+        SDL_Joystick* j = SDL_JoystickOpen(0);
+        Sint16 previous = SDL_JoystickGetAxis(j, 0);
+        SDL_UnlockJoysticks();
+        while (!stop) {
+            std::this_thread::sleep_for(1ms);
+            SDL_LockJoysticks();
+            SDL_JoystickUpdate();
+            const Sint16 now = SDL_JoystickGetAxis(j, 0);
+            SDL_UnlockJoysticks();
+            if (now != previous) {
+                previous = now;
+                floorOut.Send(platform::PackShortMessage(0xB0, 7, now > 0 ? 127 : 0), 3);
+            }
+        }
+        SDL_LockJoysticks();
+        SDL_JoystickClose(j);
+        SDL_UnlockJoysticks();
+    });
+    {
+        TamborexPath tamborexQuick("TbxQuick", sinks[1]->Port("in"), true);
+        TamborexPath tamborexPoll("TbxPoll", sinks[2]->Port("in"), false);
+        CorvanePath corvaneQuick("CvnQuick", sinks[3]->Port("in"), true);
+        CorvanePath corvaneHigh("CvnHigh", sinks[4]->Port("in"), false);
+        std::this_thread::sleep_for(500ms);
+
+        std::mt19937 random(7);
+        std::uniform_int_distribution<int> pause(30, 90);
+        std::vector<std::uint64_t> movedUs;
+        std::vector<int> values;
+        for (int m = 0; m < moves; ++m) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
+            const bool up = m % 2 == 0;
+            movedUs.push_back(jack_get_time());
+            stick.Axis(0, up ? 32767 : -32768);
+            values.push_back(up ? 127 : 0);
+        }
+        std::this_thread::sleep_for(300ms);
+        // The first move after the stick has rested long enough for the services to look less
+        // often.
+        std::vector<std::uint64_t> restedUs;
+        std::vector<int> restedValues;
+        for (int m = 0; m < 10; ++m) {
+            std::this_thread::sleep_for(2500ms + std::chrono::milliseconds(pause(random)));
+            const bool up = (moves + m) % 2 == 0;
+            restedUs.push_back(jack_get_time());
+            stick.Axis(0, up ? 32767 : -32768);
+            restedValues.push_back(up ? 127 : 0);
+        }
+        std::this_thread::sleep_for(300ms);
+
+        std::printf("%d moves at random moments, real-time JACK, 64 frames at 48 kHz (1.33 ms)\n",
+                    moves);
+        std::vector<Figures> figures;
+        for (int i = 0; i < 5; ++i) {
+            figures.push_back(Measure(movedUs, values, sinks[i]->WaitForArrivals(1u << 20, 1ms)));
+            std::printf("%-22s median %6.2f ms  p99 %6.2f ms  lost %d\n", labels[i],
+                        figures[i].medianMs, figures[i].p99Ms, figures[i].lost);
+        }
+        std::printf("first move after 2.5 s at rest, 10 each:\n");
+        for (int i = 0; i < 5; ++i) {
+            const auto arrivals = sinks[i]->WaitForArrivals(1u << 20, 1ms);
+            std::vector<JackPeer::Arrival> late(arrivals.begin(), arrivals.end());
+            const Figures rested = Measure(restedUs, restedValues, late);
+            std::printf("%-22s median %6.2f ms  max %6.2f ms  lost %d\n", labels[i],
+                        rested.medianMs, rested.p99Ms, rested.lost);
+        }
+        for (int i : {1, 3}) {
+            const double ratio =
+                figures[0].medianMs > 0 ? figures[i].medianMs / figures[0].medianMs : 0;
+            std::printf(
+                "%s: median %.2fx the loop's (1.2 or less), p99 under 3 ms, none lost: %s\n",
+                labels[i], ratio,
+                ratio <= 1.2 && figures[i].p99Ms < 3.0 && figures[i].lost == 0 ? "met" : "MISSED");
+        }
+
+        // One full-range sweep of X in 2,000 steps over two seconds.
+        std::vector<std::size_t> before;
+        for (int i = 1; i <= 4; ++i) {
+            before.push_back(sinks[i]->WaitForArrivals(1u << 20, 1ms).size());
+        }
+        for (int step = 0; step <= 2000; ++step) {
+            stick.Axis(0, static_cast<Sint16>(-32768 + step * 65535 / 2000));
+            std::this_thread::sleep_for(1ms);
+        }
+        std::this_thread::sleep_for(300ms);
+        for (int i = 1; i <= 4; ++i) {
+            std::printf("sweep, %-22s %zu messages\n", labels[i],
+                        sinks[i]->WaitForArrivals(1u << 20, 1ms).size() - before[i - 1]);
+        }
+    }
+    stop = true;
+    floor.join();
+    stick.Unplug();
+    SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
+    return 0;
+}
