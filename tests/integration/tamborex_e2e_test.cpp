@@ -183,31 +183,64 @@ TEST(TamborexEndToEnd, LowLatencyInputSendsEachChangeBeforeTheNextTick) {
         patch.buttons[0].mode = MODE_NOTE;
         patch.buttons[0].data1 = 60;
         patch.buttons[0].data2 = 100;
-        patch.pollIntervalCode = 49;  // (49 + 1) x 20 ms
+        patch.buttons[1].mode = MODE_SUSTAIN;
+        patch.buttons[2].mode = MODE_ARPEGGIATOR;
+        patch.buttons[2].stepCount = 2;
+        patch.buttons[2].currentStep = 0;
+        patch.buttons[2].notes = {70, 72, 0, 0, 0, 0, 0, 0};
+        patch.buttons[3].mode = MODE_Z_SUPPRESS;
+        patch.buttons[4].mode = MODE_PATCH_CHANGE;
+        patch.buttons[4].data1 = 7;
+        patch.pollIntervalCode = 149;  // (149 + 1) x 20 ms: three seconds between ticks
         engine.SetPatchActive(0, 1);
         window.Run(100ms);
+        const auto start = Clock::now();
 
         stick.Axis(AXIS_Z, 32767);
-        window.Run(150ms);
-        stick.Button(0, true);
-        window.Run(150ms);
-        stick.Button(0, false);
-        window.Run(150ms);
-        auto arrivals = sink.WaitForArrivals(3, 1ms);
-        ASSERT_EQ(arrivals.size(), 3u) << "a change waited for the tick";
-        EXPECT_EQ(arrivals[0].bytes, (std::array<std::uint8_t, 3>{0xB0, 7, 127}));
-        EXPECT_EQ(arrivals[1].bytes, (std::array<std::uint8_t, 3>{0x90, 60, 100}));
-        EXPECT_EQ(arrivals[2].bytes, (std::array<std::uint8_t, 3>{0x80, 60, 100}));
+        window.Run(100ms);
+        for (int button : {0, 1, 2, 2}) {  // note, sustain, two arpeggio steps
+            stick.Button(button, true);
+            window.Run(100ms);
+            stick.Button(button, false);
+            window.Run(100ms);
+        }
+        stick.Button(3, true);  // suppress: Z is held where it is
+        window.Run(100ms);
+        stick.Axis(AXIS_Z, -32768);
+        window.Run(100ms);
+        stick.Button(3, false);
+        window.Run(100ms);
+        stick.Button(4, true);
+        window.Run(100ms);
+        ASSERT_LT(Clock::now() - start, 2500ms) << "too slow to tell events from the tick";
+        auto arrivals = sink.WaitForArrivals(9, 1ms);
+        std::vector<std::array<std::uint8_t, 3>> bytes;
+        for (const auto& a : arrivals) {
+            bytes.push_back(a.bytes);
+        }
+        EXPECT_EQ(bytes, (std::vector<std::array<std::uint8_t, 3>>{{0xB0, 7, 127},
+                                                                   {0x90, 60, 100},
+                                                                   {0x80, 60, 100},
+                                                                   {0xB0, 64, 127},
+                                                                   {0xB0, 64, 0},
+                                                                   {0x90, 70, 127},
+                                                                   {0x80, 70, 127},
+                                                                   {0x90, 72, 127},
+                                                                   {0x80, 72, 127}}))
+            << "a change waited for the tick, or the suppressed axis was sent";
+        EXPECT_EQ(bank.selected, (std::vector<std::int32_t>{7}));
+        stick.Button(4, false);
+        window.Run(100ms);
 
         // No events from the service: the tick still plays the move.
         joystickService->SetEventListener({});
-        stick.Axis(AXIS_Z, -32768);
-        window.Run(150ms);
-        EXPECT_EQ(sink.WaitForArrivals(4, 1ms).size(), 3u);
-        window.Run(1100ms);
-        arrivals = sink.WaitForArrivals(4, 100ms);
-        ASSERT_EQ(arrivals.size(), 4u);
-        EXPECT_EQ(arrivals[3].bytes, (std::array<std::uint8_t, 3>{0xB0, 7, 0}));
+        stick.Axis(AXIS_Z, 0);
+        window.Run(100ms);
+        EXPECT_EQ(sink.WaitForArrivals(10, 1ms).size(), 9u);
+        window.Run(3200ms);
+        arrivals = sink.WaitForArrivals(10, 100ms);
+        ASSERT_EQ(arrivals.size(), 10u);
+        EXPECT_EQ(arrivals[9].bytes, (std::array<std::uint8_t, 3>{0xB0, 7, 64}));
         EXPECT_TRUE(window.messages.empty());
         engine.SetPatchActive(0, 0);
     }
