@@ -25,6 +25,7 @@
 #include <optional>
 #include <semaphore>
 #include <thread>
+#include <type_traits>
 
 #include "midi_backends.h"
 #include "platform/jack_graph_order.h"
@@ -170,33 +171,19 @@ class JackMidiService final : public MidiService {
     MidiResult OpenOutput(int index, MidiOutHandle& handle) override {
         handle = kNoHandle;
         std::lock_guard lock(controlMutex_);
-        std::string target;
-        if (MidiResult r = Resolve(JackPortIsInput, outputTargets_, index, target);
-            r != MidiResult::NoError) {
+        int claimed = -1;
+        if (MidiResult r = Claim(outs_, outputTargets_, index, claimed); r != MidiResult::NoError) {
             return r;
         }
-        const int free = FreeSlot(outs_, target);
-        if (free < 0) {
-            return free == -1 ? MidiResult::Allocated : MidiResult::NoMemory;
-        }
-        OutSlot& slot = outs_[free];
+        OutSlot& slot = outs_[claimed];
         if (slot.ring == nullptr &&
             (slot.ring = jack_ringbuffer_create(kSendRingBytes)) == nullptr) {
-            return MidiResult::NoMemory;
-        }
-        slot.target = target;
-        slot.portName = target.empty() ? "out" : PortNameFor("to ", target);
-        if (MidiResult r = Register(slot.portName, JackPortIsOutput, slot.port);
-            r != MidiResult::NoError) {
-            return r;
-        }
-        if (!target.empty() && !Link(jack_port_name(slot.port), target)) {
             Unregister(slot.port);
-            return MidiResult::NoDevice;  // gone since the list was taken
+            return MidiResult::NoMemory;
         }
         std::lock_guard sendLock(slot.sendMutex);
         jack_ringbuffer_reset(slot.ring);
-        handle = NewHandle(free);
+        handle = NewHandle(claimed);
         slot.handle.store(handle);
         slot.state.store(kOpen, std::memory_order_release);
         return MidiResult::NoError;
@@ -222,13 +209,9 @@ class JackMidiService final : public MidiService {
     }
 
     MidiResult SendShort(MidiOutHandle handle, std::uint32_t message) override {
-        const auto status = static_cast<std::uint8_t>(message & 0xFF);
-        if (!IsShortMessageStatus(status)) {
-            return MidiResult::InvalidParam;
-        }
-        const std::uint8_t bytes[3] = {status, static_cast<std::uint8_t>((message >> 8) & 0x7F),
-                                       static_cast<std::uint8_t>((message >> 16) & 0x7F)};
-        return Send(handle, bytes, static_cast<std::size_t>(ShortMessageLength(status)));
+        std::uint8_t bytes[3];
+        const std::size_t length = ShortMessageBytes(message, bytes);
+        return length == 0 ? MidiResult::InvalidParam : Send(handle, bytes, length);
     }
 
     MidiResult SendLong(MidiOutHandle handle, std::span<const std::uint8_t> bytes) override {
@@ -241,32 +224,17 @@ class JackMidiService final : public MidiService {
     MidiResult OpenInput(int index, MidiInCallback callback, MidiInHandle& handle) override {
         handle = kNoHandle;
         std::lock_guard lock(controlMutex_);
-        std::string target;
-        if (MidiResult r = Resolve(JackPortIsOutput, inputTargets_, index, target);
-            r != MidiResult::NoError) {
+        int claimed = -1;
+        if (MidiResult r = Claim(ins_, inputTargets_, index, claimed); r != MidiResult::NoError) {
             return r;
         }
-        const int free = FreeSlot(ins_, target);
-        if (free < 0) {
-            return free == -1 ? MidiResult::Allocated : MidiResult::NoMemory;
-        }
-        InSlot& slot = ins_[free];
-        slot.target = target;
-        slot.portName = target.empty() ? "in" : PortNameFor("from ", target);
-        if (MidiResult r = Register(slot.portName, JackPortIsInput, slot.port);
-            r != MidiResult::NoError) {
-            return r;
-        }
-        if (!target.empty() && !Link(target, jack_port_name(slot.port))) {
-            Unregister(slot.port);
-            return MidiResult::NoDevice;
-        }
+        InSlot& slot = ins_[claimed];
         slot.callback = std::move(callback);
         slot.started.store(false);
         slot.quit.store(false);
         slot.thru.store(kNoHandle);
         slot.dispatcher = std::thread([&slot] { Dispatch(slot); });
-        handle = NewHandle(free);
+        handle = NewHandle(claimed);
         slot.handle.store(handle);
         slot.state.store(kOpen, std::memory_order_release);
         return MidiResult::NoError;
@@ -428,16 +396,8 @@ class JackMidiService final : public MidiService {
                 return;
             }
             jack_client_t* client = client_.load();
-            for (OutSlot& slot : outs_) {
-                if (slot.state.load() == kOpen) {
-                    (void)Register(slot.portName, JackPortIsOutput, slot.port);
-                }
-            }
-            for (InSlot& slot : ins_) {
-                if (slot.state.load() == kOpen) {
-                    (void)Register(slot.portName, JackPortIsInput, slot.port);
-                }
-            }
+            RegisterOpen(outs_);
+            RegisterOpen(ins_);
             if (jack_activate(client) != 0) {
                 jack_client_close(client_.exchange(nullptr));
                 return;  // tried again on the next round
@@ -487,24 +447,20 @@ class JackMidiService final : public MidiService {
     // Connects every open port whose peer is there again but not connected (a synth restarted,
     // or the server came back).
     void RestoreConnections() {
-        jack_client_t* client = client_.load();
-        if (client == nullptr || !alive_.load()) {
+        if (client_.load() == nullptr || !alive_.load()) {
             return;
         }
-        for (OutSlot& slot : outs_) {
-            jack_port_t* port = slot.port.load();
-            if (slot.state.load() == kOpen && port != nullptr && !slot.target.empty() &&
-                !jack_port_connected_to(port, slot.target.c_str())) {
-                (void)Link(jack_port_name(port), slot.target);
+        auto restore = [this](auto& slots) {
+            for (auto& slot : slots) {
+                jack_port_t* port = slot.port.load();
+                if (slot.state.load() == kOpen && port != nullptr && !slot.target.empty() &&
+                    !jack_port_connected_to(port, slot.target.c_str())) {
+                    (void)LinkToTarget(slot);
+                }
             }
-        }
-        for (InSlot& slot : ins_) {
-            jack_port_t* port = slot.port.load();
-            if (slot.state.load() == kOpen && port != nullptr && !slot.target.empty() &&
-                !jack_port_connected_to(port, slot.target.c_str())) {
-                (void)Link(slot.target, jack_port_name(port));
-            }
-        }
+        };
+        restore(outs_);
+        restore(ins_);
     }
 
     void Supervise() {
@@ -560,6 +516,64 @@ class JackMidiService final : public MidiService {
                                                                 JACK_DEFAULT_MIDI_TYPE, flags, 0);
         port.store(p, std::memory_order_release);
         return p == nullptr ? MidiResult::NoMemory : MidiResult::NoError;
+    }
+
+    template <typename Slot>
+    static constexpr bool kIsOutput = std::is_same_v<Slot, OutSlot>;
+
+    // Connects a slot's port to its target: ours to it for an output, it to ours for an input.
+    // Nothing to do for our own ports.
+    template <typename Slot>
+    bool LinkToTarget(Slot& slot) {
+        jack_port_t* port = slot.port.load();
+        if (port == nullptr || slot.target.empty()) {
+            return true;
+        }
+        const std::string ours = jack_port_name(port);
+        return kIsOutput<Slot> ? Link(ours, slot.target) : Link(slot.target, ours);
+    }
+
+    // The part of opening both kinds share: the list index resolved, a free slot, our port
+    // registered under a name that says where it goes, and connected.
+    template <typename Slot>
+    MidiResult Claim(std::array<Slot, kSlots>& slots, std::vector<std::string>& targets, int index,
+                     int& claimed) {
+        std::string target;
+        if (MidiResult r = Resolve(kIsOutput<Slot> ? JackPortIsInput : JackPortIsOutput, targets,
+                                   index, target);
+            r != MidiResult::NoError) {
+            return r;
+        }
+        const int free = FreeSlot(slots, target);
+        if (free < 0) {
+            return free == -1 ? MidiResult::Allocated : MidiResult::NoMemory;
+        }
+        Slot& slot = slots[free];
+        slot.target = target;
+        slot.portName = target.empty() ? (kIsOutput<Slot> ? "out" : "in")
+                                       : PortNameFor(kIsOutput<Slot> ? "to " : "from ", target);
+        if (MidiResult r = Register(
+                slot.portName, kIsOutput<Slot> ? JackPortIsOutput : JackPortIsInput, slot.port);
+            r != MidiResult::NoError) {
+            return r;
+        }
+        if (!LinkToTarget(slot)) {
+            Unregister(slot.port);
+            return MidiResult::NoDevice;  // gone since the list was taken
+        }
+        claimed = free;
+        return MidiResult::NoError;
+    }
+
+    // Every open port again, on a new client; connected afterwards.
+    template <typename Slot>
+    void RegisterOpen(std::array<Slot, kSlots>& slots) {
+        for (Slot& slot : slots) {
+            if (slot.state.load() == kOpen) {
+                (void)Register(slot.portName, kIsOutput<Slot> ? JackPortIsOutput : JackPortIsInput,
+                               slot.port);
+            }
+        }
     }
 
     void Unregister(std::atomic<jack_port_t*>& port) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -7,6 +9,10 @@
 #include "platform/midi.h"
 
 namespace platform {
+
+// A packed short message as the bytes that go on the wire (data bytes kept to 7 bits); 0 when
+// its status byte cannot start a message on its own.
+std::size_t ShortMessageBytes(std::uint32_t message, std::uint8_t (&bytes)[3]);
 
 // Whether the ALSA sequencer can be opened here; on failure, why not.
 bool ProbeAlsaSequencer(std::string& why);

@@ -55,6 +55,17 @@ int ShortMessageLength(std::uint8_t status) {
     }
 }
 
+std::size_t ShortMessageBytes(std::uint32_t message, std::uint8_t (&bytes)[3]) {
+    const auto status = static_cast<std::uint8_t>(message & 0xFF);
+    if (!IsShortMessageStatus(status)) {
+        return 0;
+    }
+    bytes[0] = status;
+    bytes[1] = static_cast<std::uint8_t>((message >> 8) & 0x7F);
+    bytes[2] = static_cast<std::uint8_t>((message >> 16) & 0x7F);
+    return static_cast<std::size_t>(ShortMessageLength(status));
+}
+
 std::string FormatMidiCounters(const MidiCounters& c) {
     return "sent " + std::to_string(c.sent) + "\nthru " + std::to_string(c.thru) + "\ncarried " +
            std::to_string(c.carried) + "\ndropped " + std::to_string(c.dropped) + "\nreceived " +

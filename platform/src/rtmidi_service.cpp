@@ -259,13 +259,9 @@ class RtMidiService final : public MidiService {
     }
 
     MidiResult SendShort(MidiOutHandle handle, std::uint32_t message) override {
-        const auto status = static_cast<std::uint8_t>(message & 0xFF);
-        if (!IsShortMessageStatus(status)) {
-            return MidiResult::InvalidParam;  // not a message on its own
-        }
-        const unsigned char bytes[3] = {status, static_cast<unsigned char>((message >> 8) & 0x7F),
-                                        static_cast<unsigned char>((message >> 16) & 0x7F)};
-        return Send(handle, bytes, static_cast<std::size_t>(ShortMessageLength(status)));
+        std::uint8_t bytes[3];
+        const std::size_t length = ShortMessageBytes(message, bytes);
+        return length == 0 ? MidiResult::InvalidParam : Send(handle, bytes, length);
     }
 
     MidiResult SendLong(MidiOutHandle handle, std::span<const std::uint8_t> bytes) override {
