@@ -29,6 +29,9 @@ class TimedStick final : public platform::JoystickService {
     platform::FakeJoystickService stick;
 
     std::vector<platform::JoystickCaps> ListJoysticks() override { return stick.ListJoysticks(); }
+    void SetChoice(const platform::JoystickChoice& choice) override { stick.SetChoice(choice); }
+    platform::JoyResult Reselect() override { return stick.Reselect(); }
+    std::optional<platform::JoystickCaps> Current() override { return stick.Current(); }
     platform::JoyResult Open() override { return stick.Open(); }
     void Close() override { stick.Close(); }
     platform::JoyResult SetAxisRange(int axis, std::int32_t min, std::int32_t max) override {

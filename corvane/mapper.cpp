@@ -25,8 +25,13 @@ Mapper::Mapper(platform::MidiService& midi, platform::JoystickService& joystick,
       settings_(settings),
       extra_(std::move(extra)) {
     lowLatency_ = extra_.lowLatency;
-    joystick_.SetEventListener([this](platform::JoyEvent) {
-        if (lowLatency_.load(std::memory_order_relaxed)) {
+    joystick_.SetEventListener([this](platform::JoyEvent event) {
+        if (event != platform::JoyEvent::Input) {
+            // Plugged in or pulled out: the next tick takes the right controller, and releases
+            // what a pulled one held, at once.
+            reselect_ = true;
+            timer_.TickSoon();
+        } else if (lowLatency_.load(std::memory_order_relaxed)) {
             timer_.TickSoon();
         }
     });
@@ -45,7 +50,24 @@ void Mapper::Start() {
     timer_.SetTickClient(this);
     FollowPortNames();
     OpenPorts();
+    ChooseController();
+    // Opened here, not by the first tick: the ticks stay free of allocation.
+    reselect_ = false;
+    if (joystick_.Reselect() != platform::JoyResult::Ok) {
+        joystickProblem_ =
+            platform::JoystickAccessAdvice(platform::UnreadableJoysticks(), "Corvane");
+    }
     started_ = true;
+}
+
+void Mapper::ChooseController() {
+    joystick_.SetChoice({extra_.joystickGuid, extra_.joystickName, 0, extra_.gamepadLayout});
+    reselect_ = true;
+}
+
+void Mapper::SetGamepadLayout(bool on) {
+    extra_.gamepadLayout = on;
+    ChooseController();
 }
 
 void Mapper::FollowPortNames() {
@@ -83,6 +105,10 @@ void Mapper::SetLowLatency(bool on) {
 }
 
 void Mapper::Shutdown() {
+    if (const auto held = joystick_.Current()) {
+        extra_.joystickName = held->name;
+        extra_.joystickGuid = held->guid;
+    }
     if (started_) {
         timer_.StopPeriodic();
         timer_.SetTickClient(nullptr);
@@ -118,14 +144,24 @@ void Mapper::ApplySettings(const Settings& settings) {
 }
 
 void Mapper::OnTick() {
+    if (reselect_.exchange(false)) {
+        (void)joystick_.Reselect();
+    }
     platform::SimpleJoyState read;
-    // With no joystick there is nothing to compare: keep the last known position, so that
-    // unplugging never slams every control to its minimum, and a re-plugged stick sends only
-    // what differs from where it was.
-    if (joystick_.ReadSimple(read) != platform::JoyResult::Ok) {
+    JoystickSample now;
+    if (joystick_.ReadSimple(read) == platform::JoyResult::Ok) {
+        now = {read.x, read.y, read.z, read.buttons};
+    } else if (previous_.buttons != 0) {
+        // Pulled out with buttons held: they are released, so nothing they play is left
+        // sounding.
+        now = previous_;
+        now.buttons = 0;
+    } else {
+        // With no joystick there is nothing to compare: keep the last known position, so that
+        // unplugging never slams every control to its minimum, and a re-plugged stick sends
+        // only what differs from where it was.
         return;
     }
-    const JoystickSample now{read.x, read.y, read.z, read.buttons};
     const std::uint32_t raw[3] = {now.x, now.y, now.z};
     const std::uint32_t before[3] = {previous_.x, previous_.y, previous_.z};
     const int input[3] = {static_cast<int>(now.x), kInputFull - static_cast<int>(now.y),

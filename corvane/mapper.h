@@ -39,7 +39,8 @@ class Mapper final : public TickClient {
 
     // Claims the timer resolution, starts sampling at the stored rate and opens the ports.
     void Start();
-    // Stops sampling and gives the resolution back. The ports stay open until destruction.
+    // Stops sampling and gives the resolution back, and remembers the controller that played.
+    // The ports stay open until destruction.
     void Shutdown();
 
     // Stops the running timer, stores the index and starts one of its period; an index without
@@ -59,10 +60,15 @@ class Mapper final : public TickClient {
     // With low latency on, each change the joystick service reports is sampled at once by an
     // extra tick on the timer's thread; the sample rate's ticks go on as the fallback.
     void SetLowLatency(bool on);
+    // Reads a gamepad in its standard layout (from the next tick).
+    void SetGamepadLayout(bool on);
     platform::MidiService& Midi() { return midi_; }
     // What Start found wrong with the remembered ports, one sentence per port; empty when
     // nothing.
     const std::string& PortProblem() const { return portProblem_; }
+    // What Start found when no controller could be read although one is attached: what to do
+    // about the permission; empty otherwise.
+    const std::string& JoystickProblem() const { return joystickProblem_; }
     bool OutputOpen() const { return ports_.OutputOpen(); }
     // Ticks that read the stick so far: lets a caller wait until the mapper has seen a state.
     std::uint64_t ReadTicks() const { return readTicks_.load(std::memory_order_acquire); }
@@ -72,6 +78,8 @@ class Mapper final : public TickClient {
     // gone is left closed (and its index and name kept) and said in PortProblem.
     void FollowPortNames();
     void OpenPorts();
+    // The controller the settings name (see JoystickChoice), taken on the next tick.
+    void ChooseController();
 
     platform::MidiService& midi_;
     platform::JoystickService& joystick_;
@@ -84,10 +92,12 @@ class Mapper final : public TickClient {
     JoystickSample previous_;      // the tick's alone
     std::atomic<std::uint64_t> readTicks_{0};
     std::atomic<bool> lowLatency_{false};
+    std::atomic<bool> reselect_{false};  // a controller came or went: the tick takes the pick
     bool started_ = false;
     bool outputMissing_ = false;
     bool inputMissing_ = false;
     std::string portProblem_;
+    std::string joystickProblem_;
 };
 
 }  // namespace corvane

@@ -228,6 +228,55 @@ TEST_F(MapperTest, PortsAreFoundByNameAndAMissingOneIsNeverReplaced) {
     EXPECT_EQ(mapper->CurrentExtraSettings().midiSystem, "jack");
 }
 
+TEST_F(MapperTest, APulledStickReleasesItsButtonsAtOnceAndKeepsItsAxes) {
+    Mapper& m = Started();
+    m.Controls()[kXAxis] = ControlAssignment(1, 0, 50, 100);
+    m.Controls()[kButton1] = ControlAssignment(64, 0, 50, 100);
+    m.Controls()[kButton3] = ControlAssignment(65, 0, 50, 100);
+    joystick.SetAxis(kAxisX, Raw(65535));
+    joystick.SetButton(0, true);
+    joystick.SetButton(2, true);
+    EXPECT_EQ(Tick(), (std::vector<Bytes>{{0xB0, 64, 127}, {0xB0, 65, 127}, {0xB0, 1, 127}}));
+    const int soon = timer.SoonRequests();
+    joystick.Unplug();
+    EXPECT_EQ(timer.SoonRequests(), soon + 1);  // sampled at once, whatever the mode
+    EXPECT_EQ(Tick(), (std::vector<Bytes>{{0xB0, 64, 0}, {0xB0, 65, 0}}));
+    EXPECT_EQ(Tick(), (std::vector<Bytes>{}));  // said once; the axis is left where it was
+    // Plugged back in at rest: the axis comes back down, nothing else is sent twice.
+    joystick.SetAxis(kAxisX, Raw(0));
+    joystick.SetButton(0, false);
+    joystick.SetButton(2, false);
+    joystick.Attach();
+    EXPECT_EQ(Tick(), (std::vector<Bytes>{{0xB0, 1, 0}}));
+}
+
+TEST_F(MapperTest, TheControllerPlayedIsRememberedAndChosenAgain) {
+    joystick.Unplug();
+    platform::JoystickCaps pad;
+    pad.name = "Pad";
+    pad.guid = "030000005e0400008e02000010010000";
+    pad.numAxes = 6;
+    pad.numButtons = 10;
+    joystick.Attach(pad);
+    Started();
+    mapper->SetGamepadLayout(true);
+    mapper->Shutdown();
+    const ExtraSettings& extra = mapper->CurrentExtraSettings();
+    EXPECT_EQ(extra.joystickName, "Pad");
+    EXPECT_EQ(extra.joystickGuid, pad.guid);
+    EXPECT_TRUE(extra.gamepadLayout);
+
+    // Started with nothing attached, the pad plugged in later plays without a restart.
+    joystick.Unplug();
+    mapper = std::make_unique<Mapper>(midi, joystick, timer, Settings{1, 1, 1, 0, 1}, extra);
+    mapper->Start();
+    mapper->Controls()[kButton1] = ControlAssignment(64, 0, 50, 100);
+    EXPECT_EQ(Tick(), (std::vector<Bytes>{}));
+    joystick.Attach(pad);
+    joystick.SetButton(0, true);
+    EXPECT_EQ(Tick(), (std::vector<Bytes>{{0xB0, 64, 127}}));
+}
+
 TEST_F(MapperTest, LowLatencyAsksTheTimerForATickOnEachChange) {
     mapper = std::make_unique<Mapper>(midi, joystick, timer, Settings{true, 1, 1, 0, 0},
                                       ExtraSettings{"", "", "auto", false});

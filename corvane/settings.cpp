@@ -33,6 +33,9 @@ ExtraSettings ReadExtraSettings(Profile& profile) {
     e.outputName = profile.ReadText(kSection, "DevOutName", defaults.outputName);
     e.midiSystem = profile.ReadText(kSection, "MidiSystem", defaults.midiSystem);
     e.lowLatency = profile.ReadInt(kSection, "LowLatency", defaults.lowLatency ? 1 : 0) != 0;
+    e.joystickName = profile.ReadText(kSection, "JoystickName", defaults.joystickName);
+    e.joystickGuid = profile.ReadText(kSection, "JoystickGuid", defaults.joystickGuid);
+    e.gamepadLayout = profile.ReadInt(kSection, "GamepadLayout", 0) != 0;
     return e;
 }
 
@@ -41,6 +44,9 @@ void WriteExtraSettings(Profile& profile, const ExtraSettings& e) {
     profile.WriteText(kSection, "DevOutName", e.outputName);
     profile.WriteText(kSection, "MidiSystem", e.midiSystem);
     profile.WriteInt(kSection, "LowLatency", e.lowLatency ? 1 : 0);
+    profile.WriteText(kSection, "JoystickName", e.joystickName);
+    profile.WriteText(kSection, "JoystickGuid", e.joystickGuid);
+    profile.WriteInt(kSection, "GamepadLayout", e.gamepadLayout ? 1 : 0);
 }
 
 }  // namespace corvane

@@ -26,6 +26,12 @@ struct ExtraSettings {
     // Low latency (LowLatency, 1 or 0): a joystick change is sampled at once, besides the
     // sample rate's timer.
     bool lowLatency = true;
+    // The controller last played (JoystickName, JoystickGuid): with several attached it is the
+    // one taken, wherever it was plugged in. GamepadLayout (1 or 0): a gamepad is read in its
+    // standard layout.
+    std::string joystickName{};
+    std::string joystickGuid{};
+    bool gamepadLayout = false;
 
     bool operator==(const ExtraSettings&) const = default;
 };

@@ -79,5 +79,21 @@ TEST(Settings, AllFiveAreWrittenInOrderAndReadBack) {
     EXPECT_EQ(ReadSettings(profile), s);
 }
 
+TEST(Settings, OurExtraKeysRoundTripAndOldProfilesReadAsBefore) {
+    MapProfile profile;
+    EXPECT_EQ(ReadExtraSettings(profile), ExtraSettings{});
+    ExtraSettings extra;
+    extra.inputName = "Keys";
+    extra.outputName = "Synth";
+    extra.midiSystem = "jack";
+    extra.lowLatency = false;
+    extra.joystickName = "Pad";
+    extra.joystickGuid = "030000005e0400008e02000010010000";
+    extra.gamepadLayout = true;
+    WriteExtraSettings(profile, extra);
+    EXPECT_EQ(profile.texts["Options/JoystickGuid"], extra.joystickGuid);
+    EXPECT_EQ(ReadExtraSettings(profile), extra);
+}
+
 }  // namespace
 }  // namespace corvane

@@ -92,9 +92,10 @@ MainDialog::MainDialog(Mapper& mapper, ConfigurationFile& file, Prompter& prompt
             QString::fromStdString(platform::NoMidiDevicesAdvice(mapper_.Midi(), "Corvane")));
     }
     mapper_.Start();
-    if (!mapper_.PortProblem().empty()) {
+    if (const std::string problem = mapper_.PortProblem() + mapper_.JoystickProblem();
+        !problem.empty()) {
         // Once the window is up, so that the message stands in front of it.
-        const QString text = QString::fromStdString(mapper_.PortProblem()).trimmed();
+        const QString text = QString::fromStdString(problem).trimmed();
         QTimer::singleShot(0, this, [this, text] { prompter_.Warn(this, text); });
     }
 }
@@ -228,6 +229,7 @@ void MainDialog::RunOptions() {
     options.sampleRate = s.sampleRate;
     options.midiSystem = mapper_.CurrentExtraSettings().midiSystem;
     options.lowLatency = mapper_.CurrentExtraSettings().lowLatency;
+    options.gamepadLayout = mapper_.CurrentExtraSettings().gamepadLayout;
     prompter_.Run(options);
     Settings chosen;
     chosen.inputDevice = options.inputIndex;
@@ -237,6 +239,7 @@ void MainDialog::RunOptions() {
     chosen.sampleRate = options.sampleRate;
     mapper_.SetMidiSystem(options.midiSystem);
     mapper_.SetLowLatency(options.lowLatency);
+    mapper_.SetGamepadLayout(options.gamepadLayout);
     mapper_.ApplySettings(chosen);
 }
 

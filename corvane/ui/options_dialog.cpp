@@ -50,6 +50,7 @@ void OptionsDialog::showEvent(QShowEvent* event) {
     ui_->systemBox->setCurrentIndex(
         system == platform::MidiBackend::None ? 0 : static_cast<int>(system));
     ui_->lowLatencyCheck->setChecked(lowLatency);
+    ui_->gamepadLayoutCheck->setChecked(gamepadLayout);
     QDialog::showEvent(event);
 }
 
@@ -71,6 +72,7 @@ void OptionsDialog::accept() {
     midiSystem = platform::MidiBackendWord(
         static_cast<platform::MidiBackend>(std::max(ui_->systemBox->currentIndex(), 0)));
     lowLatency = ui_->lowLatencyCheck->isChecked();
+    gamepadLayout = ui_->gamepadLayoutCheck->isChecked();
     QDialog::accept();
 }
 

@@ -30,6 +30,7 @@ class OptionsDialog final : public QDialog {
     int sampleRate = -1;
     std::string midiSystem = "auto";  // auto, alsa or jack
     bool lowLatency = true;
+    bool gamepadLayout = false;
 
     void accept() override;
 

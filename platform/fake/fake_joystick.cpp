@@ -4,6 +4,7 @@ namespace platform {
 
 FakeJoystickService::FakeJoystickService() {
     caps_.name = "Fake Joystick";
+    caps_.guid = "03000000fa4b0000010000000000fa4b";
     caps_.numAxes = 6;
     caps_.numButtons = 12;
     caps_.numHats = 1;
@@ -25,6 +26,7 @@ void FakeJoystickService::Attach(JoystickCaps caps) {
         input_.numAxes = std::min(caps_.numAxes, kJoyAxisSlots);
         input_.numButtons = std::min(caps_.numButtons, kJoyButtons);
         input_.numHats = caps_.numHats;
+        caps_.instance = ++plugs_;
         attached_ = true;
     }
     Notify(JoyEvent::Added);
@@ -141,7 +143,7 @@ JoyResult FakeJoystickService::ReadSimple(SimpleJoyState& state) {
     return JoystickServiceBase::ReadSimple(state);
 }
 
-std::vector<JoystickCaps> FakeJoystickService::DeviceList() {
+std::vector<JoystickCaps> FakeJoystickService::DeviceList(bool /*counts*/) {
     std::lock_guard lock(scriptMutex_);
     if (!attached_) {
         return {};
@@ -149,9 +151,9 @@ std::vector<JoystickCaps> FakeJoystickService::DeviceList() {
     return {caps_};
 }
 
-bool FakeJoystickService::DeviceOpenFirst() {
+bool FakeJoystickService::DeviceOpen(const JoystickCaps& which, bool /*gamepadLayout*/) {
     std::lock_guard lock(scriptMutex_);
-    held_ = attached_;
+    held_ = attached_ && which.instance == caps_.instance;
     return held_;
 }
 

@@ -35,8 +35,8 @@ class FakeJoystickService final : public JoystickServiceBase {
     JoyResult ReadSimple(SimpleJoyState& state) override;
 
   protected:
-    std::vector<JoystickCaps> DeviceList() override;
-    bool DeviceOpenFirst() override;
+    std::vector<JoystickCaps> DeviceList(bool counts) override;
+    bool DeviceOpen(const JoystickCaps& which, bool gamepadLayout) override;
     void DeviceClose() override;
     bool DeviceUpdate() override;
     void DeviceRead(RawJoyInput& input) override;
@@ -48,7 +48,8 @@ class FakeJoystickService final : public JoystickServiceBase {
     // other order.
     mutable std::mutex scriptMutex_;
     bool attached_ = false;
-    bool held_ = false;  // the service has the current device open
+    bool held_ = false;       // the service has the current device open
+    std::int32_t plugs_ = 0;  // each Attach is a new instance
     JoystickCaps caps_;
     RawJoyInput input_;
     std::map<Call, std::pair<JoyResult, int>> failures_;

@@ -1,5 +1,8 @@
 #include "joystick_base.h"
 
+#include <algorithm>
+#include <tuple>
+
 namespace platform {
 
 const char* JoyResultName(JoyResult result) {
@@ -54,19 +57,121 @@ std::uint32_t HatToPov(std::uint8_t hat) {
     }
 }
 
+bool JoystickOrder(const JoystickCaps& a, const JoystickCaps& b) {
+    return std::tie(a.name, a.guid, a.path, a.instance) <
+           std::tie(b.name, b.guid, b.path, b.instance);
+}
+
+int PickJoystick(const std::vector<JoystickCaps>& attached, const JoystickChoice& choice) {
+    if (attached.empty()) {
+        return -1;
+    }
+    const int count = static_cast<int>(attached.size());
+    const bool numberValid = choice.number >= 0 && choice.number < count;
+    // Among several alike (two pads of one make), the one at the patch's number, else the
+    // first of them.
+    auto among = [&](auto&& alike) {
+        if (numberValid && alike(attached[choice.number])) {
+            return choice.number;
+        }
+        for (int i = 0; i < count; ++i) {
+            if (alike(attached[i])) {
+                return i;
+            }
+        }
+        return -1;
+    };
+    int found = -1;
+    if (!choice.guid.empty()) {
+        found = among([&](const JoystickCaps& c) { return c.guid == choice.guid; });
+    }
+    if (found < 0 && !choice.name.empty()) {
+        found = among([&](const JoystickCaps& c) { return c.name == choice.name; });
+    }
+    if (found < 0) {
+        found = numberValid ? choice.number : 0;
+    }
+    return found;
+}
+
+std::vector<JoystickCaps> JoystickServiceBase::Attached(bool counts) {
+    std::vector<JoystickCaps> list = DeviceList(counts);
+    std::sort(list.begin(), list.end(), JoystickOrder);
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        list[i].number = static_cast<int>(i);
+    }
+    return list;
+}
+
+bool JoystickServiceBase::OpenChosen() {
+    if (deviceOpen_) {
+        DeviceClose();
+        deviceOpen_ = false;
+    }
+    const std::vector<JoystickCaps> attached = Attached(false);
+    const int pick = PickJoystick(attached, choice_);
+    if (pick >= 0 && DeviceOpen(attached[pick], choice_.gamepadLayout)) {
+        held_ = attached[pick];
+        heldLayout_ = choice_.gamepadLayout;
+        deviceOpen_ = true;
+    }
+    return deviceOpen_;
+}
+
 std::vector<JoystickCaps> JoystickServiceBase::ListJoysticks() {
     std::lock_guard lock(mutex_);
-    return DeviceList();
+    return Attached(true);
+}
+
+void JoystickServiceBase::SetChoice(const JoystickChoice& choice) {
+    std::lock_guard lock(mutex_);
+    choice_ = choice;
+}
+
+JoyResult JoystickServiceBase::Reselect() {
+    std::lock_guard lock(mutex_);
+    const std::vector<JoystickCaps> attached = Attached(false);
+    const int pick = PickJoystick(attached, choice_);
+    if (pick < 0) {
+        if (deviceOpen_) {
+            DeviceClose();
+            deviceOpen_ = false;
+        }
+        acquired_ = false;
+        return JoyResult::NoDevice;
+    }
+    // The held one stays when it is still the pick and was opened the way the choice reads it.
+    if (deviceOpen_ && attached[pick].instance == held_.instance &&
+        heldLayout_ == choice_.gamepadLayout) {
+        held_.number = attached[pick].number;
+        return JoyResult::Ok;
+    }
+    acquired_ = false;
+    if (!OpenChosen()) {
+        return JoyResult::NoDevice;
+    }
+    initialised_ = true;
+    return JoyResult::Ok;
+}
+
+std::optional<JoystickCaps> JoystickServiceBase::Current() {
+    std::lock_guard lock(mutex_);
+    if (!deviceOpen_) {
+        return std::nullopt;
+    }
+    // Counts and number as they are now.
+    for (JoystickCaps& caps : Attached(true)) {
+        if (caps.instance == held_.instance) {
+            return caps;
+        }
+    }
+    return held_;
 }
 
 JoyResult JoystickServiceBase::Open() {
     std::lock_guard lock(mutex_);
-    if (deviceOpen_) {
-        DeviceClose();
-    }
     acquired_ = false;
-    deviceOpen_ = DeviceOpenFirst();
-    initialised_ = deviceOpen_;
+    initialised_ = OpenChosen();
     return deviceOpen_ ? JoyResult::Ok : JoyResult::NoDevice;
 }
 
@@ -102,13 +207,9 @@ JoyResult JoystickServiceBase::Acquire() {
         acquired_ = true;
         return JoyResult::Ok;
     }
-    // Lost: take whatever joystick is attached first now, which is the same one when it was
-    // plugged back in.
-    if (deviceOpen_) {
-        DeviceClose();
-    }
-    deviceOpen_ = DeviceOpenFirst();
-    acquired_ = deviceOpen_;
+    // Lost: take what the choice picks now, which is the same controller when it was plugged
+    // back in.
+    acquired_ = OpenChosen();
     return deviceOpen_ ? JoyResult::Ok : JoyResult::InputLost;
 }
 
@@ -169,11 +270,7 @@ JoyResult JoystickServiceBase::GetState(RawJoyState& state) {
 JoyResult JoystickServiceBase::ReadSimple(SimpleJoyState& state) {
     std::lock_guard lock(mutex_);
     if (!deviceOpen_ || !DeviceUpdate()) {
-        if (deviceOpen_) {
-            DeviceClose();
-        }
-        deviceOpen_ = DeviceOpenFirst();
-        if (!deviceOpen_) {
+        if (!OpenChosen()) {
             return JoyResult::NoDevice;
         }
         DeviceUpdate();

@@ -30,6 +30,9 @@ struct RawJoyInput {
 class JoystickServiceBase : public JoystickService {
   public:
     std::vector<JoystickCaps> ListJoysticks() override;
+    void SetChoice(const JoystickChoice& choice) override;
+    JoyResult Reselect() override;
+    std::optional<JoystickCaps> Current() override;
     JoyResult Open() override;
     void Close() override;
     JoyResult SetAxisRange(int axis, std::int32_t min, std::int32_t max) override;
@@ -44,9 +47,12 @@ class JoystickServiceBase : public JoystickService {
     // Passes an event to the listener, if any. Called with no lock of the service held.
     void Notify(JoyEvent event);
     bool HasListener();
-    // Called with the service's mutex held.
-    virtual std::vector<JoystickCaps> DeviceList() = 0;
-    virtual bool DeviceOpenFirst() = 0;  // false when nothing is attached
+    // Called with the service's mutex held. DeviceList gives the attached controllers in any
+    // order, with their axis, button and hat counts only when counts is set (finding them may
+    // open each device).
+    virtual std::vector<JoystickCaps> DeviceList(bool counts) = 0;
+    // Opens the attached controller with which's instance; false when it is gone.
+    virtual bool DeviceOpen(const JoystickCaps& which, bool gamepadLayout) = 0;
     virtual void DeviceClose() = 0;
     virtual bool DeviceUpdate() = 0;  // fetches input; false when the open device is gone
     virtual void DeviceRead(RawJoyInput& input) = 0;
@@ -54,6 +60,11 @@ class JoystickServiceBase : public JoystickService {
     std::mutex mutex_;
 
   private:
+    // The attached controllers in their numbered order.
+    std::vector<JoystickCaps> Attached(bool counts);
+    // Closes what is held and opens what the choice picks; whether one is held now.
+    bool OpenChosen();
+
     std::mutex listenerMutex_;  // held while the listener runs
     JoyEventListener listener_;
     struct Range {
@@ -65,6 +76,9 @@ class JoystickServiceBase : public JoystickService {
     bool deviceOpen_ = false;   // a device is held right now
     bool acquired_ = false;
     Range ranges_[kJoyAxisSlots];
+    JoystickChoice choice_;
+    JoystickCaps held_;        // what deviceOpen_ holds
+    bool heldLayout_ = false;  // and whether it was opened for the gamepad layout
 };
 
 }  // namespace platform

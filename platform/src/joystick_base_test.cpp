@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "fake_joystick.h"
 
 namespace platform {
@@ -27,6 +29,59 @@ TEST(AxisScaling, HatBecomesPointOfViewAngle) {
     EXPECT_EQ(HatToPov(2 | 4), 13500u);
     EXPECT_EQ(HatToPov(8 | 1), 31500u);
     EXPECT_EQ(HatToPov(1 | 4), kPovCentred);  // impossible combination
+}
+
+JoystickCaps Stick(const char* name, const char* guid, const char* path) {
+    JoystickCaps caps;
+    caps.name = name;
+    caps.guid = guid;
+    caps.path = path;
+    return caps;
+}
+
+TEST(JoystickPick, IdentityComesFirstThenTheNumberThenTheFirst) {
+    // Already in the service's order.
+    const std::vector<JoystickCaps> attached = {
+        Stick("Flight Stick", "03000000aa", "/dev/input/event3"),
+        Stick("Pad", "03000000bb", "/dev/input/event4"),
+        Stick("Pad", "03000000bb", "/dev/input/event5"),
+        Stick("Pedals", "03000000cc", "/dev/input/event6")};
+    EXPECT_EQ(PickJoystick({}, {}), -1);
+    EXPECT_EQ(PickJoystick(attached, {}), 0);
+    EXPECT_EQ(PickJoystick(attached, {"03000000cc", "Pedals", 0, false}), 3);
+    // The GUID holds over a name that changed (another driver) and over the number.
+    EXPECT_EQ(PickJoystick(attached, {"03000000cc", "Old Name", 1, false}), 3);
+    // Two alike: the number says which, when it points at one of them; else the first of them.
+    EXPECT_EQ(PickJoystick(attached, {"03000000bb", "Pad", 2, false}), 2);
+    EXPECT_EQ(PickJoystick(attached, {"03000000bb", "Pad", 3, false}), 1);
+    // The name when the GUID is not there (the same pad on another connection).
+    EXPECT_EQ(PickJoystick(attached, {"05000000ff", "Pedals", 0, false}), 3);
+    // Neither there: the number, then the first.
+    EXPECT_EQ(PickJoystick(attached, {"05000000ff", "Gone", 2, false}), 2);
+    EXPECT_EQ(PickJoystick(attached, {"05000000ff", "Gone", 9, false}), 0);
+    EXPECT_EQ(PickJoystick(attached, {"", "", -1, false}), 0);
+}
+
+TEST(JoystickPick, NumbersDoNotDependOnPluggingOrder) {
+    std::vector<JoystickCaps> one = {Stick("Pad", "bb", "/dev/input/event9"),
+                                     Stick("Flight Stick", "aa", "/dev/input/event3")};
+    std::vector<JoystickCaps> other = {one[1], one[0]};
+    std::sort(one.begin(), one.end(), JoystickOrder);
+    std::sort(other.begin(), other.end(), JoystickOrder);
+    EXPECT_EQ(one[0].name, "Flight Stick");
+    EXPECT_EQ(other[0].name, "Flight Stick");
+}
+
+TEST(JoystickAccess, AdviceNamesTheNodesTheGroupAndTheRule) {
+    EXPECT_EQ(JoystickAccessAdvice({}, "Tamborex"), "");
+    const std::string advice =
+        JoystickAccessAdvice({"/dev/input/event5", "/dev/input/event7"}, "Corvane");
+    EXPECT_NE(advice.find("Corvane may not read it (/dev/input/event5, /dev/input/event7)"),
+              std::string::npos);
+    EXPECT_NE(advice.find("\"input\" group"), std::string::npos);
+    EXPECT_NE(advice.find("udev rule"), std::string::npos);
+    // A folder without event nodes, or one that is not there, finds nothing.
+    EXPECT_TRUE(UnreadableJoysticks("/nonexistent", "/nonexistent").empty());
 }
 
 class FakeJoystickTest : public ::testing::Test {
@@ -117,6 +172,32 @@ TEST_F(FakeJoystickTest, SimpleReadOpensByItselfAndLeavesStateAloneWithoutJoysti
     EXPECT_EQ(joy.ReadSimple(simple), JoyResult::NoDevice);
     joy.Attach();
     EXPECT_EQ(joy.ReadSimple(simple), JoyResult::Ok);
+}
+
+TEST_F(FakeJoystickTest, ReselectTakesAStickPluggedInAfterStartAndLetsGoOfAPulledOne) {
+    EXPECT_EQ(joy.Open(), JoyResult::NoDevice);
+    EXPECT_EQ(joy.Reselect(), JoyResult::NoDevice);
+    EXPECT_FALSE(joy.Current().has_value());
+    joy.Attach();
+    ASSERT_EQ(joy.Reselect(), JoyResult::Ok);
+    ASSERT_TRUE(joy.Current().has_value());
+    EXPECT_EQ(joy.Current()->number, 0);
+    // Opened unacquired, ready for ranges and acquiring like after Open.
+    RawJoyState state;
+    EXPECT_EQ(joy.Poll(), JoyResult::NotAcquired);
+    ASSERT_EQ(joy.SetAxisRange(kAxisX, 0, 127), JoyResult::Ok);
+    ASSERT_EQ(joy.Acquire(), JoyResult::Ok);
+    joy.SetAxis(kAxisX, 32767);
+    ASSERT_EQ(joy.Poll(), JoyResult::Ok);
+    ASSERT_EQ(joy.GetState(state), JoyResult::Ok);
+    EXPECT_EQ(state.axes[kAxisX], 127);
+    // The same one held: nothing changes, it stays acquired.
+    EXPECT_EQ(joy.Reselect(), JoyResult::Ok);
+    EXPECT_EQ(joy.Poll(), JoyResult::Ok);
+    joy.Unplug();
+    EXPECT_EQ(joy.Reselect(), JoyResult::NoDevice);
+    EXPECT_FALSE(joy.Current().has_value());
+    EXPECT_EQ(joy.Poll(), JoyResult::NotAcquired);
 }
 
 TEST_F(FakeJoystickTest, ScriptedFailuresAreCountedAndRunOut) {

@@ -1,9 +1,11 @@
 #include <SDL.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "joystick_base.h"
 
@@ -32,15 +34,21 @@ class SdlJoystickService final : public JoystickServiceBase {
         if (ready_) {
             // Nobody drains SDL's event queue here; queued joystick events would only pile up.
             SDL_JoystickEventState(SDL_IGNORE);
+            // The gamepad layouts: SDL's own database, then the user's.
+            gamepads_ = SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER) == 0;
+            if (gamepads_) {
+                SDL_GameControllerEventState(SDL_IGNORE);
+                SDL_GameControllerAddMappingsFromFile(GamepadMappingsPath().c_str());
+            }
         }
     }
 
     ~SdlJoystickService() override {
         StopWatching();
         std::lock_guard lock(mutex_);
-        if (joystick_ != nullptr) {
-            SdlJoystickLock sdl;
-            SDL_JoystickClose(joystick_);
+        DeviceClose();
+        if (gamepads_) {
+            SDL_QuitSubSystem(SDL_INIT_GAMECONTROLLER);
         }
         if (ready_) {
             SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
@@ -60,7 +68,7 @@ class SdlJoystickService final : public JoystickServiceBase {
     }
 
   protected:
-    std::vector<JoystickCaps> DeviceList() override {
+    std::vector<JoystickCaps> DeviceList(bool counts) override {
         SdlJoystickLock sdl;
         std::vector<JoystickCaps> list;
         if (!ready_) {
@@ -75,11 +83,18 @@ class SdlJoystickService final : public JoystickServiceBase {
             caps.name = name != nullptr ? name : "";
             caps.path = path != nullptr ? path : "";
             caps.driver = SDL_JoystickIsVirtual(i) ? "SDL virtual joystick" : DriverFor(caps.path);
+            char guid[33] = {};
+            SDL_JoystickGetGUIDString(SDL_JoystickGetDeviceGUID(i), guid, sizeof guid);
+            caps.guid = guid;
+            caps.gamepad = gamepads_ && SDL_IsGameController(i) == SDL_TRUE;
+            caps.instance = SDL_JoystickGetDeviceInstanceID(i);
             caps.vendorId = SDL_JoystickGetDeviceVendor(i);
             caps.productId = SDL_JoystickGetDeviceProduct(i);
             caps.maxAxes = kJoyAxisSlots;
             caps.maxButtons = kJoyButtons;
-            if (SDL_Joystick* j = SDL_JoystickOpen(i)) {
+            if (!counts) {
+                // Counting needs the device open, which is not for every look at the list.
+            } else if (SDL_Joystick* j = SDL_JoystickOpen(i)) {
                 caps.numAxes = SDL_JoystickNumAxes(j);
                 caps.numButtons = SDL_JoystickNumButtons(j);
                 caps.numHats = SDL_JoystickNumHats(j);
@@ -90,25 +105,31 @@ class SdlJoystickService final : public JoystickServiceBase {
         return list;
     }
 
-    bool DeviceOpenFirst() override {
+    bool DeviceOpen(const JoystickCaps& which, bool gamepadLayout) override {
         SdlJoystickLock sdl;
-        if (!ready_) {
+        const int index = IndexOf(which.instance);
+        if (index < 0) {
             return false;
         }
-        SDL_JoystickUpdate();
-        const int count = SDL_NumJoysticks();
-        for (int i = 0; i < count && joystick_ == nullptr; ++i) {
-            joystick_ = SDL_JoystickOpen(i);
+        if (gamepadLayout && which.gamepad) {
+            controller_ = SDL_GameControllerOpen(index);
+            joystick_ =
+                controller_ != nullptr ? SDL_GameControllerGetJoystick(controller_) : nullptr;
+        } else {
+            joystick_ = SDL_JoystickOpen(index);
         }
         return joystick_ != nullptr;
     }
 
     void DeviceClose() override {
         SdlJoystickLock sdl;
-        if (joystick_ != nullptr) {
+        if (controller_ != nullptr) {
+            SDL_GameControllerClose(controller_);  // and its joystick
+        } else if (joystick_ != nullptr) {
             SDL_JoystickClose(joystick_);
-            joystick_ = nullptr;
         }
+        controller_ = nullptr;
+        joystick_ = nullptr;
     }
 
     bool DeviceUpdate() override {
@@ -119,6 +140,10 @@ class SdlJoystickService final : public JoystickServiceBase {
 
     void DeviceRead(RawJoyInput& input) override {
         SdlJoystickLock sdl;
+        if (controller_ != nullptr) {
+            ReadGamepad(input);
+            return;
+        }
         input.numAxes = std::min(SDL_JoystickNumAxes(joystick_), kJoyAxisSlots);
         for (int a = 0; a < input.numAxes; ++a) {
             input.axes[a] = SDL_JoystickGetAxis(joystick_, a);
@@ -132,6 +157,63 @@ class SdlJoystickService final : public JoystickServiceBase {
     }
 
   private:
+    // The gamepad layout in the state record's slots (see JoystickChoice).
+    void ReadGamepad(RawJoyInput& input) {
+        static constexpr SDL_GameControllerAxis kAxes[] = {
+            SDL_CONTROLLER_AXIS_LEFTX,       SDL_CONTROLLER_AXIS_LEFTY,
+            SDL_CONTROLLER_AXIS_TRIGGERLEFT, SDL_CONTROLLER_AXIS_RIGHTX,
+            SDL_CONTROLLER_AXIS_RIGHTY,      SDL_CONTROLLER_AXIS_TRIGGERRIGHT};
+        static constexpr SDL_GameControllerButton kButtons[] = {SDL_CONTROLLER_BUTTON_A,
+                                                                SDL_CONTROLLER_BUTTON_B,
+                                                                SDL_CONTROLLER_BUTTON_X,
+                                                                SDL_CONTROLLER_BUTTON_Y,
+                                                                SDL_CONTROLLER_BUTTON_LEFTSHOULDER,
+                                                                SDL_CONTROLLER_BUTTON_RIGHTSHOULDER,
+                                                                SDL_CONTROLLER_BUTTON_BACK,
+                                                                SDL_CONTROLLER_BUTTON_START,
+                                                                SDL_CONTROLLER_BUTTON_LEFTSTICK,
+                                                                SDL_CONTROLLER_BUTTON_RIGHTSTICK,
+                                                                SDL_CONTROLLER_BUTTON_GUIDE,
+                                                                SDL_CONTROLLER_BUTTON_MISC1,
+                                                                SDL_CONTROLLER_BUTTON_PADDLE1,
+                                                                SDL_CONTROLLER_BUTTON_PADDLE2,
+                                                                SDL_CONTROLLER_BUTTON_PADDLE3,
+                                                                SDL_CONTROLLER_BUTTON_PADDLE4};
+        input.numAxes = static_cast<int>(std::size(kAxes));
+        for (int a = 0; a < input.numAxes; ++a) {
+            const Sint16 value = SDL_GameControllerGetAxis(controller_, kAxes[a]);
+            const bool trigger = kAxes[a] == SDL_CONTROLLER_AXIS_TRIGGERLEFT ||
+                                 kAxes[a] == SDL_CONTROLLER_AXIS_TRIGGERRIGHT;
+            // A trigger rests at 0 and goes to 32767: spread it over the whole range, so that
+            // at rest it reads as the bottom of the axis like any other.
+            input.axes[a] =
+                trigger ? static_cast<std::int16_t>(std::max<int>(value, 0) * 2 - 32768) : value;
+        }
+        input.numButtons = static_cast<int>(std::size(kButtons));
+        for (int b = 0; b < input.numButtons; ++b) {
+            input.buttons[b] = SDL_GameControllerGetButton(controller_, kButtons[b]) != 0;
+        }
+        auto pressed = [this](SDL_GameControllerButton b) {
+            return SDL_GameControllerGetButton(controller_, b) != 0;
+        };
+        input.numHats = 1;
+        input.hat = static_cast<std::uint8_t>(
+            (pressed(SDL_CONTROLLER_BUTTON_DPAD_UP) ? SDL_HAT_UP : 0) |
+            (pressed(SDL_CONTROLLER_BUTTON_DPAD_RIGHT) ? SDL_HAT_RIGHT : 0) |
+            (pressed(SDL_CONTROLLER_BUTTON_DPAD_DOWN) ? SDL_HAT_DOWN : 0) |
+            (pressed(SDL_CONTROLLER_BUTTON_DPAD_LEFT) ? SDL_HAT_LEFT : 0));
+    }
+
+    // The device index of an attached controller's instance; -1 when it is gone.
+    static int IndexOf(SDL_JoystickID instance) {
+        for (int i = 0; i < SDL_NumJoysticks(); ++i) {
+            if (SDL_JoystickGetDeviceInstanceID(i) == instance) {
+                return i;
+            }
+        }
+        return -1;
+    }
+
     // SDL reads the devices when asked to update; asked every millisecond here while the stick
     // is in use, so that a change is reported within about a millisecond of the device sending
     // it. After kIdleAfter without a change it is asked every kIdleInterval instead: waking a
@@ -144,22 +226,37 @@ class SdlJoystickService final : public JoystickServiceBase {
     void Watch() {
         RawJoyInput last;
         bool haveLast = false;
-        int lastCount = -1;
+        std::vector<SDL_JoystickID> lastAttached, attached;
+        bool haveAttached = false;
         auto lastChange = std::chrono::steady_clock::now();
         auto interval = kActiveInterval;
         std::unique_lock lock(watchMutex_);
         while (!watchWake_.wait_for(lock, interval, [this] { return watchStop_; })) {
             lock.unlock();
-            JoyEvent events[2]{};
+            JoyEvent events[3]{};
             int count = 0;
             {
                 SdlJoystickLock sdl;
                 SDL_JoystickUpdate();
-                const int attached = SDL_NumJoysticks();
-                if (lastCount >= 0 && attached != lastCount) {
-                    events[count++] = attached > lastCount ? JoyEvent::Added : JoyEvent::Removed;
+                // By instance, so that one pulled out and another plugged in between two looks
+                // are both seen.
+                attached.clear();
+                for (int i = 0; i < SDL_NumJoysticks(); ++i) {
+                    attached.push_back(SDL_JoystickGetDeviceInstanceID(i));
                 }
-                lastCount = attached;
+                std::sort(attached.begin(), attached.end());
+                if (haveAttached) {
+                    if (!std::includes(attached.begin(), attached.end(), lastAttached.begin(),
+                                       lastAttached.end())) {
+                        events[count++] = JoyEvent::Removed;
+                    }
+                    if (!std::includes(lastAttached.begin(), lastAttached.end(), attached.begin(),
+                                       attached.end())) {
+                        events[count++] = JoyEvent::Added;
+                    }
+                }
+                lastAttached.swap(attached);
+                haveAttached = true;
                 if (joystick_ != nullptr && SDL_JoystickGetAttached(joystick_) == SDL_TRUE) {
                     RawJoyInput now;
                     DeviceRead(now);
@@ -209,7 +306,11 @@ class SdlJoystickService final : public JoystickServiceBase {
     }
 
     bool ready_ = false;
-    SDL_Joystick* joystick_ = nullptr;  // changed and read under SDL's joystick lock
+    bool gamepads_ = false;  // SDL's gamepad layouts are there
+    // Changed and read under SDL's joystick lock. controller_ is set when the held joystick is
+    // read in the gamepad layout; joystick_ is then its joystick.
+    SDL_Joystick* joystick_ = nullptr;
+    SDL_GameController* controller_ = nullptr;
 
     std::mutex watchMutex_;
     std::condition_variable watchWake_;

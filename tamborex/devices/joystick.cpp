@@ -150,6 +150,20 @@ bool CJoystick::Init() {
     return true;
 }
 
+bool CJoystick::Follow(const platform::JoystickChoice& choice) {
+    service_.SetChoice(choice);
+    if (service_.Reselect() != platform::JoyResult::Ok) {
+        return false;
+    }
+    if (!initialised) {
+        initialised = 1;
+        for (int axis = 0; axis < 6; ++axis) {
+            SetAxisRange(axis, 0, 127);
+        }
+    }
+    return true;
+}
+
 bool CJoystick::SetAxisRange(int axis, std::int32_t min, std::int32_t max) {
     if (!initialised) {
         return false;

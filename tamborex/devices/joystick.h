@@ -51,8 +51,9 @@ enum class DiResult {
 
 DiResult FromJoyResult(platform::JoyResult result);
 
-// The one joystick the program reads: the first attached, with every axis scaled into the range
-// the current patch wants (0 to 127 until a patch says otherwise).
+// The one joystick the program reads: the one the patch was made for (the first attached until
+// told), with every axis scaled into the range the current patch wants (0 to 127 until a patch
+// says otherwise).
 class CJoystick {
   public:
     // Re-acquiring a lost joystick is tried this often within one Poll; then Poll gives up for
@@ -65,6 +66,12 @@ class CJoystick {
     CJoystick& operator=(const CJoystick&) = delete;
 
     bool Init();
+    // Takes the controller choice picks among those attached now when it is not the one held:
+    // after a start without one (it is then initialised, every axis 0 to 127, like Init), when
+    // the patch's own controller is plugged in, or when the held one is gone. True when one is
+    // held; the state record keeps its last values either way, so the next Poll sees what
+    // changed.
+    bool Follow(const platform::JoystickChoice& choice);
     bool SetAxisRange(int axis, std::int32_t min, std::int32_t max);
     bool Poll();
     bool ApplyActive();

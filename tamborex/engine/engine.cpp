@@ -269,7 +269,7 @@ void CEngine::PollOnce() {
     // so a box per tick would leave the user no way to reach the bar.
     if (joystick_.Poll()) {
         pollFailureShown_ = false;
-    } else if (!pollFailureShown_) {
+    } else if (!pollFailureShown_ && !controllerMissing_) {
         pollFailureShown_ = true;
         window_.MessageBox(joystick_.errorText);
     }

@@ -42,6 +42,8 @@ class CEngine {
     void SetLowLatency(bool on) { lowLatency_.store(on); }
     bool LowLatency() const { return lowLatency_.load(); }
     void OnJoystickEvent();
+    // While the controller is missing the bar says so: a poll that cannot read it shows no box.
+    void SetControllerMissing(bool missing) { controllerMissing_ = missing; }
 
     // The input port's callback, on the platform's thread: queues the message for the
     // user-interface thread, where HandleMidiInput takes messages in arrival order. Allocates
@@ -78,6 +80,7 @@ class CEngine {
     CMidiInbox inbox_;
     std::int32_t activityLit = 0;
     bool pollFailureShown_ = false;
+    bool controllerMissing_ = false;
     bool sendFailurePending_ = false;
     bool inPoll_ = false;  // a pass is running (a message box inside it runs the event loop)
     std::atomic<bool> lowLatency_{false};

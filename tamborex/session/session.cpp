@@ -37,7 +37,16 @@ CSession::CSession(platform::MidiService& midi, platform::JoystickService& joyst
     midiOut.SetThru(&thru);
     midiIn.SetThru(&thru);
     // Until the settings are read the engine takes no events (low latency starts off).
-    joystickService_.SetEventListener([this](platform::JoyEvent) { engine.OnJoystickEvent(); });
+    joystickService_.SetEventListener([this](platform::JoyEvent event) {
+        if (event == platform::JoyEvent::Input) {
+            engine.OnJoystickEvent();
+        } else if (!controllersPosted_.exchange(true)) {
+            window_.PostToUiThread([this] {
+                controllersPosted_ = false;
+                OnControllersChanged();
+            });
+        }
+    });
 }
 
 CSession::~CSession() {
@@ -60,7 +69,10 @@ void CSession::Startup() {
     bank.patchName = bank.patchNames[bank.patchNumber];
     joystickCaps_ = joystickService_.ListJoysticks();
     if (joystickCaps_.empty()) {
-        window_.MessageBox("No joystick devices installed.");
+        // A controller that is there but may not be read is not listed: say what to do.
+        const std::string advice =
+            platform::JoystickAccessAdvice(platform::UnreadableJoysticks(), "Tamborex");
+        window_.MessageBox(advice.empty() ? "No joystick devices installed." : advice);
     }
     if (midiOut.DeviceCount() == 0) {
         SayNoDevices("No MIDI out devices available.");
@@ -81,6 +93,8 @@ void CSession::Startup() {
             window_.MessageBox("Error opening MIDI In Port: " + midiIn.GetErrorText());
         }
     }
+    started_ = true;
+    FollowController();  // also when the entry has no patch file
     OfferRecovery();
     window_.ShowCurrentEntry();
     window_.AddTrayIcon();
@@ -234,11 +248,58 @@ int CSession::FollowPort(const CMIDI& port, const char* kind, const std::string&
 
 std::array<CPatch, 2> CSession::PatchesForFile() const {
     std::array<CPatch, 2> patches = engine.patches;
+    CPatchMarks marks = ReadPatchMarks(patches[0]);
     const int device = patches[0].outputDevice;
     if (!outputMissing_) {
-        SetOutputPortName(patches[0], device >= 0 ? midiOut.GetDevName(device) : "");
+        marks.outputPort = device >= 0 ? midiOut.GetDevName(device) : "";
     }
+    // The patch is made for the controller it is played with; while none is attached it keeps
+    // the one it was made for.
+    if (joystick.initialised && !controllerCaps_.guid.empty() && controllerPresent_) {
+        marks.controllerName = controllerCaps_.name;
+        marks.controllerGuid = controllerCaps_.guid;
+        patches[0].joystickNumber = controllerCaps_.number;
+    }
+    WritePatchMarks(patches[0], marks);
     return patches;
+}
+
+platform::JoystickChoice CSession::ControllerChoice() const {
+    const CPatch& slot0 = engine.patches[0];
+    const CPatchMarks marks = ReadPatchMarks(slot0);
+    return {marks.controllerGuid, marks.controllerName, slot0.joystickNumber, marks.gamepadLayout};
+}
+
+void CSession::FollowController() {
+    controllerPresent_ = joystick.Follow(ControllerChoice());
+    joystickCaps_ = joystickService_.ListJoysticks();
+    if (const auto held = joystickService_.Current(); held && controllerPresent_) {
+        controllerCaps_ = *held;
+    } else if (controllerCaps_.name.empty()) {
+        controllerCaps_.name = ReadPatchMarks(engine.patches[0]).controllerName;
+    }
+    engine.SetControllerMissing(!controllerPresent_);
+    window_.ShowController(controllerCaps_.name, controllerPresent_);
+}
+
+void CSession::ApplyAxisRanges() {
+    const CPatch& slot0 = engine.patches[0];
+    for (int axis = 0; axis < kAxisCount; ++axis) {
+        joystick.SetAxisRange(axis, slot0.axes[axis].min, slot0.axes[axis].max);
+    }
+}
+
+void CSession::OnControllersChanged() {
+    if (!started_ || shutDown_) {
+        return;
+    }
+    FollowController();
+    ApplyAxisRanges();
+    // A pulled controller's buttons read as released now: their notes end at once, not at the
+    // next tick; a new one plays from here.
+    if (engine.patches[0].active) {
+        engine.PollJoystick();
+    }
 }
 
 bool CSession::SaveBank() {
@@ -294,6 +355,9 @@ CSession::PatchLoad CSession::ReadPatch(const std::string& path, std::int32_t ba
     }
     engine.patches = std::move(loaded);
     const CPatch& slot0 = engine.patches[0];
+    if (started_) {
+        FollowController();  // the new patch may be made for another controller
+    }
     bank.patchName = name;
     bank.patchNames[std::clamp(bankIndex, 0, kBankEntries - 1)] = name;
     recoveredUnsaved_ = false;
@@ -310,9 +374,7 @@ CSession::PatchLoad CSession::ReadPatch(const std::string& path, std::int32_t ba
     } else if (opened) {
         engine.SetPatchActive(0, slot0.active);
     }
-    for (int axis = 0; axis < kAxisCount; ++axis) {
-        joystick.SetAxisRange(axis, slot0.axes[axis].min, slot0.axes[axis].max);
-    }
+    ApplyAxisRanges();
     return {true, opened};
 }
 

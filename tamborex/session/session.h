@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <set>
 #include <string>
@@ -42,6 +43,9 @@ class CSessionWindow : public CWindowServices {
     virtual void HideBar() = 0;
     virtual void AddTrayIcon() = 0;
     virtual void RemoveTrayIcon() = 0;
+    // The bar shows which controller plays, or that the one named is missing (an empty name:
+    // none was ever there). Not a box: it changes whenever a controller comes or goes.
+    virtual void ShowController(std::string_view name, bool present) = 0;
 };
 
 // Everything Tamborex runs on for the whole run, without a window: the ports, the joystick, the
@@ -103,6 +107,13 @@ class CSession final : public CBankLink {
     void SetAlwaysOnTop(bool onTop);
 
     const std::vector<platform::JoystickCaps>& JoystickCaps() const { return joystickCaps_; }
+    // The controller that plays, or the last one that did while none is attached. The object
+    // stays where it is for the whole run; its contents follow the controller.
+    const platform::JoystickCaps& ControllerCaps() const { return controllerCaps_; }
+    // A controller was plugged in or pulled out: the patch's controller is taken when it is
+    // there (else the one at its number, else the first), a pulled one's held notes and pedals
+    // are released at once, and the bar shows which one plays.
+    void OnControllersChanged();
     // Where the unsaved patch goes when the program is ended by a signal, beside the bank.
     std::string RecoveryPath() const;
     // Where the bank goes when the bank file could not be read at start (it is never written
@@ -140,6 +151,11 @@ class CSession final : public CBankLink {
     void WriteRecovery();
     // The patches as a file keeps them: slot 0 with its output port's name.
     std::array<CPatch, 2> PatchesForFile() const;
+    // Which controller slot 0 was made for, and how it is read.
+    platform::JoystickChoice ControllerChoice() const;
+    // Takes the controller the patch picks among those attached now and shows it on the bar.
+    void FollowController();
+    void ApplyAxisRanges();
     std::string ExtraSettingsPath() const;
     // Where a remembered port is now in the list; -1, said once per port and run, when gone.
     int FollowPort(const CMIDI& port, const char* kind, const std::string& name, int index);
@@ -150,6 +166,10 @@ class CSession final : public CBankLink {
     CSessionWindow& window_;
     std::string bankPath_;
     std::vector<platform::JoystickCaps> joystickCaps_;
+    platform::JoystickCaps controllerCaps_;
+    bool controllerPresent_ = false;
+    bool started_ = false;
+    std::atomic<bool> controllersPosted_{false};
     bool shutDown_ = false;
     bool terminating_ = false;
     // Why the bank file could not be read at start; empty when it was read or did not exist.

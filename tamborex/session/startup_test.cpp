@@ -10,6 +10,7 @@
 #include "fake_joystick.h"
 #include "fake_midi.h"
 #include "platform/file_io.h"
+#include "tamborex/storage/patch_file.h"
 #include "tamborex/testing/test_window.h"
 
 namespace {
@@ -380,6 +381,73 @@ TEST_F(StartupTest, PollIntervalAndOutputCommands) {
     EXPECT_EQ(c.engine.patches[0].outputDevice, 1);
     EXPECT_FALSE(c.SelectOutput(7));
     EXPECT_EQ(c.engine.patches[0].outputDevice, 1);
+}
+
+TEST_F(StartupTest, ControllersComeAndGoWithoutARestartOrAStuckNote) {
+    midi.SetOutputs({"Tamborex", "Synth"});
+    midi.SetInputs({"Tamborex"});
+    CSession& c = Start();
+    bar.onTimer = [&c](int id) { c.OnTimer(id); };
+    EXPECT_EQ(bar.messages, (std::vector<std::string>{"No joystick devices installed."}));
+    EXPECT_EQ(bar.controller, " (missing)");
+    ASSERT_TRUE(c.SelectOutput(1));
+    CPatch& patch = c.engine.patches[0];
+    patch.buttons[0].mode = MODE_NOTE;
+    patch.buttons[0].data1 = 60;
+    patch.buttons[0].data2 = 100;
+    patch.buttons[1].mode = MODE_SUSTAIN;
+    c.SetActive(true);
+    bar.Advance(2000);  // a hundred ticks without a controller: no box
+    EXPECT_EQ(bar.messages.size(), 1u);
+
+    // Plugged in: opened and played, without a restart; "Edit" finds it.
+    stick.Attach();
+    EXPECT_EQ(bar.controller, "Fake Joystick");
+    EXPECT_TRUE(c.joystick.initialised);
+    EXPECT_EQ(c.JoystickCaps().size(), 1u);
+    midi.ClearEvents();
+    stick.SetButton(0, true);
+    stick.SetButton(1, true);
+    using Bytes = std::vector<std::vector<std::uint8_t>>;
+    EXPECT_EQ(midi.SentBytes(), (Bytes{{0x90, 60, 100}, {0xB0, 64, 127}}));
+
+    // Pulled out with the note and the pedal held: both end at once, not at a later tick.
+    midi.ClearEvents();
+    stick.Unplug();
+    EXPECT_EQ(midi.SentBytes(), (Bytes{{0x80, 60, 100}, {0xB0, 64, 0}}));
+    EXPECT_EQ(bar.controller, "Fake Joystick (missing)");
+    midi.ClearEvents();
+    bar.Advance(2000);
+    EXPECT_EQ(midi.SentBytes(), Bytes{});
+    EXPECT_EQ(bar.messages.size(), 1u);
+
+    // Back again, at rest: it plays again.
+    stick.SetButton(0, false);
+    stick.SetButton(1, false);
+    stick.Attach();
+    EXPECT_EQ(bar.controller, "Fake Joystick");
+    stick.SetButton(0, true);
+    EXPECT_EQ(midi.SentBytes(), (Bytes{{0x90, 60, 100}}));
+
+    // A patch saved now remembers the controller; Quit loses nothing of the bank.
+    const std::string patchPath = (dir / "pad.txp").string();
+    ASSERT_TRUE(c.SavePatchFile(patchPath));
+    std::vector<std::uint8_t> bytes;
+    int cause = 0;
+    ASSERT_TRUE(platform::ReadWholeFile(patchPath, bytes, cause));
+    std::string name;
+    std::array<CPatch, 2> read{};
+    ASSERT_EQ(ReadPatchFile(bytes, name, read), "");
+    EXPECT_EQ(ReadPatchMarks(read[0]).controllerName, "Fake Joystick");
+    EXPECT_EQ(ReadPatchMarks(read[0]).controllerGuid, "03000000fa4b0000010000000000fa4b");
+    ASSERT_TRUE(c.Shutdown());
+    EXPECT_EQ(bar.messages.size(), 1u);
+    ASSERT_TRUE(platform::ReadWholeFile(BankPath(), bytes, cause));
+    CBankState bank;
+    std::vector<std::string> problems;
+    ReadBank(bytes, bank, problems);
+    EXPECT_TRUE(problems.empty());
+    EXPECT_EQ(bank.patchPaths[0], patchPath);
 }
 
 }  // namespace

@@ -9,10 +9,27 @@
 // Port names kept beside the device indices, so that a port that moved in the list is found
 // again and a port that is gone is never replaced by whatever now sits at its index.
 
-// A patch slot keeps its output port's name in its reserved block: "PORT", one length byte, the
-// name. Files without it (zeros there) give an empty name.
+// A patch slot keeps, in its reserved block, what its fields cannot: its output port's name and
+// the controller it was made for. The block holds records of a four-letter tag, one length byte
+// and the value: "PORT" the port's name (always first, where it has always been), "JNAM" the
+// controller's name, "JGID" its GUID, "JPAD" 1 when it is read in the gamepad layout. Files
+// without them (zeros there) give empty marks.
+struct CPatchMarks {
+    std::string outputPort;
+    std::string controllerName;
+    std::string controllerGuid;
+    bool gamepadLayout = false;
+
+    bool operator==(const CPatchMarks&) const = default;
+};
+
+CPatchMarks ReadPatchMarks(const CPatch& patch);
+// Empty marks are left out. The port's name is cut to the block; a controller mark that does not
+// fit whole after it is left out.
+void WritePatchMarks(CPatch& patch, const CPatchMarks& marks);
+
 std::string OutputPortName(const CPatch& patch);
-// An empty name clears the mark. Names longer than the block holds are cut.
+// Keeps the other marks. An empty name clears the port's mark.
 void SetOutputPortName(CPatch& patch, std::string_view name);
 
 // What "Tamborex.ini", beside the bank, keeps: settings the bank's layout has no room for.

@@ -259,6 +259,29 @@ TEST(PortNames, TheOutputNameTravelsInTheReservedBlockAndOldFilesHaveNone) {
     EXPECT_EQ(FollowPortName({"Tamborex", "Synth"}, "Synth", -1), -1);
 }
 
+TEST(PortNames, TheControllerTravelsBesideThePortAndAPortChangeKeepsIt) {
+    std::array<CPatch, 2> patches{};
+    const CPatchMarks marks{"Synth:in", "Logitech Extreme 3D", "030000006d04000015c2000010010000",
+                            true};
+    WritePatchMarks(patches[0], marks);
+    std::string name;
+    std::array<CPatch, 2> read{};
+    ASSERT_EQ(ReadPatchFile(FormatPatchFile("p", patches), name, read), "");
+    EXPECT_EQ(ReadPatchMarks(read[0]), marks);
+    SetOutputPortName(read[0], "Other:in");
+    CPatchMarks changed = marks;
+    changed.outputPort = "Other:in";
+    EXPECT_EQ(ReadPatchMarks(read[0]), changed);
+    // After a long port name, a controller mark that does not fit whole is left out rather than
+    // cut into a name no controller has; nothing is written beyond the block.
+    SetOutputPortName(read[0], std::string(220, 'n'));
+    const CPatchMarks cut = ReadPatchMarks(read[0]);
+    EXPECT_EQ(cut.outputPort, std::string(220, 'n'));
+    EXPECT_EQ(cut.controllerName, "Logitech Extreme 3D");
+    EXPECT_EQ(cut.controllerGuid, "");
+    EXPECT_TRUE(cut.gamepadLayout);
+}
+
 TEST(PortNames, ExtraSettingsReadWhatTheyKnowAndKeepDefaultsForTheRest) {
     const CExtraSettings read =
         ParseExtraSettings("[MIDI]\r\nSystem = jack\r\n# note\nInputPort=a2j:Keys [20]\r\nx");

@@ -28,6 +28,7 @@ class CTestWindow final : public CSessionWindow {
     bool modified = false;
     bool answer = false;
     int hides = 0;
+    std::string controller;  // what the bar shows of the controller
     std::function<void()> onQuestion;
     std::function<void(int)> onTimer;  // the timers' handler, by identifier
     bool runPostedAtOnce = true;       // otherwise posted tasks wait for RunPosted
@@ -86,6 +87,9 @@ class CTestWindow final : public CSessionWindow {
     void HideBar() override { ++hides; }
     void AddTrayIcon() override { Record("tray on"); }
     void RemoveTrayIcon() override { Record("tray off"); }
+    void ShowController(std::string_view name, bool present) override {
+        controller = std::string(name) + (present ? "" : " (missing)");
+    }
 
     // Runs what other threads posted, in order, on the calling thread; returns how many ran.
     int RunPosted() {

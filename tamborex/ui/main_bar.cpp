@@ -77,6 +77,12 @@ CMainBar::CMainBar(platform::MidiService& midi, platform::JoystickService& joyst
     }
     lightOn_ = LoadBitmapResource(141);
     lightOff_ = LoadBitmapResource(142);
+    lightMissing_ = lightOff_;
+    {
+        QPainter tint(&lightMissing_);
+        tint.fillRect(lightMissing_.rect(), QColor(220, 30, 30, 150));
+    }
+    tip_ = QString::fromLatin1(kProgramName);
     connect(&tray_, &CTrayIcon::LeftButtonDown, this, [this] {
         if (hiddenInTray_) {
             RestoreFromTray();
@@ -237,7 +243,7 @@ void CMainBar::OpenJoyOptions() {
     }
     // The bank stores (0, 0) until the dialog has been moved: that is no place of the user's.
     const bool placed = joyOptions_->position != std::array<std::int32_t, 2>{0, 0};
-    joyOptions_->Open(session_.engine.patches[0], session_.JoystickCaps().front());
+    joyOptions_->Open(session_.engine.patches[0], session_.ControllerCaps());
     if (!placed) {
         PlaceBesideBar(*joyOptions_);
     }
@@ -285,7 +291,8 @@ void CMainBar::RestoreFromTray() {
 }
 
 void CMainBar::ShowActivity(bool lit) {
-    light_->setPixmap(lit ? lightOn_ : lightOff_);
+    lightLit_ = lit;
+    light_->setPixmap(lit ? lightOn_ : controllerMissing_ ? lightMissing_ : lightOff_);
     // Drawn now rather than at the next idle moment, so a busy loop cannot swallow the flash.
     light_->repaint();
 }
@@ -329,7 +336,19 @@ void CMainBar::MoveBar(std::int32_t x, std::int32_t y) {
 }
 
 void CMainBar::AddTrayIcon() {
-    tray_.Add(windowIcon(), QString::fromLatin1(kProgramName));
+    tray_.Add(windowIcon(), tip_);
+}
+
+void CMainBar::ShowController(std::string_view name, bool present) {
+    const QString controller = QString::fromUtf8(name.data(), static_cast<int>(name.size()));
+    tip_ = QString::fromLatin1(kProgramName) + QStringLiteral(": ") +
+           (present                ? controller
+            : controller.isEmpty() ? QStringLiteral("no controller attached")
+                                   : controller + QStringLiteral(" is missing"));
+    setToolTip(tip_);
+    tray_.SetTip(tip_);
+    controllerMissing_ = !present;
+    ShowActivity(lightLit_);
 }
 
 void CMainBar::RemoveTrayIcon() {

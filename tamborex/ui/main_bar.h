@@ -84,6 +84,7 @@ class CMainBar final : public QDialog, public CSessionWindow, public CCtrlListen
     void MoveBar(std::int32_t x, std::int32_t y) override;
     void AddTrayIcon() override;
     void RemoveTrayIcon() override;
+    void ShowController(std::string_view name, bool present) override;
     bool PatchModified() override;
 
   protected:
@@ -114,6 +115,10 @@ class CMainBar final : public QDialog, public CSessionWindow, public CCtrlListen
     QLabel* light_ = nullptr;
     QPixmap lightOn_;
     QPixmap lightOff_;
+    QPixmap lightMissing_;  // the light at rest while the controller is missing
+    bool controllerMissing_ = false;
+    bool lightLit_ = false;
+    QString tip_;  // the bar's and the tray icon's tip: which controller plays
     bool hiddenInTray_ = false;
     bool dragging_ = false;
     QPoint dragStart_;

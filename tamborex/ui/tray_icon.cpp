@@ -21,3 +21,7 @@ void CTrayIcon::Remove() {
     icon_.hide();
     added_ = false;
 }
+
+void CTrayIcon::SetTip(const QString& tip) {
+    icon_.setToolTip(tip.left(127));
+}

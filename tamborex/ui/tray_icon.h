@@ -14,6 +14,7 @@ class CTrayIcon final : public QObject {
     // Shows the icon with its tip (at most 127 characters kept).
     void Add(const QIcon& icon, const QString& tip);
     void Remove();
+    void SetTip(const QString& tip);
     bool Added() const { return added_; }
 
     // Whether hiding the bar leaves a way back. Decided once at start; tests may set it.

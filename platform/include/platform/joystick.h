@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,8 +24,12 @@ const char* JoyResultName(JoyResult result);
 
 struct JoystickCaps {
     std::string name;
-    std::string path;    // device node or other identifier
-    std::string driver;  // the joystick driver that reports it
+    std::string path;      // device node or other identifier
+    std::string driver;    // the joystick driver that reports it
+    std::string guid;      // 32 hex digits: bus, maker, product and version, the same on every plug
+    bool gamepad = false;  // the standard gamepad layout is known for it
+    std::int32_t instance = -1;  // this plug of it: a re-plugged controller gets a new one
+    int number = -1;             // its place in the service's order (ListJoysticks)
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
     int numAxes = 0;
@@ -58,13 +63,50 @@ struct SimpleJoyState {
     std::uint32_t buttons = 0;
 };
 
+// Which attached controller a patch or a configuration plays with, and how it is read. The
+// controller with this GUID is taken first (among several alike, the one at number, else the
+// first of them), then the one with this name, then the one at number in the service's order,
+// then the first attached. With gamepadLayout, a controller that has the standard gamepad
+// layout is read in it: axes left stick X and Y, left trigger, right stick X and Y, right
+// trigger; buttons A, B, X, Y, left and right shoulder, back, start, left and right stick,
+// guide, then the pad's extra buttons; the directional pad as the point of view. Any other
+// controller is read raw.
+struct JoystickChoice {
+    std::string guid;
+    std::string name;
+    int number = 0;
+    bool gamepadLayout = false;
+};
+
+// The index in attached (the service's order) of the controller choice picks; -1 when none is
+// attached.
+int PickJoystick(const std::vector<JoystickCaps>& attached, const JoystickChoice& choice);
+
+// The order controllers are numbered in: by name, GUID and device path, so that a number means
+// the same controller whatever order they were plugged in.
+bool JoystickOrder(const JoystickCaps& a, const JoystickCaps& b);
+
+// Device nodes of attached joysticks that this user may not read (so they are not listed), for
+// a message that says what to do instead of "none attached". Looks at devDir's event nodes that
+// the device manager's records in udevDir mark as joysticks.
+std::vector<std::string> UnreadableJoysticks(const std::string& devDir = "/dev/input",
+                                             const std::string& udevDir = "/run/udev/data");
+// What to tell the user about the nodes UnreadableJoysticks found: two sentences naming them,
+// the input group and the udev rule; empty when nodes is empty.
+std::string JoystickAccessAdvice(const std::vector<std::string>& nodes, const char* program);
+
+// Where a user's own gamepad layouts are read from at start, in the format of SDL's
+// gamecontrollerdb.txt: $XDG_CONFIG_HOME/gamecontrollerdb.txt (~/.config when unset).
+std::string GamepadMappingsPath();
+
 // What the service reports as it happens: the open joystick's input changed, or a joystick was
 // attached or removed.
 enum class JoyEvent { Input, Added, Removed };
 using JoyEventListener = std::function<void(JoyEvent)>;
 
-// The first attached joystick. Each axis is reported scaled linearly into the range set for it
-// (0..65535 until set). Input keeps arriving while another program has the focus.
+// The controller the choice picks (the first attached until a choice is set). Each axis is reported
+// scaled linearly into the range set for it (0..65535 until set). Input keeps arriving while
+// another program has the focus.
 //
 // All operations are serialised inside the service and may be called from any thread.
 class JoystickService {
@@ -74,9 +116,20 @@ class JoystickService {
     JoystickService& operator=(const JoystickService&) = delete;
     virtual ~JoystickService() = default;
 
+    // The attached controllers in their numbered order (JoystickOrder).
     virtual std::vector<JoystickCaps> ListJoysticks() = 0;
 
-    // Opens the first attached joystick, unacquired. NoDevice when none is attached.
+    // Which controller Open, a re-acquire, ReadSimple and Reselect take from now on.
+    virtual void SetChoice(const JoystickChoice& choice) = 0;
+    // Takes the controller the choice picks among those attached now, when it is not the one
+    // held: after a start without one, when a better one is plugged in, or when the held one is
+    // gone. Ok when one is held after the call (newly opened ones unacquired; ranges kept),
+    // NoDevice when none is attached.
+    virtual JoyResult Reselect() = 0;
+    // The controller held, with its number; none when none is held.
+    virtual std::optional<JoystickCaps> Current() = 0;
+
+    // Opens the chosen joystick, unacquired. NoDevice when none is attached.
     [[nodiscard]] virtual JoyResult Open() = 0;
     virtual void Close() = 0;
 
@@ -89,7 +142,7 @@ class JoystickService {
     virtual JoyResult Poll() = 0;
     virtual JoyResult GetState(RawJoyState& state) = 0;
 
-    // Opens (or re-opens) the first attached joystick by itself; NoDevice when none is attached,
+    // Opens (or re-opens) the chosen joystick by itself; NoDevice when none is attached,
     // leaving state as it was.
     virtual JoyResult ReadSimple(SimpleJoyState& state) = 0;
 
