@@ -381,8 +381,9 @@ CSession::PatchLoad CSession::ReadPatch(const std::string& path, std::int32_t ba
 bool CSession::SavePatchFile(const std::string& path) {
     int cause = 0;
     platform::WriteStage failedAt{};
-    if (!platform::WriteFileAtomically(path, FormatPatchFile(bank.patchName, PatchesForFile()),
-                                       cause, failedAt)) {
+    const std::array<CPatch, 2> patches = PatchesForFile();
+    if (!platform::WriteFileAtomically(path, FormatPatchFile(bank.patchName, patches), cause,
+                                       failedAt)) {
         window_.MessageBox(failedAt == platform::WriteStage::Create
                                ? "Can't open file " + path + " for writing!"
                                : "Could not write " + path + " (" + std::strerror(cause) +
@@ -390,6 +391,9 @@ bool CSession::SavePatchFile(const std::string& path) {
         return false;
     }
     bank.patchPaths[bank.patchNumber] = path;
+    // The patch in use is now the one made for this controller, as the file says.
+    engine.patches[0].reserved = patches[0].reserved;
+    engine.patches[0].joystickNumber = patches[0].joystickNumber;
     recoveredUnsaved_ = false;
     window_.PatchSaved();
     return true;
