@@ -1,10 +1,12 @@
 // list-devices: what a user runs when their controller or synthesiser does not show up. Prints
 // the MIDI system and why it was chosen, the MIDI ports with the indices both programs use, the
-// attached joysticks, and with --watch the live axis and button values of the first joystick.
+// attached joysticks with their numbers and identities, and with --watch N the live axis and
+// button values of joystick N.
 // --stats prints the MIDI counters of the programs running on JACK.
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -27,12 +29,15 @@ void OnSignal(int) {
 
 void Usage() {
     std::puts(
-        "usage: list-devices [--watch] [--stats] [--backend auto|alsa|jack|none] [--client NAME]\n"
+        "usage: list-devices [--watch [N] [--gamepad]] [--stats]\n"
+        "                    [--backend auto|alsa|jack|none] [--client NAME]\n"
         "  Lists the MIDI system in use and why, MIDI outputs and inputs with the indices\n"
-        "  Tamborex and Corvane use, and the attached joysticks. --watch then shows the first\n"
-        "  joystick's axes and buttons live until Ctrl+C. --stats prints the MIDI counters of\n"
-        "  Tamborex and Corvane running on JACK. --client names the program whose view to show\n"
-        "  (default Tamborex). A system asked for with --backend that cannot be had exits 1.");
+        "  Tamborex and Corvane use, and the attached joysticks with their numbers, names and\n"
+        "  GUIDs. --watch N then shows joystick N's axes and buttons live until Ctrl+C (0 when\n"
+        "  N is left out; --gamepad reads it in the gamepad layout). --stats prints the MIDI\n"
+        "  counters of Tamborex and Corvane running on JACK. --client names the program whose\n"
+        "  view to show (default Tamborex). A system asked for with --backend that cannot be\n"
+        "  had exits 1.");
 }
 
 // The counter files the running programs keep, one per process; those of processes that have
@@ -86,12 +91,21 @@ void PrintPorts(const char* title, const std::vector<std::string>& names,
     }
 }
 
-int Watch(platform::JoystickService& joy) {
+int Watch(platform::JoystickService& joy, int number, bool gamepad,
+          const std::vector<platform::JoystickCaps>& sticks) {
     using platform::JoyResult;
-    if (joy.Open() != JoyResult::Ok) {
-        std::puts("No joystick to watch.");
+    if (number < 0 || number >= static_cast<int>(sticks.size())) {
+        std::printf("No joystick %d to watch.\n", number);
         return 1;
     }
+    // By its GUID as well, so that the one listed is the one watched even among two alike.
+    joy.SetChoice({sticks[number].guid, sticks[number].name, number, gamepad});
+    if (joy.Open() != JoyResult::Ok) {
+        std::printf("Joystick %d could not be opened.\n", number);
+        return 1;
+    }
+    std::printf("Watching %d: %s%s\n", number, sticks[number].name.c_str(),
+                gamepad && sticks[number].gamepad ? " (gamepad layout)" : "");
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
     for (int axis = 0; axis < platform::kJoyAxisSlots; ++axis) {
@@ -130,12 +144,25 @@ int Watch(platform::JoystickService& joy) {
 
 int main(int argc, char** argv) {
     bool watch = false;
+    int watchNumber = 0;
+    bool gamepad = false;
     bool stats = false;
     platform::MidiBackend backend = platform::MidiBackend::Automatic;
     std::string client = "Tamborex";
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--watch") == 0) {
             watch = true;
+            char* end = nullptr;
+            if (i + 1 < argc && argv[i + 1][0] != '-') {
+                watchNumber = static_cast<int>(std::strtol(argv[i + 1], &end, 10));
+                if (*end != '\0' || watchNumber < 0) {
+                    Usage();
+                    return 2;
+                }
+                ++i;
+            }
+        } else if (std::strcmp(argv[i], "--gamepad") == 0) {
+            gamepad = true;
         } else if (std::strcmp(argv[i], "--stats") == 0) {
             stats = true;
         } else if (std::strcmp(argv[i], "--backend") == 0 && i + 1 < argc &&
@@ -166,17 +193,18 @@ int main(int argc, char** argv) {
 
     auto joy = platform::CreateJoystickService();
     const auto sticks = joy->ListJoysticks();
-    std::puts("Joysticks:");
+    std::puts("Joysticks (by number, the order a patch's joystick number counts in):");
     if (sticks.empty()) {
-        std::puts("  (none attached)");
+        const std::string advice =
+            platform::JoystickAccessAdvice(platform::UnreadableJoysticks(), "list-devices");
+        std::printf("  (none attached)%s%s\n", advice.empty() ? "" : "\n  ", advice.c_str());
     }
-    for (std::size_t i = 0; i < sticks.size(); ++i) {
-        const auto& s = sticks[i];
-        std::printf("  %2zu  %s%s\n      %d axes, %d buttons, %d hats (reads up to %d and %d)\n", i,
-                    s.name.c_str(), i == 0 ? "  (the one both programs use)" : "", s.numAxes,
-                    s.numButtons, s.numHats, s.maxAxes, s.maxButtons);
-        std::printf("      %s  %04x:%04x  %s\n", s.driver.c_str(), s.vendorId, s.productId,
-                    s.path.empty() ? "" : s.path.c_str());
+    for (const auto& s : sticks) {
+        std::printf("  %2d  %s\n      %d axes, %d buttons, %d hats (reads up to %d and %d)%s\n",
+                    s.number, s.name.c_str(), s.numAxes, s.numButtons, s.numHats, s.maxAxes,
+                    s.maxButtons, s.gamepad ? "; gamepad layout known" : "");
+        std::printf("      GUID %s  %s  %04x:%04x  %s\n", s.guid.c_str(), s.driver.c_str(),
+                    s.vendorId, s.productId, s.path.empty() ? "" : s.path.c_str());
     }
-    return watch ? Watch(*joy) : 0;
+    return watch ? Watch(*joy, watchNumber, gamepad, sticks) : 0;
 }

@@ -282,6 +282,24 @@ void CSession::FollowController() {
     window_.ShowController(controllerCaps_.name, controllerPresent_);
 }
 
+void CSession::ChooseController(int number, bool gamepadLayout) {
+    CPatch& slot0 = engine.patches[0];
+    CPatchMarks marks = ReadPatchMarks(slot0);
+    if (number >= 0 && number < static_cast<int>(joystickCaps_.size())) {
+        marks.controllerName = joystickCaps_[number].name;
+        marks.controllerGuid = joystickCaps_[number].guid;
+        slot0.joystickNumber = number;
+    }
+    marks.gamepadLayout = gamepadLayout;
+    WritePatchMarks(slot0, marks);
+    FollowController();
+    ApplyAxisRanges();
+}
+
+bool CSession::GamepadLayout() const {
+    return ReadPatchMarks(engine.patches[0]).gamepadLayout;
+}
+
 void CSession::ApplyAxisRanges() {
     const CPatch& slot0 = engine.patches[0];
     for (int axis = 0; axis < kAxisCount; ++axis) {

@@ -114,6 +114,12 @@ class CSession final : public CBankLink {
     // there (else the one at its number, else the first), a pulled one's held notes and pedals
     // are released at once, and the bar shows which one plays.
     void OnControllersChanged();
+    bool ControllerPresent() const { return controllerPresent_; }
+    // The Joystick options' choice: the patch plays with the controller at number in
+    // JoystickCaps from now on (remembered by its name and GUID when the patch is saved), read
+    // in the gamepad layout or raw.
+    void ChooseController(int number, bool gamepadLayout);
+    bool GamepadLayout() const;
     // Where the unsaved patch goes when the program is ended by a signal, beside the bank.
     std::string RecoveryPath() const;
     // Where the bank goes when the bank file could not be read at start (it is never written

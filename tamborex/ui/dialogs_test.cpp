@@ -399,13 +399,16 @@ TEST(SysExEditorTest, StoresAllFourOrNone) {
 
 TEST_F(DialogsTest, JoystickInfoAndResponseShowWhatThePollRead) {
     OpenEdit();
-    std::string device;
+    std::string device, guid;
     prompter.run = [&](QDialog& dialog) {
         device = Find<QLineEdit>(&dialog, "deviceEdit")->text().toStdString();
+        guid = Find<QLineEdit>(&dialog, "guidEdit")->text().toStdString();
         return 0;
     };
     In<QPushButton>("infoButton")->click();
     EXPECT_EQ(device, "Test Pad");
+    EXPECT_EQ(guid, bar->Session().ControllerCaps().guid);
+    EXPECT_FALSE(guid.empty());
 
     In<QPushButton>("viewButton")->click();
     In<QPushButton>("viewButton")->click();
@@ -424,6 +427,23 @@ TEST_F(DialogsTest, JoystickInfoAndResponseShowWhatThePollRead) {
     EXPECT_FALSE(response.IsShown());
     In<QPushButton>("viewButton")->click();
     EXPECT_TRUE(response.IsShown());
+}
+
+TEST_F(DialogsTest, TheControllerListFollowsPlugsAndAChoiceMarksThePatch) {
+    CJoyOptions& options = OpenEdit();
+    auto* list = In<QComboBox>("controllerCombo");
+    ASSERT_EQ(list->count(), 1);
+    EXPECT_EQ(list->currentText(), QStringLiteral("0: Test Pad"));
+    stick.Unplug();
+    EXPECT_TRUE(WaitFor([&] { return list->count() == 0; }));
+    EXPECT_EQ(bar->toolTip(), QStringLiteral("Tamborex: Test Pad is missing"));
+    stick.Attach();
+    EXPECT_TRUE(WaitFor([&] { return list->count() == 1; }));
+    EXPECT_EQ(bar->toolTip(), QStringLiteral("Tamborex: Test Pad"));
+    options.modified = 0;
+    list->activated(0);
+    EXPECT_EQ(options.modified, 1);
+    EXPECT_EQ(ReadPatchMarks(bar->Session().engine.patches[0]).controllerName, "Test Pad");
 }
 
 TEST_F(DialogsTest, ACloseRequestWhileAnEditingDialogRunsClosesItFirstThenQuits) {

@@ -13,6 +13,9 @@ CJoyInfo::CJoyInfo(const platform::JoystickCaps& caps, QWidget* parent)
     ui_->regKeyEdit->setText(QString::fromStdString(caps.path));
     ui_->deviceEdit->setText(QString::fromStdString(caps.name));
     ui_->driverEdit->setText(QString::fromStdString(caps.driver));
+    // Ours: what the patch remembers the controller by, and how many buttons play.
+    ui_->guidEdit->setText(QString::fromStdString(caps.guid));
+    ui_->numButtonsEdit->setToolTip(QStringLiteral("Tamborex plays buttons 1 to 8."));
     connect(ui_->okButton, &QPushButton::clicked, this, &QDialog::accept);
 }
 

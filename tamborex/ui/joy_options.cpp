@@ -84,6 +84,8 @@ CJoyOptions::CJoyOptions(CSession& session, CPrompter& prompter, CJoyResponse& r
     connect(ui_->viewButton, &QPushButton::clicked, &response, &CJoyResponse::Open);
     connect(ui_->sysexButton, &QPushButton::clicked, this, &CJoyOptions::OnSysExEditor);
     connect(ui_->infoButton, &QPushButton::clicked, this, &CJoyOptions::OnJoystickInfo);
+    connect(ui_->controllerCombo, &QComboBox::activated, this, &CJoyOptions::OnController);
+    connect(ui_->gamepadCheck, &QCheckBox::clicked, this, &CJoyOptions::OnController);
     connect(ui_->applyButton, &QPushButton::clicked, this, &CJoyOptions::Apply);
     connect(ui_->okButton, &QPushButton::clicked, this, &CJoyOptions::accept);
     LoadFields();
@@ -112,8 +114,35 @@ void CJoyOptions::Open(CPatch& patch, const platform::JoystickCaps& caps) {
     for (int b = 0; b < kPolledButtons; ++b) {
         SetRowEnabled(b);
     }
-    show();
     open_ = true;
+    RefreshControllers();
+    show();
+}
+
+void CJoyOptions::RefreshControllers() {
+    if (!open_) {
+        return;
+    }
+    ui_->controllerCombo->clear();
+    for (const platform::JoystickCaps& caps : session_.JoystickCaps()) {
+        ui_->controllerCombo->addItem(
+            QStringLiteral("%1: %2").arg(caps.number).arg(QString::fromStdString(caps.name)));
+    }
+    const bool present = session_.ControllerPresent();
+    ui_->controllerCombo->setCurrentIndex(present ? session_.ControllerCaps().number : -1);
+    ui_->controllerCombo->setToolTip(ui_->controllerCombo->currentText());
+    ui_->gamepadCheck->setChecked(session_.GamepadLayout());
+    ui_->gamepadCheck->setEnabled(present && session_.ControllerCaps().gamepad);
+}
+
+void CJoyOptions::OnController() {
+    const int number = ui_->controllerCombo->currentIndex();
+    if (number < 0) {
+        return;
+    }
+    session_.ChooseController(number, ui_->gamepadCheck->isChecked());
+    modified = 1;
+    RefreshControllers();
 }
 
 void CJoyOptions::RefreshFromPatch() {

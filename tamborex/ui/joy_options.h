@@ -33,6 +33,8 @@ class CJoyOptions final : public QDialog {
     bool IsOpen() const { return open_; }
     // Another patch became current: show it, if the dialog is open.
     void RefreshFromPatch();
+    // A controller came or went: list the attached ones again, if the dialog is open.
+    void RefreshControllers();
     // Reads every field with its range check; writes the typed numbers and the active flag
     // into the patch only when all of them are good.
     bool Apply();
@@ -75,6 +77,7 @@ class CJoyOptions final : public QDialog {
     void OnArpeggiator(int button);
     void OnSysExEditor();
     void OnJoystickInfo();
+    void OnController();
 
     std::unique_ptr<Ui::CJoyOptions> ui_;
     CPatch* patch_;

@@ -349,6 +349,9 @@ void CMainBar::ShowController(std::string_view name, bool present) {
     tray_.SetTip(tip_);
     controllerMissing_ = !present;
     ShowActivity(lightLit_);
+    if (joyOptions_) {
+        joyOptions_->RefreshControllers();
+    }
 }
 
 void CMainBar::RemoveTrayIcon() {

@@ -86,6 +86,7 @@ class BarTest : public ::testing::Test {
         midi.SetInputs({"Tamborex", "Keys"});
         platform::JoystickCaps caps;
         caps.name = "Test Pad";
+        caps.guid = "030000005e0400008e02000014010000";
         caps.numButtons = 12;
         caps.numAxes = 6;
         stick.Attach(caps);

@@ -3,8 +3,11 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "platform/joystick.h"
@@ -122,15 +125,77 @@ TEST_F(SdlJoystickTest, SimpleReadGivesRawPositionsAndFourButtonBits) {
     EXPECT_EQ(joy->ReadSimple(simple), JoyResult::NoDevice);
 }
 
-TEST_F(SdlJoystickTest, FirstAttachedJoystickIsTheOneUsed) {
-    VirtualStick first("Tbx First");
+TEST_F(SdlJoystickTest, TheChoiceFindsItsStickByIdentityWhicheverWasPluggedFirst) {
     VirtualStick second("Tbx Second");
+    VirtualStick first("Tbx First");
     ASSERT_TRUE(first.Attached() && second.Attached()) << SDL_GetError();
     first.Axis(kAxisX, 32767);
     second.Axis(kAxisX, -32768);
+    // Without a choice, number 0 in the order by name, not the one plugged first.
     SimpleJoyState simple;
     ASSERT_EQ(joy->ReadSimple(simple), JoyResult::Ok);
     EXPECT_EQ(simple.x, 65535u);
+    const auto list = joy->ListJoysticks();
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[1].name, "Tbx Second");
+    EXPECT_NE(list[0].guid, list[1].guid);
+    // By its GUID, also when the number says otherwise.
+    joy->SetChoice({list[1].guid, "", 0, false});
+    ASSERT_EQ(joy->Reselect(), JoyResult::Ok);
+    ASSERT_EQ(joy->ReadSimple(simple), JoyResult::Ok);
+    EXPECT_EQ(simple.x, 0u);
+    EXPECT_EQ(joy->Current()->name, "Tbx Second");
+}
+
+TEST_F(SdlJoystickTest, AGamepadIsReadInItsStandardLayoutWhenAskedAndRawOtherwise) {
+    // SDL lays a virtual pad out as A, B, X, Y, back, guide, start, the sticks' buttons, the
+    // shoulders; axes left X, left Y, right X, right Y, left trigger, right trigger.
+    VirtualStick pad("Tbx Layout Pad", 6, 12, 0);
+    ASSERT_TRUE(pad.Attached()) << SDL_GetError();
+    ASSERT_TRUE(joy->ListJoysticks().at(0).gamepad);
+    pad.Button(9, true);  // the left shoulder
+    pad.Axis(2, 32767);   // the right stick's X
+    pad.Axis(4, -32768);  // the left trigger at rest
+    pad.Axis(5, 32767);   // the right trigger pulled
+    auto read = [this](bool layout) {
+        joy->SetChoice({"", "", 0, layout});
+        RawJoyState state;
+        if (joy->Reselect() != JoyResult::Ok) {
+            return state;
+        }
+        for (int axis = 0; axis < 6; ++axis) {
+            joy->SetAxisRange(axis, 0, 127);
+        }
+        joy->Acquire();
+        joy->Poll();
+        joy->GetState(state);
+        return state;
+    };
+    const RawJoyState laidOut = read(true);
+    EXPECT_EQ(laidOut.buttons[4], 0x80);  // A, B, X, Y, then the left shoulder
+    EXPECT_EQ(laidOut.buttons[9], 0);
+    EXPECT_EQ(laidOut.axes[kAxisRX], 127);
+    EXPECT_EQ(laidOut.axes[kAxisZ], 0);  // a trigger at rest is the bottom of its axis
+    EXPECT_EQ(laidOut.axes[kAxisRZ], 127);
+    const RawJoyState raw = read(false);
+    EXPECT_EQ(raw.buttons[4], 0);
+    EXPECT_EQ(raw.buttons[9], 0x80);
+    EXPECT_EQ(raw.axes[kAxisZ], 127);
+}
+
+TEST_F(SdlJoystickTest, TheUsersOwnGamepadLayoutsAreReadAtStart) {
+    const std::string config = ::testing::TempDir() + "tbx-gamepad-" + std::to_string(getpid());
+    std::filesystem::create_directories(config);
+    std::ofstream(config + "/gamecontrollerdb.txt")
+        << "# a user's own layouts\n"
+        << "03000000aaaa0000bbbb000000000000,Tbx Mapped Pad,a:b3,b:b2,x:b1,y:b0,leftx:a2,"
+           "lefty:a1,platform:Linux,\n";
+    const int before = SDL_GameControllerNumMappings();
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    auto service = CreateJoystickService();
+    unsetenv("XDG_CONFIG_HOME");
+    std::filesystem::remove_all(config);
+    EXPECT_EQ(SDL_GameControllerNumMappings(), before + 1);
 }
 
 TEST_F(SdlJoystickTest, ChangesAreReportedAsTheyHappenOnTheServicesThread) {
