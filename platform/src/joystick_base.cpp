@@ -159,8 +159,8 @@ std::optional<JoystickCaps> JoystickServiceBase::Current() {
     if (!deviceOpen_) {
         return std::nullopt;
     }
-    // Counts and number as they are now.
-    for (JoystickCaps& caps : Attached(true)) {
+    // Its number as it is now.
+    for (JoystickCaps& caps : Attached(false)) {
         if (caps.instance == held_.instance) {
             return caps;
         }

@@ -272,9 +272,12 @@ platform::JoystickChoice CSession::ControllerChoice() const {
 
 void CSession::FollowController() {
     controllerPresent_ = joystick.Follow(ControllerChoice());
-    joystickCaps_ = joystickService_.ListJoysticks();
     if (const auto held = joystickService_.Current(); held && controllerPresent_) {
-        controllerCaps_ = *held;
+        // With its counts from the list, which is read only when controllers come and go.
+        const auto listed = std::find_if(
+            joystickCaps_.begin(), joystickCaps_.end(),
+            [&](const platform::JoystickCaps& c) { return c.instance == held->instance; });
+        controllerCaps_ = listed != joystickCaps_.end() ? *listed : *held;
     } else if (controllerCaps_.name.empty()) {
         controllerCaps_.name = ReadPatchMarks(engine.patches[0]).controllerName;
     }
@@ -311,6 +314,7 @@ void CSession::OnControllersChanged() {
     if (!started_ || shutDown_) {
         return;
     }
+    joystickCaps_ = joystickService_.ListJoysticks();
     FollowController();
     ApplyAxisRanges();
     // A pulled controller's buttons read as released now: their notes end at once, not at the

@@ -126,7 +126,8 @@ class JoystickService {
     // gone. Ok when one is held after the call (newly opened ones unacquired; ranges kept),
     // NoDevice when none is attached.
     virtual JoyResult Reselect() = 0;
-    // The controller held, with its number; none when none is held.
+    // The controller held, with its number (without its axis, button and hat counts); none when
+    // none is held.
     virtual std::optional<JoystickCaps> Current() = 0;
 
     // Opens the chosen joystick, unacquired. NoDevice when none is attached.
