@@ -278,8 +278,9 @@ void CSession::FollowController() {
             joystickCaps_.begin(), joystickCaps_.end(),
             [&](const platform::JoystickCaps& c) { return c.instance == held->instance; });
         controllerCaps_ = listed != joystickCaps_.end() ? *listed : *held;
-    } else if (controllerCaps_.name.empty()) {
-        controllerCaps_.name = ReadPatchMarks(engine.patches[0]).controllerName;
+    } else if (std::string wanted = ReadPatchMarks(engine.patches[0]).controllerName;
+               !wanted.empty()) {
+        controllerCaps_.name = std::move(wanted);  // the bar names the one the patch waits for
     }
     engine.SetControllerMissing(!controllerPresent_);
     window_.ShowController(controllerCaps_.name, controllerPresent_);
