@@ -39,7 +39,6 @@ using namespace std::chrono_literals;
 constexpr int kSlots = 16;                       // ports per direction, our own port included
 constexpr std::size_t kSendRingBytes = 1 << 17;  // a thousand-message burst is 12 KiB
 constexpr std::size_t kSpillBytes = 1 << 14;     // thru copies that missed a full buffer
-constexpr std::size_t kMaxBlockBytes = 16000;
 constexpr std::size_t kInputRingSize = 4096;
 constexpr std::uint32_t kSlotBits = 5;  // a handle's low bits name its slot, plus one
 constexpr auto kCloseWait = 2s;         // a port with messages queued drains before it goes
@@ -109,7 +108,7 @@ bool IsShortInput(const jack_midi_event_t& e) {
            e.buffer[0] != 0xF7;
 }
 
-class JackMidiService final : public MidiService {
+class JackMidiService final : public ByteSendingMidiService {
   public:
     JackMidiService(std::string_view clientName, std::string reason)
         : clientName_(clientName), reason_(std::move(reason)) {}
@@ -206,19 +205,6 @@ class JackMidiService final : public MidiService {
         slot->target.clear();
         slot->state.store(kFree, std::memory_order_release);
         return MidiResult::NoError;
-    }
-
-    MidiResult SendShort(MidiOutHandle handle, std::uint32_t message) override {
-        std::uint8_t bytes[3];
-        const std::size_t length = ShortMessageBytes(message, bytes);
-        return length == 0 ? MidiResult::InvalidParam : Send(handle, bytes, length);
-    }
-
-    MidiResult SendLong(MidiOutHandle handle, std::span<const std::uint8_t> bytes) override {
-        if (bytes.empty() || bytes.size() > kMaxBlockBytes) {
-            return MidiResult::InvalidParam;
-        }
-        return Send(handle, bytes.data(), bytes.size());
     }
 
     MidiResult OpenInput(int index, MidiInCallback callback, MidiInHandle& handle) override {
@@ -677,7 +663,8 @@ class JackMidiService final : public MidiService {
 
     // --- sending ---------------------------------------------------------------------------
 
-    MidiResult Send(MidiOutHandle handle, const std::uint8_t* bytes, std::size_t size) {
+    MidiResult SendBytes(MidiOutHandle handle, const std::uint8_t* bytes,
+                         std::size_t size) override {
         const std::uint32_t index = handle & ((1u << kSlotBits) - 1);
         if (handle == kNoHandle || index == 0 || index > kSlots) {
             return MidiResult::InvalidHandle;

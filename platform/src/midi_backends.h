@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,21 @@ namespace platform {
 // A packed short message as the bytes that go on the wire (data bytes kept to 7 bits); 0 when
 // its status byte cannot start a message on its own.
 std::size_t ShortMessageBytes(std::uint32_t message, std::uint8_t (&bytes)[3]);
+
+// The largest block a service takes in one send.
+inline constexpr std::size_t kMaxBlockBytes = 16000;
+
+// A service whose short and long sends both come down to writing bytes: they check the message
+// and hand its bytes to SendBytes.
+class ByteSendingMidiService : public MidiService {
+  public:
+    MidiResult SendShort(MidiOutHandle handle, std::uint32_t message) final;
+    MidiResult SendLong(MidiOutHandle handle, std::span<const std::uint8_t> bytes) final;
+
+  protected:
+    virtual MidiResult SendBytes(MidiOutHandle handle, const std::uint8_t* bytes,
+                                 std::size_t size) = 0;
+};
 
 // Whether the ALSA sequencer can be opened here; on failure, why not.
 bool ProbeAlsaSequencer(std::string& why);

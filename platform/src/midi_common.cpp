@@ -66,6 +66,20 @@ std::size_t ShortMessageBytes(std::uint32_t message, std::uint8_t (&bytes)[3]) {
     return static_cast<std::size_t>(ShortMessageLength(status));
 }
 
+MidiResult ByteSendingMidiService::SendShort(MidiOutHandle handle, std::uint32_t message) {
+    std::uint8_t bytes[3];
+    const std::size_t length = ShortMessageBytes(message, bytes);
+    return length == 0 ? MidiResult::InvalidParam : SendBytes(handle, bytes, length);
+}
+
+MidiResult ByteSendingMidiService::SendLong(MidiOutHandle handle,
+                                            std::span<const std::uint8_t> bytes) {
+    if (bytes.empty() || bytes.size() > kMaxBlockBytes) {
+        return MidiResult::InvalidParam;
+    }
+    return SendBytes(handle, bytes.data(), bytes.size());
+}
+
 std::string FormatMidiCounters(const MidiCounters& c) {
     return "sent " + std::to_string(c.sent) + "\nthru " + std::to_string(c.thru) + "\ncarried " +
            std::to_string(c.carried) + "\ndropped " + std::to_string(c.dropped) + "\nreceived " +

@@ -15,7 +15,6 @@
 namespace platform {
 namespace {
 
-constexpr std::size_t kMaxBlockBytes = 16000;
 constexpr std::size_t kInputRingSize = 4096;
 constexpr std::size_t kIdleOutputsKept = 2;
 constexpr const char* kOutPortName = "out";
@@ -141,7 +140,7 @@ MidiResult OpenPort(RtPort& rt, ErrorSink& sink, const std::string& target, cons
     return sink.failed ? FromRtError(sink.type) : MidiResult::NoError;
 }
 
-class RtMidiService final : public MidiService {
+class RtMidiService final : public ByteSendingMidiService {
   public:
     // api UNSPECIFIED gives a system with no devices.
     RtMidiService(std::string_view clientName, RtMidi::Api api, std::string backendName,
@@ -256,19 +255,6 @@ class RtMidiService final : public MidiService {
             idleOutputs_.erase(idleOutputs_.begin());
         }
         return MidiResult::NoError;
-    }
-
-    MidiResult SendShort(MidiOutHandle handle, std::uint32_t message) override {
-        std::uint8_t bytes[3];
-        const std::size_t length = ShortMessageBytes(message, bytes);
-        return length == 0 ? MidiResult::InvalidParam : Send(handle, bytes, length);
-    }
-
-    MidiResult SendLong(MidiOutHandle handle, std::span<const std::uint8_t> bytes) override {
-        if (bytes.empty() || bytes.size() > kMaxBlockBytes) {
-            return MidiResult::InvalidParam;
-        }
-        return Send(handle, bytes.data(), bytes.size());
     }
 
     MidiResult OpenInput(int index, MidiInCallback callback, MidiInHandle& handle) override {
@@ -442,7 +428,8 @@ class RtMidiService final : public MidiService {
         return MidiResult::NoError;
     }
 
-    MidiResult Send(MidiOutHandle handle, const unsigned char* bytes, std::size_t size) {
+    MidiResult SendBytes(MidiOutHandle handle, const std::uint8_t* bytes,
+                         std::size_t size) override {
         std::lock_guard lock(outMutex_);
         const auto it = outputs_.find(handle);
         if (it == outputs_.end()) {
