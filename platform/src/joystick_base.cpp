@@ -104,12 +104,15 @@ std::vector<JoystickCaps> JoystickServiceBase::Attached(bool counts) {
 }
 
 bool JoystickServiceBase::OpenChosen() {
+    const std::vector<JoystickCaps> attached = Attached(false);
+    return OpenPick(attached, PickJoystick(attached, choice_));
+}
+
+bool JoystickServiceBase::OpenPick(const std::vector<JoystickCaps>& attached, int pick) {
     if (deviceOpen_) {
         DeviceClose();
         deviceOpen_ = false;
     }
-    const std::vector<JoystickCaps> attached = Attached(false);
-    const int pick = PickJoystick(attached, choice_);
     if (pick >= 0 && DeviceOpen(attached[pick], choice_.gamepadLayout)) {
         held_ = attached[pick];
         heldLayout_ = choice_.gamepadLayout;
@@ -132,22 +135,14 @@ JoyResult JoystickServiceBase::Reselect() {
     std::lock_guard lock(mutex_);
     const std::vector<JoystickCaps> attached = Attached(false);
     const int pick = PickJoystick(attached, choice_);
-    if (pick < 0) {
-        if (deviceOpen_) {
-            DeviceClose();
-            deviceOpen_ = false;
-        }
-        acquired_ = false;
-        return JoyResult::NoDevice;
-    }
     // The held one stays when it is still the pick and was opened the way the choice reads it.
-    if (deviceOpen_ && attached[pick].instance == held_.instance &&
+    if (pick >= 0 && deviceOpen_ && attached[pick].instance == held_.instance &&
         heldLayout_ == choice_.gamepadLayout) {
         held_.number = attached[pick].number;
         return JoyResult::Ok;
     }
     acquired_ = false;
-    if (!OpenChosen()) {
+    if (!OpenPick(attached, pick)) {
         return JoyResult::NoDevice;
     }
     initialised_ = true;

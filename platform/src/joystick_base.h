@@ -64,6 +64,8 @@ class JoystickServiceBase : public JoystickService {
     std::vector<JoystickCaps> Attached(bool counts);
     // Closes what is held and opens what the choice picks; whether one is held now.
     bool OpenChosen();
+    // The same with the list and the pick in hand (pick -1: none is opened).
+    bool OpenPick(const std::vector<JoystickCaps>& attached, int pick);
 
     std::mutex listenerMutex_;  // held while the listener runs
     JoyEventListener listener_;

@@ -143,11 +143,15 @@ bool CJoystick::Init() {
     if (opened != platform::JoyResult::Ok) {
         return SetError(FromJoyResult(opened));
     }
+    BecomeInitialised();
+    return true;
+}
+
+void CJoystick::BecomeInitialised() {
     initialised = 1;
     for (int axis = 0; axis < 6; ++axis) {
         SetAxisRange(axis, 0, 127);
     }
-    return true;
 }
 
 bool CJoystick::Follow(const platform::JoystickChoice& choice) {
@@ -156,10 +160,7 @@ bool CJoystick::Follow(const platform::JoystickChoice& choice) {
         return false;
     }
     if (!initialised) {
-        initialised = 1;
-        for (int axis = 0; axis < 6; ++axis) {
-            SetAxisRange(axis, 0, 127);
-        }
+        BecomeInitialised();
     }
     return true;
 }

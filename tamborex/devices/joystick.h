@@ -86,6 +86,9 @@ class CJoystick {
     std::string errorText;
 
   private:
+    // Marks the joystick ready and ranges all six axes 0 to 127.
+    void BecomeInitialised();
+
     platform::JoystickService& service_;
     std::function<void(std::string_view)> showMessage_;
 };
