@@ -41,32 +41,10 @@ std::unique_ptr<platform::VirtualStick> Plug(const char* name) {
 const Bytes kSensing{0xFE};
 const Bytes kResetControllers{0xB0, 121, 0};
 
-// Sends a marker until the dump has seen one: a fresh connection can take a while under load.
-template <typename Send>
-bool Live(testsupport::MidiDump& dump, Send&& send) {
-    for (int i = 0; i < 100; ++i) {
-        send();
-        if (!dump.WaitForEvents(1, 50ms).empty()) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// The dump's events so far without the markers, once there are n of them or five seconds have
-// passed; wait runs while waiting (the bar's event loop, for Tamborex).
-std::vector<Bytes> Events(
-    testsupport::MidiDump& dump, std::size_t n,
-    const std::function<void()>& wait = [] { std::this_thread::sleep_for(20ms); }) {
-    const auto deadline = Clock::now() + 5s;
-    std::vector<Bytes> events;
-    do {
-        wait();
-        events = dump.WaitForEvents(SIZE_MAX, 0ms);
-        std::erase(events, kSensing);
-        std::erase(events, kResetControllers);
-    } while (events.size() < n && Clock::now() < deadline);
-    return events;
+// The dump's events besides those markers.
+std::vector<Bytes> Events(testsupport::MidiDump& dump, std::size_t n,
+                          const std::function<void()>& wait = {}) {
+    return testsupport::EventsWithout(dump, n, {kSensing, kResetControllers}, wait);
 }
 
 class SessionHotplug : public ::testing::Test {
@@ -130,7 +108,7 @@ class SessionHotplug : public ::testing::Test {
         ASSERT_GT(out, 0);
         ASSERT_TRUE(session_->SelectOutput(out));
         const std::uint8_t sensing[4] = {0xFE, 0, 0, 0};
-        ASSERT_TRUE(Live(*dump_, [&] { session_->midiOut.Send(sensing, 1); }));
+        ASSERT_TRUE(testsupport::LiveOnDump(*dump_, [&] { session_->midiOut.Send(sensing, 1); }));
         CPatch& patch = session_->engine.patches[0];
         patch.buttons[0].mode = MODE_NOTE;
         patch.buttons[0].data1 = 60;
@@ -235,7 +213,7 @@ TEST(CorvaneHotplug, StartWithNoneThenPlugPlayPullAndFindItsOwnAmongTwo) {
             mapper.Controls()[kButton1] = ControlAssignment(64, 0, 50, 100);
             mapper.Start();
             EXPECT_TRUE(mapper.JoystickProblem().empty());  // nothing attached is no problem
-            ASSERT_TRUE(Live(dump, [&] { mapper.ResetControllers(); }));
+            ASSERT_TRUE(testsupport::LiveOnDump(dump, [&] { mapper.ResetControllers(); }));
 
             auto stick = Plug(kStickB);
             stick->Button(0, true);
@@ -258,7 +236,7 @@ TEST(CorvaneHotplug, StartWithNoneThenPlugPlayPullAndFindItsOwnAmongTwo) {
         Mapper mapper(*midi, *joystick, *timer, {false, 0, out, 0, 2}, extra);
         mapper.Controls()[kButton1] = ControlAssignment(64, 0, 50, 100);
         mapper.Start();
-        ASSERT_TRUE(Live(dump, [&] { mapper.ResetControllers(); }));
+        ASSERT_TRUE(testsupport::LiveOnDump(dump, [&] { mapper.ResetControllers(); }));
         std::this_thread::sleep_for(50ms);
         a->Button(0, true);
         std::this_thread::sleep_for(50ms);

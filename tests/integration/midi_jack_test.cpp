@@ -58,27 +58,13 @@ struct Received {
 // Sends active sensing until the dump has printed one: the connection is then live in the
 // server's graph (on a loaded machine that can take longer than any fixed pause).
 bool LiveOnDump(MidiService& midi, MidiOutHandle out, testsupport::MidiDump& dump) {
-    for (int i = 0; i < 100; ++i) {
-        if (midi.SendShort(out, PackShortMessage(0xFE)) != MidiResult::NoError) {
-            return false;
-        }
-        if (!dump.WaitForEvents(1, 50ms).empty()) {
-            return true;
-        }
-    }
-    return false;
+    return testsupport::LiveOnDump(dump,
+                                   [&] { (void)midi.SendShort(out, PackShortMessage(0xFE)); });
 }
 
-// What the dump has printed besides the active sensing LiveOnDump sent, once there are n such
-// events or five seconds have passed.
+// What the dump has printed besides that active sensing.
 std::vector<Bytes> WaitWithoutSensing(testsupport::MidiDump& dump, std::size_t n) {
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    std::vector<Bytes> events;
-    do {
-        events = dump.WaitForEvents(SIZE_MAX, 20ms);
-        std::erase(events, Bytes{0xFE});
-    } while (events.size() < n && std::chrono::steady_clock::now() < deadline);
-    return events;
+    return testsupport::EventsWithout(dump, n, {Bytes{0xFE}});
 }
 
 // Sends active sensing until the input's callback has seen it, then forgets what it saw.

@@ -230,6 +230,35 @@ void MidiDump::Reader() {
     }
 }
 
+bool LiveOnDump(MidiDump& dump, const std::function<void()>& send) {
+    for (int i = 0; i < 100; ++i) {
+        send();
+        if (!dump.WaitForEvents(1, std::chrono::milliseconds(50)).empty()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::vector<std::uint8_t>> EventsWithout(
+    MidiDump& dump, std::size_t n, const std::vector<std::vector<std::uint8_t>>& markers,
+    const std::function<void()>& wait) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    std::vector<std::vector<std::uint8_t>> events;
+    do {
+        if (wait) {
+            wait();
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        events = dump.WaitForEvents(SIZE_MAX, std::chrono::milliseconds(0));
+        for (const auto& marker : markers) {
+            std::erase(events, marker);
+        }
+    } while (events.size() < n && std::chrono::steady_clock::now() < deadline);
+    return events;
+}
+
 int IndexOf(const std::vector<std::string>& names, const std::string& name) {
     const auto it = std::find(names.begin(), names.end(), name);
     return it == names.end() ? -1 : static_cast<int>(it - names.begin());

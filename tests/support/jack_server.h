@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -66,6 +67,16 @@ class MidiDump {
     std::mutex mutex_;
     std::vector<std::vector<std::uint8_t>> events_;
 };
+
+// A fresh connection to the dump can take a while under load: send() goes on sending a marker
+// until the dump has printed something (false after five seconds).
+bool LiveOnDump(MidiDump& dump, const std::function<void()>& send);
+
+// What the dump has printed besides the markers sent to see it live, once there are n such
+// events or five seconds have passed; wait runs between looks (by default a 20 ms sleep).
+std::vector<std::vector<std::uint8_t>> EventsWithout(
+    MidiDump& dump, std::size_t n, const std::vector<std::vector<std::uint8_t>>& markers,
+    const std::function<void()>& wait = {});
 
 // The position of a port name in a device list, -1 when it is not there.
 int IndexOf(const std::vector<std::string>& names, const std::string& name);
