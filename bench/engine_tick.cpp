@@ -23,7 +23,7 @@ void BM_PollTick(benchmark::State& state) {
     out.Open(1);
     CJoystick joystick(stick, [](std::string_view) {});
     joystick.Init();
-    CEngine engine(out, joystick, window, bank);
+    CEngine engine(out, joystick, window, window, bank);
     for (int b = 0; b < kPolledButtons; ++b) {
         engine.patches[0].buttons[b].mode = b % 2 ? MODE_NOTE : MODE_SUSTAIN;
     }

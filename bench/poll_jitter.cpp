@@ -17,6 +17,7 @@
 #include "fake_joystick.h"
 #include "fake_midi.h"
 #include "main_bar.h"
+#include "tamborex/app/qt_ui_thread.h"
 
 namespace {
 
@@ -67,15 +68,15 @@ struct NoPrompts final : CPrompter {
 };
 
 void Measure(CMainBar& bar, TimedStick& stick, int code, int seconds) {
-    CPatch& patch = bar.Session().engine.patches[0];
+    CPatch& patch = bar.Session().Engine().patches[0];
     patch.pollIntervalCode = code;
     stick.polls.clear();
     stick.polls.reserve(static_cast<std::size_t>(seconds) * 60);
-    bar.Session().engine.SetPatchActive(0, 1);
+    bar.Session().Engine().SetPatchActive(0, 1);
     QEventLoop loop;
     QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
     loop.exec();
-    bar.Session().engine.SetPatchActive(0, 0);
+    bar.Session().Engine().SetPatchActive(0, 0);
 
     const double target = (code + 1) * 20.0;
     std::vector<double> errors;
@@ -113,7 +114,9 @@ int main(int argc, char** argv) {
     NoPrompts prompts;
     const std::string bank = "/tmp/poll_jitter_" + std::to_string(getpid()) + ".bnk";
     {
-        CMainBar bar(midi, stick, prompts, bank);
+        CQtUiThread ui;
+        CTamborexCore core(ui, midi, stick, bank);
+        CMainBar bar(core, prompts);
         bar.Initialise();
         bar.show();
         for (int code : {0, 1}) {

@@ -36,8 +36,9 @@ Figures Measure(platform::MidiService& midi, const std::string& port0, const std
     CTestWindow bar;
     bar.recordCalls = false;
     CSession session(midi, stick, bar, folder + "/Tamborex.bnk");
-    session.joystick.Init();
-    const CWinMIDIOut& out = session.midiOut;
+    Attach(session, bar);
+    session.Joystick().Init();
+    const CWinMIDIOut& out = CSessionTestAccess::MidiOut(session);
     auto deviceOf = [&out](const std::string& port) {
         for (std::uint32_t i = 0; i < out.DeviceCount(); ++i) {
             if (out.GetDevName(static_cast<int>(i)) == port) {
@@ -56,7 +57,7 @@ Figures Measure(platform::MidiService& midi, const std::string& port0, const std
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()),
                    static_cast<std::streamsize>(bytes.size()));
-        session.bank.patchPaths[entry] = path;
+        CSessionTestAccess::Bank(session).patchPaths[entry] = path;
     }
     std::vector<double> times;
     for (int i = 0; i < 200; ++i) {

@@ -37,6 +37,7 @@
 #include "tamborex/devices/joystick.h"
 #include "tamborex/devices/midi_out.h"
 #include "tamborex/engine/engine.h"
+#include "tamborex/testing/loop_ui_thread.h"
 #include "tamborex/testing/test_window.h"
 
 namespace {
@@ -46,87 +47,11 @@ using namespace std::chrono_literals;
 using testsupport::IndexOf;
 using testsupport::JackPeer;
 
-// The bar's user-interface thread, reduced to its timers and posted tasks, each run as soon as
-// it is due.
-class UiLoop final : public CWindowServices {
-  public:
-    std::function<void(int)> onTimer;
-
-    UiLoop() : thread_([this] { Run(); }) {}
-    ~UiLoop() override {
-        {
-            std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        wake_.notify_all();
-        thread_.join();
-    }
-    void SetTimer(int id, unsigned periodMs) override {
-        std::lock_guard lock(mutex_);
-        timers_[id] = Clock::now() + std::chrono::milliseconds(periodMs);
-        periods_[id] = std::chrono::milliseconds(periodMs);
-        wake_.notify_all();
-    }
-    void KillTimer(int id) override {
-        std::lock_guard lock(mutex_);
-        timers_.erase(id);
-    }
-    void MessageBox(std::string_view text) override {
-        std::fprintf(stderr, "message: %.*s\n", static_cast<int>(text.size()), text.data());
-    }
-    void ShowActivity(bool) override {}
-    void PostToUiThread(std::function<void()> task) override {
-        std::lock_guard lock(mutex_);
-        tasks_.push_back(std::move(task));
-        wake_.notify_all();
-    }
-
-  private:
-    void Run() {
-        std::unique_lock lock(mutex_);
-        while (!stop_) {
-            auto due = Clock::now() + 1s;
-            for (const auto& [id, at] : timers_) {
-                due = std::min(due, at);
-            }
-            wake_.wait_until(lock, due, [&] { return stop_ || !tasks_.empty(); });
-            while (!tasks_.empty()) {
-                auto task = std::move(tasks_.front());
-                tasks_.pop_front();
-                lock.unlock();
-                task();
-                lock.lock();
-            }
-            const auto now = Clock::now();
-            for (auto it = timers_.begin(); it != timers_.end();) {
-                const int id = it->first;
-                if (it->second > now || !onTimer) {
-                    ++it;
-                    continue;
-                }
-                it->second = now + periods_[id];
-                lock.unlock();
-                onTimer(id);  // may set or kill timers
-                lock.lock();
-                it = timers_.upper_bound(id);
-            }
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::map<int, Clock::time_point> timers_;
-    std::map<int, Clock::duration> periods_;
-    std::deque<std::function<void()>> tasks_;
-    bool stop_ = false;
-    std::thread thread_;
-};
-
 // Tamborex's engine on the real services, axis X to control change 7.
 struct TamborexPath {
     std::unique_ptr<platform::MidiService> midi;
     std::unique_ptr<platform::JoystickService> joystickService = platform::CreateJoystickService();
-    UiLoop ui;
+    CLoopUiThreadRunner ui;
     CTestBankLink bank;
     std::unique_ptr<CWinMIDIOut> out;
     std::unique_ptr<CJoystick> joystick;
@@ -136,10 +61,9 @@ struct TamborexPath {
         : midi(platform::CreateMidiService(name, platform::MidiBackend::Jack)) {
         out = std::make_unique<CWinMIDIOut>(*midi);
         joystick = std::make_unique<CJoystick>(*joystickService, [](std::string_view) {});
-        engine = std::make_unique<CEngine>(*out, *joystick, ui, bank);
-        ui.onTimer = [this](int id) { engine->OnTimer(id); };
+        engine = std::make_unique<CEngine>(*out, *joystick, ui.loop, ui.loop, bank);
         out->Open(static_cast<std::int16_t>(IndexOf(midi->ListOutputs(), sinkPort)));
-        ui.PostToUiThread([this, lowLatency] {
+        ui.loop.Post([this, lowLatency] {
             joystick->Init();
             CPatch& patch = engine->patches[0];
             patch.axes[AXIS_X].controller = 9;
@@ -153,7 +77,7 @@ struct TamborexPath {
     ~TamborexPath() {
         joystickService->SetEventListener({});
         std::atomic<bool> done{false};
-        ui.PostToUiThread([&] {
+        ui.loop.Post([&] {
             engine->SetPatchActive(0, 0);
             done = true;
         });

@@ -24,6 +24,7 @@
 #include "tamborex/devices/midi_out.h"
 #include "tamborex/devices/midi_thru.h"
 #include "tamborex/engine/engine.h"
+#include "tamborex/testing/loop_ui_thread.h"
 #include "tamborex/testing/test_window.h"
 
 namespace {
@@ -44,52 +45,6 @@ std::uint32_t Numbered(int seq) {
 int NumberOf(const JackPeer::Arrival& a) {
     return ((a.bytes[0] & 0x0F) << 14) | (a.bytes[1] << 7) | a.bytes[2];
 }
-
-// The user-interface thread of the bar, reduced to running posted tasks as they come.
-class UiThread final : public CWindowServices {
-  public:
-    UiThread() : thread_([this] { Loop(); }) {}
-    ~UiThread() override {
-        {
-            std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        wake_.notify_one();
-        thread_.join();
-    }
-    void SetTimer(int, unsigned) override {}
-    void KillTimer(int) override {}
-    void MessageBox(std::string_view) override {}
-    void ShowActivity(bool) override {}
-    void PostToUiThread(std::function<void()> task) override {
-        {
-            std::lock_guard lock(mutex_);
-            tasks_.push_back(std::move(task));
-        }
-        wake_.notify_one();
-    }
-
-  private:
-    void Loop() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            wake_.wait(lock, [this] { return stop_ || !tasks_.empty(); });
-            if (stop_) {
-                return;
-            }
-            auto task = std::move(tasks_.front());
-            tasks_.pop_front();
-            lock.unlock();
-            task();
-            lock.lock();
-        }
-    }
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<std::function<void()>> tasks_;
-    bool stop_ = false;
-    std::thread thread_;
-};
 
 struct Figures {
     double medianMs = 0;
@@ -164,13 +119,13 @@ int main(int argc, char** argv) {
 
     auto midi = platform::CreateMidiService("Tamborex", platform::MidiBackend::Jack);
     auto joystickService = platform::CreateJoystickService();
-    UiThread ui;
+    CLoopUiThreadRunner ui;
     CTestBankLink bank;
     CMidiThru thru(*midi);
     bank.byService = &thru;
     CWinMIDIOut out(*midi);
     CJoystick joystick(*joystickService, [](std::string_view) {});
-    CEngine engine(out, joystick, ui, bank);
+    CEngine engine(out, joystick, ui.loop, ui.loop, bank);
     CWinMIDIIn in(*midi, [&](std::uint32_t m, std::uint32_t ts) { engine.OnMidiInput(m, ts); });
     out.SetThru(&thru);
     in.SetThru(&thru);

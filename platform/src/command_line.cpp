@@ -35,6 +35,7 @@ std::string Help(const ProgramInfo& info) {
            "(made if missing; the desktop launcher uses this)\n" +
            option("--midi=SYSTEM", "the MIDI system for this run: auto (the ALSA sequencer,") +
            indent + "else JACK), alsa or jack; over the setting in the options\n" +
+           (info.headless != nullptr ? option("--headless", info.headless) : std::string()) +
            option("--version", "print the version and exit") +
            option("-h, --help", "print this help and exit") + "\nFiles and settings:\n" +
            info.files + "\nProblems: see the README's \"Reporting a problem\" section.\n";
@@ -65,7 +66,9 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, const ProgramInf
             line.output = std::string(info.name) + " " + info.version + "\n";
             return line;
         }
-        if (arg == "--user-dir") {
+        if (arg == "--headless" && info.headless != nullptr) {
+            line.headless = true;
+        } else if (arg == "--user-dir") {
             line.folder = UserDataFolder(info.name);
             line.createFolder = true;
         } else if (arg == folderOption) {

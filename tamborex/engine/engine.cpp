@@ -38,9 +38,16 @@ std::int32_t NextStep(std::int32_t step, std::int32_t count) {
 }
 }  // namespace
 
-CEngine::CEngine(CWinMIDIOut& midiOut, CJoystick& joystick, CWindowServices& window,
+CEngine::CEngine(CWinMIDIOut& midiOut, CJoystick& joystick, CUiThread& ui, CEngineEvents& events,
                  CBankLink& bank)
-    : midiOut_(midiOut), joystick_(joystick), window_(window), bank_(bank) {
+    : midiOut_(midiOut),
+      joystick_(joystick),
+      ui_(ui),
+      events_(events),
+      bank_(bank),
+      lightOnTimer_(ui.MakeTimer([this] { OnLightOn(); })),
+      lightOffTimer_(ui.MakeTimer([this] { OnLightOff(); })),
+      pollTimer_(ui.MakeTimer([this] { OnPollTick(); })) {
     patches[1].joystickNumber = 1;
 }
 
@@ -174,8 +181,8 @@ void CEngine::ReportSendFailure(std::string text) {
         return;
     }
     sendFailurePending_ = true;
-    window_.PostToUiThread([this, text = std::move(text)] {
-        window_.MessageBox(text);
+    ui_.Post([this, text = std::move(text)] {
+        events_.Message(text);
         sendFailurePending_ = false;
     });
 }
@@ -245,7 +252,7 @@ void CEngine::OnJoystickEvent() {
     if (!lowLatency_.load(std::memory_order_relaxed) || passPosted_.exchange(true)) {
         return;
     }
-    window_.PostToUiThread([this] {
+    ui_.Post([this] {
         passPosted_.store(false);
         if (patches[0].active && lowLatency_.load()) {
             PollJoystick();
@@ -271,7 +278,7 @@ void CEngine::PollOnce() {
         pollFailureShown_ = false;
     } else if (!pollFailureShown_ && !controllerMissing_) {
         pollFailureShown_ = true;
-        window_.MessageBox(joystick_.errorText);
+        events_.Message(joystick_.errorText);
     }
     const JoyState& now = joystick_.state;
     for (int b = 0; b < kPolledButtons; ++b) {
@@ -296,57 +303,58 @@ void CEngine::SetPatchActive(int slot, std::int32_t value) {
     joystick_.active = value;
     joystick_.ApplyActive();
     if (value) {
-        window_.SetTimer(TIMER_POLL, PollPeriodMs(slot));
+        pollTimer_->Start(PollPeriodMs(slot));
     } else {
-        window_.KillTimer(TIMER_POLL);
+        pollTimer_->Stop();
     }
 }
 
 void CEngine::SetPollInterval(std::int32_t code) {
     patches[0].pollIntervalCode = code;
-    window_.KillTimer(TIMER_POLL);
-    window_.SetTimer(TIMER_POLL, PollPeriodMs());
+    pollTimer_->Stop();
+    pollTimer_->Start(PollPeriodMs());
 }
 
 void CEngine::SignalActivity() {
     if (!activityLit) {
-        window_.SetTimer(TIMER_ACTIVITY_ON, kLightDelayMs);
+        lightOnTimer_->Start(kLightDelayMs);
         activityLit = 1;
     } else {
-        window_.KillTimer(TIMER_ACTIVITY_OFF);
-        window_.SetTimer(TIMER_ACTIVITY_OFF, kHoldAfterBurstMs);
+        lightOffTimer_->Stop();
+        lightOffTimer_->Start(kHoldAfterBurstMs);
     }
 }
 
-void CEngine::OnTimer(int id) {
-    switch (id) {
-        case TIMER_ACTIVITY_ON:
-            window_.ShowActivity(true);
-            window_.KillTimer(TIMER_ACTIVITY_ON);
-            window_.SetTimer(TIMER_ACTIVITY_OFF, kFlashMs);
-            break;
-        case TIMER_ACTIVITY_OFF:
-            window_.ShowActivity(false);
-            window_.KillTimer(TIMER_ACTIVITY_OFF);
-            activityLit = 0;
-            break;
-        case TIMER_POLL:
-            // Killed during the tick, so the period runs from the end of one tick to the start
-            // of the next, and a message box inside the tick holds further ticks back.
-            window_.KillTimer(TIMER_POLL);
-            PollJoystick();
-            window_.SetTimer(TIMER_POLL, PollPeriodMs());
-            break;
-        default:
-            break;
-    }
+void CEngine::OnLightOn() {
+    events_.Activity(true);
+    lightOnTimer_->Stop();
+    lightOffTimer_->Start(kFlashMs);
+}
+
+void CEngine::OnLightOff() {
+    events_.Activity(false);
+    lightOffTimer_->Stop();
+    activityLit = 0;
+}
+
+void CEngine::OnPollTick() {
+    // Stopped during the tick, so the period runs from the end of one tick to the start of the
+    // next, and a message box inside the tick holds further ticks back.
+    pollTimer_->Stop();
+    PollJoystick();
+    pollTimer_->Start(PollPeriodMs());
+}
+
+void CEngine::StopTimers() {
+    lightOnTimer_->Stop();
+    lightOffTimer_->Stop();
+    pollTimer_->Stop();
 }
 
 void CEngine::OnMidiInput(std::uint32_t message, std::uint32_t /*timestampMs*/) {
     // One wake-up per burst, not a posted task per message.
     if (inbox_.Push(message)) {
-        window_.PostToUiThread(
-            [this] { inbox_.Drain([this](std::uint32_t m) { HandleMidiInput(m); }); });
+        ui_.Post([this] { inbox_.Drain([this](std::uint32_t m) { HandleMidiInput(m); }); });
     }
 }
 

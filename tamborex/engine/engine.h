@@ -3,12 +3,13 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "tamborex/devices/joystick.h"
 #include "tamborex/devices/midi_out.h"
+#include "tamborex/engine/core_services.h"
 #include "tamborex/engine/held_notes.h"
 #include "tamborex/engine/midi_inbox.h"
-#include "tamborex/engine/window_services.h"
 #include "tamborex/model/patch.h"
 
 // The mapping engine the session owns: both patch slots, and everything that turns the
@@ -17,7 +18,10 @@
 // message over.
 class CEngine {
   public:
-    CEngine(CWinMIDIOut& midiOut, CJoystick& joystick, CWindowServices& window, CBankLink& bank);
+    // The timers are made here, in the order a tick falling due with another runs in: the light
+    // on, the light off, the poll.
+    CEngine(CWinMIDIOut& midiOut, CJoystick& joystick, CUiThread& ui, CEngineEvents& events,
+            CBankLink& bank);
     CEngine(const CEngine&) = delete;
     CEngine& operator=(const CEngine&) = delete;
 
@@ -32,8 +36,9 @@ class CEngine {
     // A new poll period for slot 0; polling restarts on it.
     void SetPollInterval(std::int32_t code);
     void SignalActivity();
-    // The bar's timer handler, by identifier.
-    void OnTimer(int id);
+    // Stops polling and the light's timers: nothing of the engine runs after shutdown.
+    void StopTimers();
+    const CTimer& PollTimer() const { return *pollTimer_; }
 
     // Low-latency input: with it on, a change the joystick service reports runs the poll pass
     // at once (on the user-interface thread, like the tick), besides the poll timer, which
@@ -71,11 +76,18 @@ class CEngine {
     bool SendStepNote(std::int32_t kind, const ButtonRecord& r);
     // Shows a failed send's text once, from the event loop.
     void ReportSendFailure(std::string text);
+    void OnLightOn();
+    void OnLightOff();
+    void OnPollTick();
 
     CWinMIDIOut& midiOut_;
     CJoystick& joystick_;
-    CWindowServices& window_;
+    CUiThread& ui_;
+    CEngineEvents& events_;
     CBankLink& bank_;
+    std::unique_ptr<CTimer> lightOnTimer_;
+    std::unique_ptr<CTimer> lightOffTimer_;
+    std::unique_ptr<CTimer> pollTimer_;
     CHeldNotes held_;
     CMidiInbox inbox_;
     std::int32_t activityLit = 0;

@@ -24,7 +24,6 @@ class EngineTest : public ::testing::Test {
         window.recordCalls = false;  // the allocation tests count the engine's allocations only
         midi.SetOutputs({"Tamborex", "Synth", "Other synth"});
         out.Open(1);
-        window.onTimer = [this](int id) { engine.OnTimer(id); };
         stick.Attach();
         joystick.Init();
     }
@@ -57,9 +56,9 @@ class EngineTest : public ::testing::Test {
     CWinMIDIOut out{midi};
     CTestWindow window;
     platform::FakeJoystickService stick;
-    CJoystick joystick{stick, [this](std::string_view text) { window.MessageBox(text); }};
+    CJoystick joystick{stick, [this](std::string_view text) { window.Message(text); }};
     CTestBankLink bank;
-    CEngine engine{out, joystick, window, bank};
+    CEngine engine{out, joystick, window, window, bank};
 };
 
 TEST_F(EngineTest, NewPatchIsSilentAndHasItsDefaults) {
@@ -468,15 +467,15 @@ TEST_F(EngineTest, ArpeggioStepCountsOfZeroAndOneAndRecordsOutsideThePolledOnes)
 
 TEST_F(EngineTest, PollTimerFollowsActiveAndItsCode) {
     engine.SetPatchActive(0, 1);
-    EXPECT_TRUE(window.TimerRunning(TIMER_POLL));
-    EXPECT_EQ(window.TimerPeriod(TIMER_POLL), 40u);
+    EXPECT_TRUE(engine.PollTimer().Running());
+    EXPECT_EQ(engine.PollTimer().PeriodMs(), 40u);
     for (const auto& [code, period] : {std::pair{0, 20u}, {9, 200u}}) {
         engine.patches[0].pollIntervalCode = code;
         window.Advance(200);
-        EXPECT_EQ(window.TimerPeriod(TIMER_POLL), period);
+        EXPECT_EQ(engine.PollTimer().PeriodMs(), period);
     }
     engine.SetPatchActive(0, 0);
-    EXPECT_FALSE(window.TimerRunning(TIMER_POLL));
+    EXPECT_FALSE(engine.PollTimer().Running());
     EXPECT_EQ(stick.Unacquire(), platform::JoyResult::AlreadyDone);
 }
 
@@ -591,7 +590,7 @@ TEST_F(EngineTest, FailingPollShowsTheJoysticksTextOnceAndTheTickGoesOn) {
     EXPECT_EQ(window.messages,
               (std::vector<std::string>{"Access to the input device has been lost. It must be "
                                         "reacquired."}));
-    EXPECT_TRUE(window.TimerRunning(TIMER_POLL));
+    EXPECT_TRUE(engine.PollTimer().Running());
 }
 
 TEST_F(EngineTest, MidiInputThruFirstThenProgramChangeOrClock) {

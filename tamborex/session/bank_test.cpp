@@ -54,6 +54,7 @@ platform::FakeMidiService& WithOutputs(platform::FakeMidiService& midi) {
 class SessionBankTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        Attach(session, bar);
         stick.Attach();
         joystick.Init();
     }
@@ -83,15 +84,16 @@ class SessionBankTest : public ::testing::Test {
     platform::FakeJoystickService stick;
     CTestWindow bar;
     CSession session{WithOutputs(midi), stick, bar, (dir / "Tamborex.bnk").string()};
-    CWinMIDIOut& out = session.midiOut;
-    CJoystick& joystick = session.joystick;
-    CEngine& engine = session.engine;
+    CWinMIDIOut& out = CSessionTestAccess::MidiOut(session);
+    CJoystick& joystick = session.Joystick();
+    CEngine& engine = session.Engine();
 };
 
 TEST_F(SessionBankTest, FirstRunWritesAnExact1604ByteBank) {
     session.LoadBank();
     EXPECT_TRUE(bar.messages.empty());
-    EXPECT_EQ(session.bank.patchNames[0], "(no patch)");
+    EXPECT_EQ(CSessionTestAccess::Bank(session).patchNames[0], "(no patch)");
+    session.SetJoyOptionsPosition(33, 44);
     ASSERT_TRUE(session.SaveBank());
     const Bytes file = FileBytes(dir / "Tamborex.bnk");
     ASSERT_EQ(file.size(), 1604u);
@@ -105,12 +107,12 @@ TEST_F(SessionBankTest, FirstRunWritesAnExact1604ByteBank) {
     EXPECT_EQ(file[39], 0);  // empty path
     const std::size_t tail = 28 + 128 * 12;
     EXPECT_EQ(IntAt(file, tail), 201);
-    EXPECT_EQ(IntAt(file, tail + 32), 33);  // joyOptionsPos from the dialog
+    EXPECT_EQ(IntAt(file, tail + 32), 33);  // joyOptionsPos where the dialog was
     EXPECT_EQ(IntAt(file, tail + 36), 44);
 }
 
 TEST_F(SessionBankTest, EverySettingSurvivesSaveAndLoad) {
-    CBankState& s = session.bank;
+    CBankState& s = CSessionTestAccess::Bank(session);
     s.patchNumber = 5;
     s.patchName = "Brass";
     s.patchPaths[5] = "/songs/brass.txp";
@@ -143,9 +145,9 @@ TEST_F(SessionBankTest, OldBankWithoutItsTailConvertsOnTheNextSave) {
     WriteBytes(dir / "Tamborex.bnk", bytes);
     session.LoadBank();
     EXPECT_EQ(bar.messages, (std::vector<std::string>{"Old Tamborex bank file: will convert"}));
-    EXPECT_EQ(session.bank.patchName, "Strings");
-    EXPECT_EQ(session.bank.presets[3], 6);
-    EXPECT_EQ(session.bank.formatTag, 201);
+    EXPECT_EQ(CSessionTestAccess::Bank(session).patchName, "Strings");
+    EXPECT_EQ(CSessionTestAccess::Bank(session).presets[3], 6);
+    EXPECT_EQ(CSessionTestAccess::Bank(session).formatTag, 201);
     ASSERT_TRUE(session.SaveBank());
     EXPECT_EQ(FileBytes(dir / "Tamborex.bnk").size(), bytes.size() + 40);
 }
@@ -157,8 +159,9 @@ TEST_F(SessionBankTest, DamagedBanksAreBroughtIntoRangeWithAMessage) {
     WriteBytes(dir / "Tamborex.bnk", FormatBank(hostile));
     session.LoadBank();
     EXPECT_EQ(bar.messages.size(), 3u);
-    EXPECT_EQ(session.bank.patchNumber, 127);
-    EXPECT_EQ(session.bank.presets, (std::array<std::int32_t, 4>{0, 0, 1, 127}));
+    EXPECT_EQ(CSessionTestAccess::Bank(session).patchNumber, 127);
+    EXPECT_EQ(CSessionTestAccess::Bank(session).presets,
+              (std::array<std::int32_t, 4>{0, 0, 1, 127}));
 
     bar.messages.clear();
     Bytes cut = FormatBank(CBankState{});
@@ -181,10 +184,11 @@ TEST_F(SessionBankTest, LoadPatchFileClosesReadsReopensActivatesAndSetsRanges) {
     EXPECT_EQ(events[0].call, Call::CloseOutput);
     EXPECT_EQ(events[1].call, Call::OpenOutput);
     EXPECT_EQ(events[1].index, 2);
-    EXPECT_EQ(session.bank.patchName, "Lead");
-    EXPECT_EQ(session.bank.patchNames[9], "Lead");
+    EXPECT_EQ(CSessionTestAccess::Bank(session).patchName, "Lead");
+    EXPECT_EQ(CSessionTestAccess::Bank(session).patchNames[9], "Lead");
     EXPECT_EQ(engine.patches[0].active, 1);
-    EXPECT_NE(std::find(bar.log.begin(), bar.log.end(), "timer 10 40"), bar.log.end());
+    EXPECT_TRUE(engine.PollTimer().Running());
+    EXPECT_EQ(engine.PollTimer().PeriodMs(), 40u);
     stick.SetAxis(AXIS_Z, 32767);
     ASSERT_TRUE(joystick.Poll());
     ASSERT_TRUE(joystick.Poll());
@@ -202,14 +206,14 @@ TEST_F(SessionBankTest, LoadPatchFileFailuresAndTheNoDevicePatch) {
     const std::string silent = MakePatch("silent.txp", "Silent", -1, 0);
     EXPECT_EQ(session.LoadPatchFile(silent, 0), 1);  // -1 counts as opened
     EXPECT_EQ(out.CurrentDevice(), -1);
-    EXPECT_EQ(bar.log.back(), "kill 10");  // inactive: polling stops
+    EXPECT_FALSE(engine.PollTimer().Running());  // inactive: polling stops
 
     const std::string broken = MakePatch("broken.txp", "Broken", 7);
     bar.messages.clear();
     EXPECT_EQ(session.LoadPatchFile(broken, 0), 0);
     EXPECT_EQ(bar.messages,
               (std::vector<std::string>{"Error setting midi out dev: CMIDI Error:Bad device ID"}));
-    EXPECT_EQ(session.bank.patchName, "Broken");  // loaded all the same
+    EXPECT_EQ(CSessionTestAccess::Bank(session).patchName, "Broken");  // loaded all the same
 }
 
 // A refused file, whatever the reason, leaves the patch in use playing: same patch, same open
@@ -225,7 +229,7 @@ TEST_F(SessionBankTest, ARefusedPatchFileChangesNothing) {
     cut.resize(cut.size() / 2);
     WriteBytes(damaged, cut);
     session.LoadBank();
-    session.bank.patchPaths[5] = fifo;
+    CSessionTestAccess::Bank(session).patchPaths[5] = fifo;
     for (const auto& [path, reason] :
          std::vector<std::pair<std::string, std::string>>{{notAPatch, "not a Tamborex patch"},
                                                           {fifo, "not a regular file"},
@@ -237,16 +241,17 @@ TEST_F(SessionBankTest, ARefusedPatchFileChangesNothing) {
         ASSERT_EQ(bar.messages.size(), 1u) << path;
         EXPECT_NE(bar.messages[0].find(path), std::string::npos) << bar.messages[0];
         EXPECT_NE(bar.messages[0].find(reason), std::string::npos) << bar.messages[0];
-        EXPECT_TRUE(midi.Events().empty()) << path;  // no note off, no close, no reopen
-        EXPECT_TRUE(bar.log.empty()) << path;        // polling not touched
-        EXPECT_EQ(session.bank.patchName, "Lead");
+        EXPECT_TRUE(midi.Events().empty()) << path;         // no note off, no close, no reopen
+        EXPECT_TRUE(engine.PollTimer().Running()) << path;  // polling not touched
+        EXPECT_EQ(engine.PollTimer().PeriodMs(), 40u) << path;
+        EXPECT_EQ(CSessionTestAccess::Bank(session).patchName, "Lead");
         EXPECT_EQ(out.CurrentDevice(), 1);
         EXPECT_EQ(engine.patches[0].buttons[0].data1, 60);
     }
     // Program change to an entry whose file is a FIFO: refused at once, the patch plays on.
-    session.bank.midiThru = 0;
+    CSessionTestAccess::Bank(session).midiThru = 0;
     engine.OnMidiInput(0xC0 | (5 << 8), 0);
-    EXPECT_EQ(session.bank.patchNumber, 5);
+    EXPECT_EQ(CSessionTestAccess::Bank(session).patchNumber, 5);
     EXPECT_EQ(out.CurrentDevice(), 1);
     ASSERT_TRUE(joystick.Poll());
     stick.SetButton(0, true);
@@ -256,30 +261,30 @@ TEST_F(SessionBankTest, ARefusedPatchFileChangesNothing) {
 }
 
 TEST_F(SessionBankTest, SelectingEntriesPresetsAndSteppingAtTheEnds) {
-    session.bank.patchPaths[1] = MakePatch("one.txp", "One", 1);
-    session.bank.patchNames[3] = "Pathless";
-    session.bank.presets = {1, 3, 0, 127};
+    CSessionTestAccess::Bank(session).patchPaths[1] = MakePatch("one.txp", "One", 1);
+    CSessionTestAccess::Bank(session).patchNames[3] = "Pathless";
+    CSessionTestAccess::Bank(session).presets = {1, 3, 0, 127};
     session.Preset(0);
-    EXPECT_EQ(session.bank.patchNumber, 1);
-    EXPECT_EQ(session.bank.patchName, "One");
+    EXPECT_EQ(CSessionTestAccess::Bank(session).patchNumber, 1);
+    EXPECT_EQ(CSessionTestAccess::Bank(session).patchName, "One");
     EXPECT_EQ(engine.patches[0].buttons[0].data1, 60);
     session.Preset(1);  // no path: the name changes, the loaded patch stays
-    EXPECT_EQ(session.bank.patchName, "Pathless");
+    EXPECT_EQ(CSessionTestAccess::Bank(session).patchName, "Pathless");
     EXPECT_EQ(engine.patches[0].buttons[0].data1, 60);
     EXPECT_EQ(out.CurrentDevice(), 1);
     session.Preset(2);
     session.Previous();
-    EXPECT_EQ(session.bank.patchNumber, 0);
+    EXPECT_EQ(CSessionTestAccess::Bank(session).patchNumber, 0);
     session.Preset(3);
     session.Next();
-    EXPECT_EQ(session.bank.patchNumber, 127);
+    EXPECT_EQ(CSessionTestAccess::Bank(session).patchNumber, 127);
     session.Previous();
-    EXPECT_EQ(session.bank.patchNumber, 126);
+    EXPECT_EQ(CSessionTestAccess::Bank(session).patchNumber, 126);
     EXPECT_EQ(bar.log.back(), "show");
 }
 
 TEST_F(SessionBankTest, RenamingReachesTheBankFileWithoutSavingThePatch) {
-    session.bank.patchNumber = 4;
+    CSessionTestAccess::Bank(session).patchNumber = 4;
     session.Rename("My lead");
     ASSERT_TRUE(session.SaveBank());
     CBankState read;
@@ -289,14 +294,14 @@ TEST_F(SessionBankTest, RenamingReachesTheBankFileWithoutSavingThePatch) {
 }
 
 TEST_F(SessionBankTest, SaveCommandWritesThePatchAndRemembersItsPath) {
-    session.bank.patchName = "Saved";
-    session.bank.patchPaths[0] = "/previous.txp";
+    CSessionTestAccess::Bank(session).patchName = "Saved";
+    CSessionTestAccess::Bank(session).patchPaths[0] = "/previous.txp";
     bar.chooserAnswer = (dir / "saved.txp").string();
     session.SaveCommand();
     EXPECT_EQ(bar.chooserInitial, "/previous.txp");
     EXPECT_EQ(bar.chooserFilter, "Tamborex Patch (*.txp) | *.txp");
     EXPECT_EQ(bar.chooserExtension, "*.txp");
-    EXPECT_EQ(session.bank.patchPaths[0], bar.chooserAnswer);
+    EXPECT_EQ(CSessionTestAccess::Bank(session).patchPaths[0], bar.chooserAnswer);
     EXPECT_EQ(bar.log.back(), "saved");
     EXPECT_EQ(FileBytes(bar.chooserAnswer).size(), 1u + 5u + 2u * 4648u);
     bar.chooserAnswer.clear();  // cancelled
@@ -310,7 +315,7 @@ TEST_F(SessionBankTest, FailedWritesAreReportedAndTheOldFilesStay) {
     ASSERT_TRUE(session.SavePatchFile((dir / "p.txp").string()));
     fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
     if (geteuid() != 0) {
-        session.bank.patchName = "Changed";
+        CSessionTestAccess::Bank(session).patchName = "Changed";
         EXPECT_FALSE(session.SaveBank());
         EXPECT_FALSE(session.SavePatchFile((dir / "p.txp").string()));
         EXPECT_EQ(bar.messages[0], "Tamborex: Error opening bank file for writing.");
@@ -325,8 +330,8 @@ TEST_F(SessionBankTest, FailedWritesAreReportedAndTheOldFilesStay) {
 }
 
 TEST_F(SessionBankTest, ANoteHeldAcrossAPatchSwitchIsTurnedOffOnTheOldPort) {
-    session.bank.patchPaths[0] = MakePatch("zero.txp", "Zero", 1);
-    session.bank.patchPaths[1] = MakePatch("one.txp", "One", 2);
+    CSessionTestAccess::Bank(session).patchPaths[0] = MakePatch("zero.txp", "Zero", 1);
+    CSessionTestAccess::Bank(session).patchPaths[1] = MakePatch("one.txp", "One", 2);
     session.SelectPatch();
     engine.ProcessButtonDown(0, 0);  // note 60 on, held
     midi.ClearEvents();
@@ -342,15 +347,15 @@ TEST_F(SessionBankTest, ANoteHeldAcrossAPatchSwitchIsTurnedOffOnTheOldPort) {
 }
 
 TEST_F(SessionBankTest, ProgramChangeAndPatchButtonsSwitchThroughTheBank) {
-    session.bank.patchPaths[6] = MakePatch("six.txp", "Six", 1);
-    session.bank.midiThru = 0;
+    CSessionTestAccess::Bank(session).patchPaths[6] = MakePatch("six.txp", "Six", 1);
+    CSessionTestAccess::Bank(session).midiThru = 0;
     engine.HandleMidiInput(platform::PackShortMessage(0xC0, 6));
-    EXPECT_EQ(session.bank.patchNumber, 6);
-    EXPECT_EQ(session.bank.patchName, "Six");
+    EXPECT_EQ(CSessionTestAccess::Bank(session).patchNumber, 6);
+    EXPECT_EQ(CSessionTestAccess::Bank(session).patchName, "Six");
     engine.patches[0].buttons[1].mode = MODE_PATCH_CHANGE;
     engine.patches[0].buttons[1].data1 = 2;
     engine.ProcessButtonDown(1, 0);
-    EXPECT_EQ(session.bank.patchNumber, 2);
+    EXPECT_EQ(CSessionTestAccess::Bank(session).patchNumber, 2);
 }
 
 }  // namespace

@@ -23,25 +23,25 @@ std::string Beside(const std::string& path, const char* suffix, const char* exte
 
 }  // namespace
 
-CSession::CSession(platform::MidiService& midi, platform::JoystickService& joystick,
-                   CSessionWindow& window, std::string bankPath)
-    : thru(midi),
-      midiOut(midi),
-      joystick(joystick, [&window](std::string_view text) { window.MessageBox(text); }),
-      engine(midiOut, this->joystick, window, *this),
-      midiIn(midi, [this](std::uint32_t m, std::uint32_t ts) { engine.OnMidiInput(m, ts); }),
-      midiService_(midi),
+CSession::CSession(platform::MidiService& midi, platform::JoystickService& joystick, CUiThread& ui,
+                   std::string bankPath)
+    : midiService_(midi),
       joystickService_(joystick),
-      window_(window),
-      bankPath_(std::move(bankPath)) {
-    midiOut.SetThru(&thru);
-    midiIn.SetThru(&thru);
+      ui_(ui),
+      bankPath_(std::move(bankPath)),
+      thru_(midi),
+      midiOut_(midi),
+      joystick_(joystick, [this](std::string_view text) { Message(text); }),
+      engine_(midiOut_, joystick_, ui, *this, *this),
+      midiIn_(midi, [this](std::uint32_t m, std::uint32_t ts) { engine_.OnMidiInput(m, ts); }) {
+    midiOut_.SetThru(&thru_);
+    midiIn_.SetThru(&thru_);
     // Until the settings are read the engine takes no events (low latency starts off).
     joystickService_.SetEventListener([this](platform::JoyEvent event) {
         if (event == platform::JoyEvent::Input) {
-            engine.OnJoystickEvent();
+            engine_.OnJoystickEvent();
         } else if (!controllersPosted_.exchange(true)) {
-            window_.PostToUiThread([this] {
+            ui_.Post([this] {
                 controllersPosted_ = false;
                 OnControllersChanged();
             });
@@ -53,53 +53,96 @@ CSession::~CSession() {
     joystickService_.SetEventListener({});
 }
 
+void CSession::AddObserver(CSessionObserver& observer) {
+    observers_.push_back(&observer);
+}
+
+void CSession::RemoveObserver(CSessionObserver& observer) {
+    std::erase(observers_, &observer);
+}
+
+void CSession::Message(std::string_view text) {
+    Notify([text](CSessionObserver& o) { o.OnMessage(text); });
+}
+
+void CSession::Activity(bool lit) {
+    Notify([lit](CSessionObserver& o) { o.OnActivity(lit); });
+}
+
+std::optional<bool> CSession::Ask(std::string_view question) {
+    return asker_ != nullptr ? asker_->Ask(question) : std::nullopt;
+}
+
+bool CSession::ChooseFile(bool save, std::string& chosen) {
+    return asker_ != nullptr && asker_->ChooseFile(save, kPatchFilter, kPatchExtension,
+                                                   bank_.patchPaths[bank_.patchNumber], chosen);
+}
+
+void CSession::SetModified(bool modified) {
+    const bool before = PatchModified();
+    modified_ = modified;
+    if (!modified) {
+        recoveredUnsaved_ = false;
+    }
+    if (PatchModified() != before) {
+        Notify([now = PatchModified()](CSessionObserver& o) { o.OnPatchModified(now); });
+    }
+}
+
+void CSession::MarkPatchModified() {
+    SetModified(true);
+}
+
 void CSession::SetLowLatencyInput(bool on) {
-    extra.lowLatencyInput = on;
-    engine.SetLowLatency(on);
+    extra_.lowLatencyInput = on;
+    engine_.SetLowLatency(on);
 }
 
 void CSession::SetMidiThru(bool on) {
-    bank.midiThru = on ? 1 : 0;
-    thru.SetWanted(on);
+    bank_.midiThru = on ? 1 : 0;
+    thru_.SetWanted(on);
 }
 
 void CSession::Startup() {
-    joystick.Init();  // also ranges all six axes 0..127
-    bank.barPos = bank.secondPos = window_.BarPosition();
-    bank.patchName = bank.patchNames[bank.patchNumber];
+    joystick_.Init();                // also ranges all six axes 0..127
+    bank_.secondPos = bank_.barPos;  // where the bar is before the bank says
+    bank_.patchName = bank_.patchNames[bank_.patchNumber];
     joystickCaps_ = joystickService_.ListJoysticks();
     if (joystickCaps_.empty()) {
         // A controller that is there but may not be read is not listed: say what to do.
         const std::string advice =
             platform::JoystickAccessAdvice(platform::UnreadableJoysticks(), "Tamborex");
-        window_.MessageBox(advice.empty() ? "No joystick devices installed." : advice);
+        Message(advice.empty() ? "No joystick devices installed." : advice);
     }
-    if (midiOut.DeviceCount() == 0) {
+    if (midiOut_.DeviceCount() == 0) {
         SayNoDevices("No MIDI out devices available.");
     }
-    if (midiIn.DeviceCount() == 0) {
+    if (midiIn_.DeviceCount() == 0) {
         SayNoDevices("No MIDI in devices available.");
     }
     LoadBank();
-    thru.SetWanted(bank.midiThru != 0);
-    engine.SetLowLatency(extra.lowLatencyInput);
-    window_.MoveBar(bank.barPos[0], bank.barPos[1]);
-    LoadPatchFile(bank.patchPaths[bank.patchNumber], bank.patchNumber);
-    const int input = FollowPort(midiIn, "input", extra.midiInPortName, bank.midiInDevice);
-    inputMissing_ = input < 0 && bank.midiInDevice >= 0;
+    thru_.SetWanted(bank_.midiThru != 0);
+    engine_.SetLowLatency(extra_.lowLatencyInput);
+    Notify([](CSessionObserver& o) { o.OnBankRead(); });
+    LoadPatchFile(bank_.patchPaths[bank_.patchNumber], bank_.patchNumber);
+    const int input = FollowPort(midiIn_, "input", extra_.midiInPortName, bank_.midiInDevice);
+    inputMissing_ = input < 0 && bank_.midiInDevice >= 0;
     if (input >= 0) {
-        bank.midiInDevice = input;
-        if (!midiIn.Open(DeviceId(input))) {
-            window_.MessageBox("Error opening MIDI In Port: " + midiIn.GetErrorText());
+        bank_.midiInDevice = input;
+        if (!midiIn_.Open(DeviceId(input))) {
+            Message("Error opening MIDI In Port: " + midiIn_.GetErrorText());
         }
     }
     started_ = true;
     FollowController();  // also when the entry has no patch file
     OfferRecovery();
-    window_.ShowCurrentEntry();
-    window_.AddTrayIcon();
-    if (bank.loadMinimized) {
-        window_.SetTimer(TIMER_HIDE_BAR, 1000);
+    Notify([](CSessionObserver& o) { o.OnEntrySelected(); });
+    Notify([](CSessionObserver& o) { o.OnStarted(); });
+    if (bank_.loadMinimized) {
+        hideTimer_ = ui_.StartTimer(1000, [this] {
+            hideTimer_->Stop();  // once
+            Notify([](CSessionObserver& o) { o.OnHideRequested(); });
+        });
     }
 }
 
@@ -107,12 +150,15 @@ bool CSession::Shutdown() {
     if (shutDown_) {
         return true;
     }
-    bank.barPos = window_.BarPosition();
     // The bank first: a renamed entry is kept whatever the answer below.
     SaveBank();
-    if (window_.PatchModified() || recoveredUnsaved_) {
+    if (PatchModified()) {
         bool saved = false;
-        if (!terminating_ && window_.AskYesNo("Save changes to current patch?")) {
+        // Nobody to answer is a request to end: the edits are kept for the next start.
+        const std::optional<bool> answer =
+            terminating_ ? std::nullopt : Ask("Save changes to current patch?");
+        terminating_ = terminating_ || !answer;
+        if (answer.value_or(false)) {
             saved = SaveCommand();
             if (saved) {
                 SaveBank();  // the entry now names the file the patch went to
@@ -131,29 +177,27 @@ bool CSession::Shutdown() {
             "), so it was left as it is. This session's bank was saved to " + SessionBankPath() +
             ".");
     }
-    window_.RemoveTrayIcon();
-    for (int id : {TIMER_ACTIVITY_ON, TIMER_ACTIVITY_OFF, TIMER_POLL, TIMER_HIDE_BAR}) {
-        window_.KillTimer(id);
-    }
+    engine_.StopTimers();
+    hideTimer_.reset();
     // Nothing may keep sounding once the program is gone.
-    engine.SilenceOutput();
-    for (CPatch& patch : engine.patches) {
+    engine_.SilenceOutput();
+    for (CPatch& patch : engine_.patches) {
         patch.ReleaseSysEx();
     }
-    joystick.Release();
+    joystick_.Release();
+    Notify([](CSessionObserver& o) { o.OnShutDown(); });
     return true;
 }
 
 void CSession::SayNoDevices(const char* text) {
-    window_.MessageBox(std::string(text) + "\n" +
-                       platform::NoMidiDevicesAdvice(midiService_, "Tamborex"));
+    Message(std::string(text) + "\n" + platform::NoMidiDevicesAdvice(midiService_, "Tamborex"));
 }
 
 void CSession::Say(const std::string& text) {
     if (terminating_) {
         std::fprintf(stderr, "Tamborex: %s\n", text.c_str());
     } else {
-        window_.MessageBox(text);
+        Message(text);
     }
 }
 
@@ -169,7 +213,7 @@ void CSession::WriteRecovery() {
     int cause = 0;
     platform::WriteStage failedAt{};
     if (!platform::WriteFileAtomically(
-            RecoveryPath(), FormatPatchFile(bank.patchName, PatchesForFile()), cause, failedAt)) {
+            RecoveryPath(), FormatPatchFile(bank_.patchName, PatchesForFile()), cause, failedAt)) {
         Say("The unsaved patch could not be kept in " + RecoveryPath() + " (" +
             std::strerror(cause) + ").");
     }
@@ -180,22 +224,19 @@ void CSession::OfferRecovery() {
     if (!std::filesystem::exists(path)) {
         return;
     }
-    if (window_.AskYesNo("Tamborex was ended with unsaved changes to the patch in use. They were "
-                         "kept in " +
-                         path + ".\nRestore them into the current bank entry?")) {
-        recoveredUnsaved_ = ReadPatch(path, bank.patchNumber).loaded;
+    const std::optional<bool> answer =
+        Ask("Tamborex was ended with unsaved changes to the patch in use. They were kept in " +
+            path + ".\nRestore them into the current bank entry?");
+    if (!answer) {
+        // Nobody could say: the edits stay where they are for a start that can ask.
+        return;
+    }
+    if (*answer && ReadPatch(path, bank_.patchNumber).loaded) {
+        recoveredUnsaved_ = true;
+        Notify([](CSessionObserver& o) { o.OnPatchModified(true); });
     }
     std::error_code ignored;
     std::filesystem::remove(path, ignored);
-}
-
-void CSession::OnTimer(int id) {
-    if (id == TIMER_HIDE_BAR) {
-        window_.KillTimer(TIMER_HIDE_BAR);  // once
-        window_.HideBar();
-        return;
-    }
-    engine.OnTimer(id);
 }
 
 void CSession::LoadBank() {
@@ -206,25 +247,24 @@ void CSession::LoadBank() {
     bankUnreadable_.clear();
     if (platform::ReadWholeFile(bankPath_, bytes, cause)) {
         std::vector<std::string> messages;
-        ReadBank(bytes, bank, messages);
+        ReadBank(bytes, bank_, messages);
         for (const std::string& message : messages) {
-            window_.MessageBox(message);
+            Message(message);
         }
     } else if (cause != ENOENT) {
         // Its entries are the user's: never written over, whatever happens in this session.
         bankUnreadable_ = platform::ReadFailureText(cause);
-        window_.MessageBox("File IO error. [" + std::to_string(cause) + "] \n" + bankPath_ +
-                           " could not be read (" + bankUnreadable_ +
-                           "). It is left as it is; this session's bank will be saved to " +
-                           SessionBankPath() + ".");
+        Message("File IO error. [" + std::to_string(cause) + "] \n" + bankPath_ +
+                " could not be read (" + bankUnreadable_ +
+                "). It is left as it is; this session's bank will be saved to " +
+                SessionBankPath() + ".");
     }
     // Also on a first run: the bar shows, and the bank keeps, the entry's "(no patch)".
-    bank.patchName = bank.patchNames[bank.patchNumber];
+    bank_.patchName = bank_.patchNames[bank_.patchNumber];
     bytes.clear();
     extraUnreadable_ =
         !platform::ReadWholeFile(ExtraSettingsPath(), bytes, cause, 64 * 1024) && cause != ENOENT;
-    extra = ParseExtraSettings({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
-    window_.ApplyAlwaysOnTop();
+    extra_ = ParseExtraSettings({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
 }
 
 std::string CSession::ExtraSettingsPath() const {
@@ -238,24 +278,25 @@ int CSession::FollowPort(const CMIDI& port, const char* kind, const std::string&
     }
     const int now = FollowPortName(names, name, index);
     if (now < 0 && index >= 0 && saidMissing_.insert(std::string(kind) + name).second) {
-        window_.MessageBox("The MIDI " + std::string(kind) + " port \"" + name +
-                           "\" is missing, so Tamborex leaves it closed rather than use "
-                           "another port in its place. Connect it and start Tamborex again, "
-                           "or choose a port in the options.");
+        Notify([kind, &name](CSessionObserver& o) { o.OnPortMissing(kind, name); });
+        Message("The MIDI " + std::string(kind) + " port \"" + name +
+                "\" is missing, so Tamborex leaves it closed rather than use "
+                "another port in its place. Connect it and start Tamborex again, "
+                "or choose a port in the options.");
     }
     return now;
 }
 
 std::array<CPatch, 2> CSession::PatchesForFile() const {
-    std::array<CPatch, 2> patches = engine.patches;
+    std::array<CPatch, 2> patches = engine_.patches;
     CPatchMarks marks = ReadPatchMarks(patches[0]);
     const int device = patches[0].outputDevice;
     if (!outputMissing_) {
-        marks.outputPort = device >= 0 ? midiOut.GetDevName(device) : "";
+        marks.outputPort = device >= 0 ? midiOut_.GetDevName(device) : "";
     }
     // The patch is made for the controller it is played with; while none is attached it keeps
     // the one it was made for.
-    if (joystick.initialised && !controllerCaps_.guid.empty() && controllerPresent_) {
+    if (joystick_.initialised && !controllerCaps_.guid.empty() && controllerPresent_) {
         marks.controllerName = controllerCaps_.name;
         marks.controllerGuid = controllerCaps_.guid;
         patches[0].joystickNumber = controllerCaps_.number;
@@ -265,29 +306,31 @@ std::array<CPatch, 2> CSession::PatchesForFile() const {
 }
 
 platform::JoystickChoice CSession::ControllerChoice() const {
-    const CPatch& slot0 = engine.patches[0];
+    const CPatch& slot0 = engine_.patches[0];
     const CPatchMarks marks = ReadPatchMarks(slot0);
     return {marks.controllerGuid, marks.controllerName, slot0.joystickNumber, marks.gamepadLayout};
 }
 
 void CSession::FollowController() {
-    controllerPresent_ = joystick.Follow(ControllerChoice());
+    controllerPresent_ = joystick_.Follow(ControllerChoice());
     if (const auto held = joystickService_.Current(); held && controllerPresent_) {
         // With its counts from the list, which is read only when controllers come and go.
         const auto listed = std::find_if(
             joystickCaps_.begin(), joystickCaps_.end(),
             [&](const platform::JoystickCaps& c) { return c.instance == held->instance; });
         controllerCaps_ = listed != joystickCaps_.end() ? *listed : *held;
-    } else if (std::string wanted = ReadPatchMarks(engine.patches[0]).controllerName;
+    } else if (std::string wanted = ReadPatchMarks(engine_.patches[0]).controllerName;
                !wanted.empty()) {
         controllerCaps_.name = std::move(wanted);  // the bar names the one the patch waits for
     }
-    engine.SetControllerMissing(!controllerPresent_);
-    window_.ShowController(controllerCaps_.name, controllerPresent_);
+    engine_.SetControllerMissing(!controllerPresent_);
+    Notify([this](CSessionObserver& o) {
+        o.OnControllerChanged(controllerCaps_.name, controllerPresent_);
+    });
 }
 
 void CSession::ChooseController(int number, bool gamepadLayout) {
-    CPatch& slot0 = engine.patches[0];
+    CPatch& slot0 = engine_.patches[0];
     CPatchMarks marks = ReadPatchMarks(slot0);
     if (number >= 0 && number < static_cast<int>(joystickCaps_.size())) {
         marks.controllerName = joystickCaps_[number].name;
@@ -301,13 +344,13 @@ void CSession::ChooseController(int number, bool gamepadLayout) {
 }
 
 bool CSession::GamepadLayout() const {
-    return ReadPatchMarks(engine.patches[0]).gamepadLayout;
+    return ReadPatchMarks(engine_.patches[0]).gamepadLayout;
 }
 
 void CSession::ApplyAxisRanges() {
-    const CPatch& slot0 = engine.patches[0];
+    const CPatch& slot0 = engine_.patches[0];
     for (int axis = 0; axis < kAxisCount; ++axis) {
-        joystick.SetAxisRange(axis, slot0.axes[axis].min, slot0.axes[axis].max);
+        joystick_.SetAxisRange(axis, slot0.axes[axis].min, slot0.axes[axis].max);
     }
 }
 
@@ -320,18 +363,17 @@ void CSession::OnControllersChanged() {
     ApplyAxisRanges();
     // A pulled controller's buttons read as released now: their notes end at once, not at the
     // next tick; a new one plays from here.
-    if (engine.patches[0].active) {
-        engine.PollJoystick();
+    if (engine_.patches[0].active) {
+        engine_.PollJoystick();
     }
 }
 
 bool CSession::SaveBank() {
-    bank.joyOptionsPos = window_.JoyOptionsPosition();
-    bank.patchNames[bank.patchNumber] = bank.patchName;
+    bank_.patchNames[bank_.patchNumber] = bank_.patchName;
     const std::string path = bankUnreadable_.empty() ? bankPath_ : SessionBankPath();
     int cause = 0;
     platform::WriteStage failedAt{};
-    if (!platform::WriteFileAtomically(path, FormatBank(bank), cause, failedAt)) {
+    if (!platform::WriteFileAtomically(path, FormatBank(bank_), cause, failedAt)) {
         Say(failedAt == platform::WriteStage::Create
                 ? std::string("Tamborex: Error opening bank file for writing.")
                 : "Tamborex: Error writing the bank file (" + std::string(std::strerror(cause)) +
@@ -339,11 +381,11 @@ bool CSession::SaveBank() {
         return false;
     }
     if (!inputMissing_) {
-        extra.midiInPortName =
-            bank.midiInDevice >= 0 ? midiIn.GetDevName(bank.midiInDevice) : std::string();
+        extra_.midiInPortName =
+            bank_.midiInDevice >= 0 ? midiIn_.GetDevName(bank_.midiInDevice) : std::string();
     }
     if (!extraUnreadable_ &&
-        !platform::WriteFileAtomically(ExtraSettingsPath(), FormatExtraSettings(extra), cause,
+        !platform::WriteFileAtomically(ExtraSettingsPath(), FormatExtraSettings(extra_), cause,
                                        failedAt)) {
         Say("Tamborex: Error writing " + ExtraSettingsPath() + " (" + std::strerror(cause) + ").");
     }
@@ -362,40 +404,45 @@ CSession::PatchLoad CSession::ReadPatch(const std::string& path, std::int32_t ba
     std::vector<std::uint8_t> bytes;
     int cause = 0;
     if (!platform::ReadWholeFile(path, bytes, cause)) {
-        window_.MessageBox("Error opening patch file.\n" + path + " could not be read (" +
-                           platform::ReadFailureText(cause) + ").");
+        Message("Error opening patch file.\n" + path + " could not be read (" +
+                platform::ReadFailureText(cause) + ").");
         return {};
     }
     std::string name;
-    std::array<CPatch, 2> loaded = engine.patches;
+    std::array<CPatch, 2> loaded = engine_.patches;
     if (const std::string problem = ReadPatchFile(bytes, name, loaded); !problem.empty()) {
-        window_.MessageBox(problem + "\n" + path + " is not a Tamborex patch that can be read.");
+        Message(problem + "\n" + path + " is not a Tamborex patch that can be read.");
         return {};
     }
-    if (engine.patches[0].outputDevice >= 0) {
-        engine.SilenceOutput();
-        midiOut.Open(-1);
+    if (engine_.patches[0].outputDevice >= 0) {
+        engine_.SilenceOutput();
+        midiOut_.Open(-1);
     }
-    engine.patches = std::move(loaded);
-    const CPatch& slot0 = engine.patches[0];
+    engine_.patches = std::move(loaded);
+    const CPatch& slot0 = engine_.patches[0];
     if (started_) {
         FollowController();  // the new patch may be made for another controller
     }
-    bank.patchName = name;
-    bank.patchNames[std::clamp(bankIndex, 0, kBankEntries - 1)] = name;
-    recoveredUnsaved_ = false;
+    bank_.patchName = name;
+    bank_.patchNames[std::clamp(bankIndex, 0, kBankEntries - 1)] = name;
+    // Another patch is no longer the one restored from the recovery file.
+    if (modified_) {
+        recoveredUnsaved_ = false;
+    } else {
+        SetModified(false);
+    }
     // A port remembered by name that is gone stays closed, like one that would not open, and
     // polling stays as it was; one that moved in the list is followed.
-    const int output = FollowPort(midiOut, "output", OutputPortName(slot0), slot0.outputDevice);
+    const int output = FollowPort(midiOut_, "output", OutputPortName(slot0), slot0.outputDevice);
     outputMissing_ = output < 0 && slot0.outputDevice >= 0;
     if (!outputMissing_) {
-        engine.patches[0].outputDevice = output;
+        engine_.patches[0].outputDevice = output;
     }
-    const bool opened = !outputMissing_ && midiOut.Open(DeviceId(output));
+    const bool opened = !outputMissing_ && midiOut_.Open(DeviceId(output));
     if (!opened && !outputMissing_) {
-        window_.MessageBox("Error setting midi out dev: " + midiOut.GetErrorText());
+        Message("Error setting midi out dev: " + midiOut_.GetErrorText());
     } else if (opened) {
-        engine.SetPatchActive(0, slot0.active);
+        engine_.SetPatchActive(0, slot0.active);
     }
     ApplyAxisRanges();
     return {true, opened};
@@ -405,105 +452,200 @@ bool CSession::SavePatchFile(const std::string& path) {
     int cause = 0;
     platform::WriteStage failedAt{};
     const std::array<CPatch, 2> patches = PatchesForFile();
-    if (!platform::WriteFileAtomically(path, FormatPatchFile(bank.patchName, patches), cause,
+    if (!platform::WriteFileAtomically(path, FormatPatchFile(bank_.patchName, patches), cause,
                                        failedAt)) {
-        window_.MessageBox(failedAt == platform::WriteStage::Create
-                               ? "Can't open file " + path + " for writing!"
-                               : "Could not write " + path + " (" + std::strerror(cause) +
-                                     "). The old file was left as it was.");
+        Message(failedAt == platform::WriteStage::Create
+                    ? "Can't open file " + path + " for writing!"
+                    : "Could not write " + path + " (" + std::strerror(cause) +
+                          "). The old file was left as it was.");
         return false;
     }
-    bank.patchPaths[bank.patchNumber] = path;
+    bank_.patchPaths[bank_.patchNumber] = path;
     // The patch in use is now the one made for this controller, as the file says.
-    engine.patches[0].reserved = patches[0].reserved;
-    engine.patches[0].joystickNumber = patches[0].joystickNumber;
-    recoveredUnsaved_ = false;
-    window_.PatchSaved();
+    engine_.patches[0].reserved = patches[0].reserved;
+    engine_.patches[0].joystickNumber = patches[0].joystickNumber;
+    SetModified(false);
+    Notify([&path](CSessionObserver& o) { o.OnPatchSaved(path); });
     return true;
 }
 
 void CSession::LoadCommand() {
     std::string chosen;
-    if (window_.ChooseFile(false, kPatchFilter, kPatchExtension, bank.patchPaths[bank.patchNumber],
-                           chosen)) {
-        LoadPatchFile(chosen, bank.patchNumber);
+    if (ChooseFile(false, chosen)) {
+        LoadPatchFile(chosen, bank_.patchNumber);
     }
     // An open Joystick options dialog must show the loaded patch: its next Apply would otherwise
     // write the old patch's numbers into the new one.
-    window_.PatchReloaded();
-    window_.ShowCurrentEntry();
+    Notify([](CSessionObserver& o) { o.OnPatchLoaded(); });
+    Notify([](CSessionObserver& o) { o.OnEntrySelected(); });
 }
 
 bool CSession::SaveCommand() {
     std::string chosen;
-    return window_.ChooseFile(true, kPatchFilter, kPatchExtension,
-                              bank.patchPaths[bank.patchNumber], chosen) &&
-           SavePatchFile(chosen);
+    return ChooseFile(true, chosen) && SavePatchFile(chosen);
 }
 
 void CSession::SetPatchNumber(std::int32_t number) {
-    bank.patchNumber = std::clamp(number, 0, kBankEntries - 1);
+    bank_.patchNumber = std::clamp(number, 0, kBankEntries - 1);
 }
 
 void CSession::SelectPatch() {
-    bank.patchName = bank.patchNames[bank.patchNumber];
-    LoadPatchFile(bank.patchPaths[bank.patchNumber], bank.patchNumber);
-    window_.PatchReloaded();
-    window_.ShowCurrentEntry();
+    bank_.patchName = bank_.patchNames[bank_.patchNumber];
+    LoadPatchFile(bank_.patchPaths[bank_.patchNumber], bank_.patchNumber);
+    Notify([](CSessionObserver& o) { o.OnPatchLoaded(); });
+    Notify([](CSessionObserver& o) { o.OnEntrySelected(); });
 }
 
 void CSession::Preset(int k) {
     if (k >= 0 && k < kPresets) {
-        SetPatchNumber(bank.presets[k]);
+        SetPatchNumber(bank_.presets[k]);
         SelectPatch();
     }
 }
 
 void CSession::Previous() {
-    if (bank.patchNumber > 0) {
-        --bank.patchNumber;
+    if (bank_.patchNumber > 0) {
+        --bank_.patchNumber;
         SelectPatch();
     }
 }
 
 void CSession::Next() {
-    if (bank.patchNumber < kBankEntries - 1) {
-        ++bank.patchNumber;
+    if (bank_.patchNumber < kBankEntries - 1) {
+        ++bank_.patchNumber;
         SelectPatch();
     }
 }
 
 void CSession::Rename(const std::string& name) {
-    bank.patchName = name;
-    bank.patchNames[bank.patchNumber] = name;
+    bank_.patchName = name;
+    bank_.patchNames[bank_.patchNumber] = name;
 }
 
 bool CSession::SelectOutput(int index) {
     // Whatever the old port left sounding is released before it closes.
-    if (!engine.ReopenOutput(DeviceId(index))) {
+    if (!engine_.ReopenOutput(DeviceId(index))) {
         return false;
     }
-    engine.patches[0].outputDevice = index;
+    engine_.patches[0].outputDevice = index;
     outputMissing_ = false;
     return true;
 }
 
 bool CSession::SelectInput(int index) {
-    const bool opened = midiIn.Open(DeviceId(index));
-    bank.midiInDevice = opened ? index : -1;
+    const bool opened = midiIn_.Open(DeviceId(index));
+    bank_.midiInDevice = opened ? index : -1;
     inputMissing_ = false;
     return opened;
 }
 
 void CSession::SetActive(bool active) {
-    engine.SetPatchActive(0, active ? 1 : 0);
+    engine_.SetPatchActive(0, active ? 1 : 0);
 }
 
 void CSession::SetPollInterval(std::int32_t code) {
-    engine.SetPollInterval(code);
+    engine_.SetPollInterval(code);
 }
 
 void CSession::SetAlwaysOnTop(bool onTop) {
-    bank.alwaysOnTop = onTop ? 1 : 0;
-    window_.ApplyAlwaysOnTop();
+    bank_.alwaysOnTop = onTop ? 1 : 0;
+    Notify([onTop](CSessionObserver& o) { o.OnAlwaysOnTopChanged(onTop); });
+}
+
+void CSession::SetPreset(int k, std::int32_t entry) {
+    if (k >= 0 && k < kPresets) {
+        bank_.presets[k] = std::clamp(entry, 0, kBankEntries - 1);
+    }
+}
+
+void CSession::SetCurrentEntry(std::int32_t entry) {
+    SetPatchNumber(entry);
+    bank_.patchName = bank_.patchNames[bank_.patchNumber];
+    Notify([](CSessionObserver& o) { o.OnEntrySelected(); });
+}
+
+void CSession::SetMidiInChannel(std::int32_t channel) {
+    midiInChannel_ = std::clamp(channel, 0, 15);
+}
+
+void CSession::SetRespondToProgramChange(bool on) {
+    bank_.respondToProgramChange = on ? 1 : 0;
+}
+
+void CSession::SetLoadMinimized(bool on) {
+    bank_.loadMinimized = on ? 1 : 0;
+}
+
+void CSession::SetMidiSystem(std::string_view word) {
+    extra_.midiSystem = word;
+}
+
+void CSession::SetBarPosition(std::int32_t x, std::int32_t y) {
+    bank_.barPos = {x, y};
+}
+
+void CSession::SetJoyOptionsPosition(std::int32_t x, std::int32_t y) {
+    bank_.joyOptionsPos = {x, y};
+}
+
+void CSession::SetAxisController(int axis, std::int32_t selection) {
+    if (axis >= 0 && axis < kAxisCount) {
+        engine_.patches[0].axes[axis].controller = selection;
+        MarkPatchModified();
+    }
+}
+
+void CSession::SetButtonMode(int button, std::int32_t mode) {
+    if (button >= 0 && button < kPolledButtons) {
+        engine_.patches[0].buttons[button].mode = mode;
+        MarkPatchModified();
+    }
+}
+
+void CSession::SetSensitivity(std::int32_t sensitivity) {
+    engine_.patches[0].joystickSensitivity = sensitivity;
+    MarkPatchModified();
+}
+
+void CSession::ApplyPatchFields(std::int32_t active, const std::array<std::int32_t, 8>& data1,
+                                const std::array<std::int32_t, 8>& data2,
+                                const std::array<std::int32_t, 8>& channels) {
+    CPatch& patch = engine_.patches[0];
+    bool changed = patch.active != active;
+    patch.active = active;
+    for (int b = 0; b < kPolledButtons; ++b) {
+        ButtonRecord& record = patch.buttons[b];
+        changed = changed || record.data1 != data1[b] || record.data2 != data2[b] ||
+                  record.channel != channels[b];
+        record.data1 = data1[b];
+        record.data2 = data2[b];
+        record.channel = channels[b];
+    }
+    // A typed note that differs is an edit like any other: Quit must offer to save it.
+    if (changed) {
+        MarkPatchModified();
+    }
+}
+
+bool CSession::SaveAll(std::string& error) {
+    if (!SaveBank()) {
+        error = "the bank could not be written to " + bankPath_;
+        return false;
+    }
+    if (!PatchModified()) {
+        return true;
+    }
+    // The patch goes into the bank's folder, so the folder holds the whole session.
+    const std::filesystem::path folder = std::filesystem::path(bankPath_).parent_path();
+    const std::string& current = bank_.patchPaths[bank_.patchNumber];
+    std::string name = std::filesystem::path(current).filename().string();
+    if (name.empty()) {
+        name = "Entry " + std::to_string(bank_.patchNumber) + ".txp";
+    }
+    const std::string path = (folder / name).string();
+    if (!SavePatchFile(path) || !SaveBank()) {
+        error = "the patch could not be written to " + path;
+        return false;
+    }
+    return true;
 }

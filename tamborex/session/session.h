@@ -3,6 +3,8 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -13,55 +15,33 @@
 #include "tamborex/devices/joystick.h"
 #include "tamborex/devices/midi_in.h"
 #include "tamborex/devices/midi_out.h"
+#include "tamborex/engine/core_services.h"
 #include "tamborex/engine/engine.h"
-#include "tamborex/engine/window_services.h"
+#include "tamborex/session/session_events.h"
 #include "tamborex/storage/bank_file.h"
 #include "tamborex/storage/port_names.h"
-
-// What the session needs of the bar and its dialogs, beyond the engine's window services.
-class CSessionWindow : public CWindowServices {
-  public:
-    // A Yes/No question with the warning icon; true for Yes.
-    virtual bool AskYesNo(std::string_view text) = 0;
-    // The open or save file chooser; false when the user cancels.
-    virtual bool ChooseFile(bool save, std::string_view filter, std::string_view defaultExtension,
-                            const std::string& initial, std::string& chosen) = 0;
-    // The bar shows the bank's patchNumber and patchName.
-    virtual void ShowCurrentEntry() = 0;
-    // The Joystick options dialog, if open, shows slot 0 again.
-    virtual void PatchReloaded() = 0;
-    // The Joystick options dialog forgets that the patch was modified.
-    virtual void PatchSaved() = 0;
-    // Whether the Joystick options dialog holds unsaved changes to the patch.
-    virtual bool PatchModified() = 0;
-    // Where the Joystick options dialog is now, or where it last was.
-    virtual std::array<std::int32_t, 2> JoyOptionsPosition() = 0;
-    virtual void ApplyAlwaysOnTop() = 0;
-    virtual std::array<std::int32_t, 2> BarPosition() = 0;
-    virtual void MoveBar(std::int32_t x, std::int32_t y) = 0;
-    // Hides the bar to the notification area (timer 20, "Load minimized").
-    virtual void HideBar() = 0;
-    virtual void AddTrayIcon() = 0;
-    virtual void RemoveTrayIcon() = 0;
-    // The bar shows which controller plays, or that the one named is missing (an empty name:
-    // none was ever there). Not a box: it changes whenever a controller comes or goes.
-    virtual void ShowController(std::string_view name, bool present) = 0;
-};
 
 // Everything Tamborex runs on for the whole run, without a window: the ports, the joystick, the
 // engine with both patch slots, and the bank with its settings. It owns what happens between
 // them and the files: switching bank entries, loading and saving patch files, reopening ports
-// (note offs first), re-arming polling, start-up and shutdown. The bar and the dialogs call its
-// commands; all of it runs on the user-interface thread.
-class CSession final : public CBankLink {
+// (note offs first), re-arming polling, start-up and shutdown. Its state is its own: front ends
+// read it, change it only through its commands and learn of changes as CSessionObserver
+// notifications. All of it runs on the user-interface thread.
+class CSession final : public CBankLink, private CEngineEvents {
   public:
-    CSession(platform::MidiService& midi, platform::JoystickService& joystick,
-             CSessionWindow& window, std::string bankPath = kBankFileName);
+    CSession(platform::MidiService& midi, platform::JoystickService& joystick, CUiThread& ui,
+             std::string bankPath = kBankFileName);
     ~CSession();
     CSession(const CSession&) = delete;
     CSession& operator=(const CSession&) = delete;
 
-    // The bar's initialisation, once its window exists.
+    // Observers are told in the order they were added; each stays until removed.
+    void AddObserver(CSessionObserver& observer);
+    void RemoveObserver(CSessionObserver& observer);
+    // Who answers questions; nobody (the safe answers) until one is set.
+    void SetAsker(CSessionAsker* asker) { asker_ = asker; }
+
+    // The start-up, once: devices, the bank, the current entry's patch, the input port.
     void Startup();
     // The Quit command (and any other request to close): ends with everything released. A
     // modified patch is offered for saving; false when the user then cancels the file chooser
@@ -70,8 +50,7 @@ class CSession final : public CBankLink {
     bool Shutdown();
     // A signal or a logout asks the program to end: the shutdown must not wait for a person.
     void RequestTermination() { terminating_ = true; }
-    // The window's timers, by identifier.
-    void OnTimer(int id);
+    bool ShutDown() const { return shutDown_; }
 
     // The bank file.
     void LoadBank();
@@ -93,6 +72,38 @@ class CSession final : public CBankLink {
     void Next();
     // The bar's name field changed.
     void Rename(const std::string& name);
+    // Global options: a preset's entry; the current entry without loading it; the input channel
+    // (0 to 15, not stored); the bank's switches; the MIDI system used from the next start.
+    void SetPreset(int k, std::int32_t entry);
+    void SetCurrentEntry(std::int32_t entry);
+    void SetMidiInChannel(std::int32_t channel);
+    void SetRespondToProgramChange(bool on);
+    void SetLoadMinimized(bool on);
+    void SetMidiSystem(std::string_view word);
+    // Where the bar and the Joystick options dialog are, kept in the bank.
+    void SetBarPosition(std::int32_t x, std::int32_t y);
+    void SetJoyOptionsPosition(std::int32_t x, std::int32_t y);
+
+    // Patch edits. Each marks the patch modified.
+    void SetAxisController(int axis, std::int32_t selection);
+    void SetButtonMode(int button, std::int32_t mode);
+    void SetSensitivity(std::int32_t sensitivity);
+    // The typed fields of the Joystick options: the active flag without arming or stopping
+    // polling, and each button's data and channel. Marks the patch modified when any differ.
+    void ApplyPatchFields(std::int32_t active, const std::array<std::int32_t, 8>& data1,
+                          const std::array<std::int32_t, 8>& data2,
+                          const std::array<std::int32_t, 8>& channels);
+    // Slot 0 for a dialog that edits one record in place while it is open (Axis options follow
+    // the stick as the user types); it calls MarkPatchModified when it changed something.
+    CPatch& PatchForEditing() { return engine_.patches[0]; }
+    void MarkPatchModified();
+    // The patch in use has changes that were not saved (edits, or restored from the recovery
+    // file); cleared by a save.
+    bool PatchModified() const { return modified_ || recoveredUnsaved_; }
+    // Writes everything to files at once, for a session manager: the bank, and a modified patch
+    // to its file in the bank's folder (its own name there, or one made from the entry). False
+    // with the reason when something could not be written.
+    bool SaveAll(std::string& error);
 
     // The editing dialogs' commands. SelectOutput and SelectInput give false when the port
     // would not open; the error text is then the port's.
@@ -126,25 +137,43 @@ class CSession final : public CBankLink {
     // over then), beside it.
     std::string SessionBankPath() const;
 
+    const CBankState& Bank() const { return bank_; }
+    const CExtraSettings& Extra() const { return extra_; }
+    const CPatch& Patch() const { return engine_.patches[0]; }
+    const CEngine& Engine() const { return engine_; }
+    CEngine& Engine() { return engine_; }
+    const CWinMIDIOut& MidiOut() const { return midiOut_; }
+    const CWinMIDIIn& MidiIn() const { return midiIn_; }
+    CWinMIDIIn& MidiIn() { return midiIn_; }
+    CJoystick& Joystick() { return joystick_; }
+    const CJoystick& Joystick() const { return joystick_; }
+    const std::string& BankPath() const { return bankPath_; }
+
     // CBankLink
-    std::int32_t PatchNumber() const override { return bank.patchNumber; }
+    std::int32_t PatchNumber() const override { return bank_.patchNumber; }
     void SetPatchNumber(std::int32_t number) override;
     void SelectPatch() override;
-    bool MidiThru() const override { return bank.midiThru != 0; }
-    bool MidiThruByService() const override { return thru.Forwarding(); }
-    std::int32_t MidiInChannel() const override { return midiInChannel; }
-    bool RespondToProgramChange() const override { return bank.respondToProgramChange != 0; }
-
-    CMidiThru thru;  // before the ports, which tell it about every open
-    CWinMIDIOut midiOut;
-    CJoystick joystick;
-    CEngine engine;
-    CWinMIDIIn midiIn;
-    CBankState bank;
-    std::int32_t midiInChannel = 0;  // not stored: every run starts on channel 0
-    CExtraSettings extra;            // "Tamborex.ini" beside the bank
+    bool MidiThru() const override { return bank_.midiThru != 0; }
+    bool MidiThruByService() const override { return thru_.Forwarding(); }
+    std::int32_t MidiInChannel() const override { return midiInChannel_; }
+    bool RespondToProgramChange() const override { return bank_.respondToProgramChange != 0; }
 
   private:
+    friend struct CSessionTestAccess;  // tests arrange a bank without a file
+
+    // CEngineEvents: what the engine says goes to every observer.
+    void Message(std::string_view text) override;
+    void Activity(bool lit) override;
+    template <typename F>
+    void Notify(F&& tell) {
+        for (CSessionObserver* observer : observers_) {
+            tell(*observer);
+        }
+    }
+    // nullopt when nobody could answer.
+    std::optional<bool> Ask(std::string_view question);
+    bool ChooseFile(bool save, std::string& chosen);
+    void SetModified(bool modified);
     // "No MIDI ... devices available." with the reason and what to do on a second line.
     void SayNoDevices(const char* text);
     struct PatchLoad {
@@ -169,8 +198,20 @@ class CSession final : public CBankLink {
 
     platform::MidiService& midiService_;
     platform::JoystickService& joystickService_;
-    CSessionWindow& window_;
+    CUiThread& ui_;
+    std::vector<CSessionObserver*> observers_;
+    CSessionAsker* asker_ = nullptr;
     std::string bankPath_;
+    CMidiThru thru_;  // before the ports, which tell it about every open
+    CWinMIDIOut midiOut_;
+    CJoystick joystick_;
+    CEngine engine_;
+    CWinMIDIIn midiIn_;
+    CBankState bank_;
+    std::int32_t midiInChannel_ = 0;  // not stored: every run starts on channel 0
+    CExtraSettings extra_;            // "Tamborex.ini" beside the bank
+    std::unique_ptr<CTimer> hideTimer_;
+    bool modified_ = false;
     std::vector<platform::JoystickCaps> joystickCaps_;
     platform::JoystickCaps controllerCaps_;
     bool controllerPresent_ = false;

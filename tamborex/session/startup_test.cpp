@@ -30,6 +30,8 @@ class StartupTest : public ::testing::Test {
 
     CSession& Start() {
         core = std::make_unique<CSession>(midi, stick, bar, BankPath());
+        Attach(*core, bar);
+        core->SetBarPosition(12, 34);  // where the bar is before the bank says
         core->Startup();
         return *core;
     }
@@ -55,12 +57,12 @@ TEST_F(StartupTest, BareMachineGivesTheThreeMessagesInOrderAndDefaults) {
     EXPECT_EQ(bar.messages, (std::vector<std::string>{"No joystick devices installed.",
                                                       "No MIDI out devices available." + why,
                                                       "No MIDI in devices available." + why}));
-    EXPECT_EQ(c.bank.patchNumber, 0);
-    EXPECT_EQ(c.bank.patchName, "(no patch)");
-    EXPECT_EQ(c.bank.presets, (std::array<std::int32_t, 4>{0, 1, 2, 3}));
-    EXPECT_EQ(c.bank.respondToProgramChange, 1);
-    EXPECT_EQ(c.bank.midiInDevice, -1);
-    EXPECT_EQ(bar.log, (std::vector<std::string>{"on top", "move 12 34", "show", "tray on"}));
+    EXPECT_EQ(CSessionTestAccess::Bank(c).patchNumber, 0);
+    EXPECT_EQ(CSessionTestAccess::Bank(c).patchName, "(no patch)");
+    EXPECT_EQ(CSessionTestAccess::Bank(c).presets, (std::array<std::int32_t, 4>{0, 1, 2, 3}));
+    EXPECT_EQ(CSessionTestAccess::Bank(c).respondToProgramChange, 1);
+    EXPECT_EQ(CSessionTestAccess::Bank(c).midiInDevice, -1);
+    EXPECT_EQ(bar.log, (std::vector<std::string>{"bank read", "show", "started"}));
 }
 
 TEST_F(StartupTest, AStoredInputThatIsGoneGivesOneMessage) {
@@ -74,7 +76,10 @@ TEST_F(StartupTest, AStoredInputThatIsGoneGivesOneMessage) {
     Start();
     EXPECT_EQ(bar.messages,
               (std::vector<std::string>{"Error opening MIDI In Port: CMIDI Error:Bad device ID"}));
-    EXPECT_EQ(bar.log.back(), "timer 20 1000");
+    bar.Advance(999);
+    EXPECT_EQ(bar.hides, 0);
+    bar.Advance(1);
+    EXPECT_EQ(bar.hides, 1);
 }
 
 TEST_F(StartupTest, QuitSavesTheBankBeforeAskingAndNoStillKeepsIt) {
@@ -83,7 +88,7 @@ TEST_F(StartupTest, QuitSavesTheBankBeforeAskingAndNoStillKeepsIt) {
     stick.Attach();
     CSession& c = Start();
     c.Rename("Renamed");
-    bar.modified = true;
+    c.MarkPatchModified();
     bool bankWrittenFirst = false;
     bar.onQuestion = [&] { bankWrittenFirst = fs::exists(BankPath()); };
     c.Shutdown();
@@ -98,14 +103,15 @@ TEST_F(StartupTest, QuitSavesTheBankBeforeAskingAndNoStillKeepsIt) {
     ReadBank(bytes, read, messages);
     EXPECT_EQ(read.patchNames[0], "Renamed");
     EXPECT_EQ(read.barPos, (std::array<std::int32_t, 2>{12, 34}));
-    EXPECT_FALSE(c.engine.patches[0].sysEx.has_value());
-    EXPECT_EQ(c.joystick.initialised, 0);
+    EXPECT_FALSE(c.Engine().patches[0].sysEx.has_value());
+    EXPECT_EQ(c.Joystick().initialised, 0);
 
     bar.messages.clear();
-    bar.modified = true;
     bar.answer = true;
     CSession again(midi, stick, bar, BankPath());
+    Attach(again, bar);
     again.Startup();
+    again.MarkPatchModified();
     again.Shutdown();
     EXPECT_EQ(std::count(bar.log.begin(), bar.log.end(), "chooser"), 1);  // Yes: Save command
 }
@@ -115,18 +121,18 @@ TEST_F(StartupTest, QuitSavesTheBankBeforeAskingAndNoStillKeepsIt) {
 TEST_F(StartupTest, CancellingTheSaveAtQuitKeepsTheSessionGoing) {
     stick.Attach();
     CSession& c = Start();
-    bar.modified = true;
+    c.MarkPatchModified();
     bar.answer = true;
     bar.log.clear();
     EXPECT_FALSE(c.Shutdown());
     EXPECT_EQ(bar.log, (std::vector<std::string>{"chooser"}));  // no tray off, no timer killed
-    EXPECT_EQ(c.joystick.initialised, 1);
+    EXPECT_EQ(c.Joystick().initialised, 1);
 
     const std::string target = (dir / "kept.txp").string();
     bar.chooserAnswer = target;
     EXPECT_TRUE(c.Shutdown());
     EXPECT_TRUE(fs::exists(target));
-    EXPECT_EQ(c.joystick.initialised, 0);
+    EXPECT_EQ(c.Joystick().initialised, 0);
     // The bank, written after the save, names the file the patch went to.
     CBankState read;
     std::vector<std::string> messages;
@@ -142,9 +148,9 @@ TEST_F(StartupTest, TerminationKeepsUnsavedEditsForTheNextStart) {
     midi.SetInputs({"Tamborex"});
     stick.Attach();
     CSession& c = Start();
-    c.engine.patches[0].buttons[3].data1 = 77;
+    c.Engine().patches[0].buttons[3].data1 = 77;
     c.Rename("Edited");
-    bar.modified = true;
+    c.MarkPatchModified();
     bar.answer = true;  // a question now would be answered, and so be seen
     bar.messages.clear();
     c.RequestTermination();
@@ -154,13 +160,12 @@ TEST_F(StartupTest, TerminationKeepsUnsavedEditsForTheNextStart) {
     ASSERT_TRUE(fs::exists(c.RecoveryPath()));
     EXPECT_EQ(fs::path(c.RecoveryPath()).parent_path(), dir);
 
-    bar.modified = false;
     bar.answer = true;
     CSession& again = Start();
     ASSERT_EQ(bar.messages.size(), 1u);
     EXPECT_NE(bar.messages[0].find("Restore"), std::string::npos);
-    EXPECT_EQ(again.engine.patches[0].buttons[3].data1, 77);
-    EXPECT_EQ(again.bank.patchName, "Edited");
+    EXPECT_EQ(again.Engine().patches[0].buttons[3].data1, 77);
+    EXPECT_EQ(CSessionTestAccess::Bank(again).patchName, "Edited");
     EXPECT_FALSE(fs::exists(again.RecoveryPath()));
     // Restored but not saved: Quit still offers to save it.
     bar.answer = false;
@@ -170,17 +175,16 @@ TEST_F(StartupTest, TerminationKeepsUnsavedEditsForTheNextStart) {
 
     // Termination while the question is open (the program is told to end as the box closes).
     CSession& third = Start();
-    bar.modified = true;
+    third.MarkPatchModified();
     bar.answer = false;
     bar.onQuestion = [&] { third.RequestTermination(); };
     EXPECT_TRUE(third.Shutdown());
     EXPECT_TRUE(fs::exists(third.RecoveryPath()));
     // Declined at the next start: the file goes, the bank entry's patch is the one in use.
     bar.onQuestion = nullptr;
-    bar.modified = false;
     CSession& fourth = Start();
     EXPECT_FALSE(fs::exists(fourth.RecoveryPath()));
-    EXPECT_EQ(fourth.engine.patches[0].buttons[3].data1, 0);
+    EXPECT_EQ(fourth.Engine().patches[0].buttons[3].data1, 0);
 }
 
 // A bank that exists but cannot be read holds the user's 128 entries: it is never written over.
@@ -243,12 +247,12 @@ TEST_F(StartupTest, QuitTurnsOffWhatIsStillSounding) {
     midi.SetOutputs({"Tamborex", "Synth"});
     stick.Attach();
     CSession& c = Start();
-    ASSERT_TRUE(c.midiOut.Open(1));
-    c.engine.patches[0].active = 1;
-    c.engine.patches[0].buttons[0].mode = MODE_NOTE;
-    c.engine.patches[0].buttons[0].data1 = 64;
-    c.engine.patches[0].buttons[0].data2 = 90;
-    c.engine.ProcessButtonDown(0, 0);
+    ASSERT_TRUE(CSessionTestAccess::MidiOut(c).Open(1));
+    c.Engine().patches[0].active = 1;
+    c.Engine().patches[0].buttons[0].mode = MODE_NOTE;
+    c.Engine().patches[0].buttons[0].data1 = 64;
+    c.Engine().patches[0].buttons[0].data2 = 90;
+    c.Engine().ProcessButtonDown(0, 0);
     midi.ClearEvents();
     c.Shutdown();
     EXPECT_EQ(midi.SentBytes(), (std::vector<std::vector<std::uint8_t>>{{0x80, 64, 0}}));
@@ -291,7 +295,7 @@ TEST_F(StartupTest, ThruIsMadeOnceByTheServiceAndFollowsThePortsAndTheSwitch) {
     midi.ClearEvents();
     ASSERT_TRUE(midi.Inject(keys, note));
     EXPECT_TRUE(sentTo(2).empty());
-    EXPECT_EQ(c.bank.midiThru, 0);
+    EXPECT_EQ(CSessionTestAccess::Bank(c).midiThru, 0);
 }
 
 TEST_F(StartupTest, PortsAreFoundByNameAndAMissingOneStaysClosedWithOneMessage) {
@@ -314,8 +318,8 @@ TEST_F(StartupTest, PortsAreFoundByNameAndAMissingOneStaysClosedWithOneMessage) 
     {
         CSession& c = Start();
         EXPECT_TRUE(bar.messages.empty());
-        EXPECT_EQ(c.engine.patches[0].outputDevice, 2);
-        EXPECT_EQ(c.bank.midiInDevice, 2);
+        EXPECT_EQ(c.Engine().patches[0].outputDevice, 2);
+        EXPECT_EQ(CSessionTestAccess::Bank(c).midiInDevice, 2);
         ASSERT_EQ(midi.OpenOutputCount(), 1u);
         EXPECT_NE(midi.InputOnDevice(2), platform::kNoHandle);
         core.reset();
@@ -340,7 +344,7 @@ TEST_F(StartupTest, PortsAreFoundByNameAndAMissingOneStaysClosedWithOneMessage) 
     bar.messages.clear();
     CSession& back = Start();
     EXPECT_TRUE(bar.messages.empty());
-    EXPECT_EQ(back.engine.patches[0].outputDevice, 1);
+    EXPECT_EQ(back.Engine().patches[0].outputDevice, 1);
     ASSERT_EQ(midi.OpenOutputCount(), 1u);
     const auto events = midi.Events();
     const auto open = std::find_if(events.rbegin(), events.rend(), [](const auto& e) {
@@ -355,8 +359,7 @@ TEST_F(StartupTest, LoadMinimisedHidesTheBarOnce) {
     CBankState state;
     state.loadMinimized = 1;
     WriteBank(state);
-    CSession& c = Start();
-    bar.onTimer = [&c](int id) { c.OnTimer(id); };
+    Start();
     bar.Advance(5000);
     EXPECT_EQ(bar.hides, 1);
 }
@@ -368,30 +371,29 @@ TEST_F(StartupTest, PollIntervalAndOutputCommands) {
     stick.Attach();
     CSession& c = Start();
     c.SetPollInterval(4);
-    EXPECT_EQ(c.engine.patches[0].pollIntervalCode, 4);
-    EXPECT_EQ(bar.TimerPeriod(TIMER_POLL), 100u);
+    EXPECT_EQ(c.Engine().patches[0].pollIntervalCode, 4);
+    EXPECT_EQ(c.Engine().PollTimer().PeriodMs(), 100u);
     c.SetActive(false);
-    EXPECT_FALSE(bar.TimerRunning(TIMER_POLL));
+    EXPECT_FALSE(c.Engine().PollTimer().Running());
     c.SetActive(true);
     c.SetPollInterval(0);
-    EXPECT_TRUE(bar.TimerRunning(TIMER_POLL));
-    EXPECT_EQ(bar.TimerPeriod(TIMER_POLL), 20u);
+    EXPECT_TRUE(c.Engine().PollTimer().Running());
+    EXPECT_EQ(c.Engine().PollTimer().PeriodMs(), 20u);
 
     ASSERT_TRUE(c.SelectOutput(1));
-    EXPECT_EQ(c.engine.patches[0].outputDevice, 1);
+    EXPECT_EQ(c.Engine().patches[0].outputDevice, 1);
     EXPECT_FALSE(c.SelectOutput(7));
-    EXPECT_EQ(c.engine.patches[0].outputDevice, 1);
+    EXPECT_EQ(c.Engine().patches[0].outputDevice, 1);
 }
 
 TEST_F(StartupTest, ControllersComeAndGoWithoutARestartOrAStuckNote) {
     midi.SetOutputs({"Tamborex", "Synth"});
     midi.SetInputs({"Tamborex"});
     CSession& c = Start();
-    bar.onTimer = [&c](int id) { c.OnTimer(id); };
     EXPECT_EQ(bar.messages, (std::vector<std::string>{"No joystick devices installed."}));
     EXPECT_EQ(bar.controller, " (missing)");
     ASSERT_TRUE(c.SelectOutput(1));
-    CPatch& patch = c.engine.patches[0];
+    CPatch& patch = c.Engine().patches[0];
     patch.buttons[0].mode = MODE_NOTE;
     patch.buttons[0].data1 = 60;
     patch.buttons[0].data2 = 100;
@@ -403,7 +405,7 @@ TEST_F(StartupTest, ControllersComeAndGoWithoutARestartOrAStuckNote) {
     // Plugged in: opened and played, without a restart; "Edit" finds it.
     stick.Attach();
     EXPECT_EQ(bar.controller, "Fake Joystick");
-    EXPECT_TRUE(c.joystick.initialised);
+    EXPECT_TRUE(c.Joystick().initialised);
     EXPECT_EQ(c.JoystickCaps().size(), 1u);
     midi.ClearEvents();
     stick.SetButton(0, true);

@@ -1,54 +1,52 @@
 #pragma once
 
-// Test doubles of the core's window interfaces: the bar as the engine and the session see it,
-// on a manual clock, and the bank as the engine sees it. Deterministic, no Qt.
+// Test doubles of the core's front-end interfaces: a front end as the engine and the session see
+// it, on a manual clock, and the bank as the engine sees it. Deterministic, no Qt.
 
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "tamborex/session/session.h"
 
-// Records every request in order, answers as the test says, and runs window timers on a manual
-// clock: Advance(ms) fires each due timer at its moment, in time order.
-class CTestWindow final : public CSessionWindow {
+// Records every notification in order, answers questions as the test says, and runs the core's
+// timers on a manual clock: Advance(ms) fires each due timer at its moment, in time order (timers
+// due at the same moment in the order they were made).
+class CTestWindow final : public CUiThread,
+                          public CEngineEvents,
+                          public CSessionObserver,
+                          public CSessionAsker {
   public:
     std::vector<std::string> messages;                  // message boxes and questions, in order
     std::vector<std::string> log;                       // everything else, while recordCalls holds
     bool recordCalls = true;                            // off for benchmarks: logging allocates
     std::vector<std::pair<std::uint64_t, bool>> light;  // when the picture changed, and to what
+    std::vector<bool> modifiedStates;                   // each change of the unsaved state
     std::string chooserAnswer;                          // empty: the user cancels
     std::string chooserInitial;
     std::string chooserFilter;
     std::string chooserExtension;
-    bool modified = false;
-    bool answer = false;
+    std::optional<bool> answer = false;  // nullopt: nobody there to answer
     int hides = 0;
     std::string controller;  // what the bar shows of the controller
     std::function<void()> onQuestion;
-    std::function<void(int)> onTimer;  // the timers' handler, by identifier
-    bool runPostedAtOnce = true;       // otherwise posted tasks wait for RunPosted
+    bool runPostedAtOnce = true;  // otherwise posted tasks wait for RunPosted
     std::uint64_t now = 0;
 
-    void SetTimer(int id, unsigned periodMs) override {
-        if (recordCalls) {
-            log.push_back("timer " + std::to_string(id) + " " + std::to_string(periodMs));
-        }
-        timers_[Slot(id)] = {true, periodMs, now + periodMs};
+    CTestWindow() { timers_.reserve(kMaxTimers); }
+
+    // CUiThread
+    std::unique_ptr<CTimer> MakeTimer(std::function<void()> onTick) override {
+        timers_.push_back({std::move(onTick)});
+        return std::make_unique<Timer>(*this, timers_.size() - 1);
     }
-    void KillTimer(int id) override {
-        if (recordCalls) {
-            log.push_back("kill " + std::to_string(id));
-        }
-        timers_[Slot(id)].running = false;
-    }
-    void MessageBox(std::string_view text) override { messages.emplace_back(text); }
-    void ShowActivity(bool lit) override { light.emplace_back(now, lit); }
-    void PostToUiThread(std::function<void()> task) override {
+    void Post(std::function<void()> task) override {
         if (runPostedAtOnce) {
             task();
             return;
@@ -56,7 +54,28 @@ class CTestWindow final : public CSessionWindow {
         std::lock_guard lock(postedMutex_);
         posted_.push_back(std::move(task));
     }
-    bool AskYesNo(std::string_view text) override {
+
+    // CEngineEvents, for an engine without a session
+    void Message(std::string_view text) override { messages.emplace_back(text); }
+    void Activity(bool lit) override { light.emplace_back(now, lit); }
+
+    // CSessionObserver
+    void OnMessage(std::string_view text) override { Message(text); }
+    void OnActivity(bool lit) override { Activity(lit); }
+    void OnBankRead() override { Record("bank read"); }
+    void OnEntrySelected() override { Record("show"); }
+    void OnPatchSaved(const std::string&) override { Record("saved"); }
+    void OnPatchModified(bool modified) override { modifiedStates.push_back(modified); }
+    void OnAlwaysOnTopChanged(bool) override { Record("on top"); }
+    void OnHideRequested() override { ++hides; }
+    void OnStarted() override { Record("started"); }
+    void OnShutDown() override { Record("shut down"); }
+    void OnControllerChanged(std::string_view name, bool present) override {
+        controller = std::string(name) + (present ? "" : " (missing)");
+    }
+
+    // CSessionAsker
+    std::optional<bool> Ask(std::string_view text) override {
         messages.emplace_back(text);
         if (onQuestion) {
             onQuestion();
@@ -71,24 +90,6 @@ class CTestWindow final : public CSessionWindow {
         chooserInitial = initial;
         chosen = chooserAnswer;
         return !chosen.empty();
-    }
-    void ShowCurrentEntry() override { Record("show"); }
-    void PatchReloaded() override {}
-    void PatchSaved() override { Record("saved"); }
-    bool PatchModified() override { return modified; }
-    std::array<std::int32_t, 2> JoyOptionsPosition() override { return {33, 44}; }
-    void ApplyAlwaysOnTop() override { Record("on top"); }
-    std::array<std::int32_t, 2> BarPosition() override { return {12, 34}; }
-    void MoveBar(std::int32_t x, std::int32_t y) override {
-        if (recordCalls) {
-            log.push_back("move " + std::to_string(x) + " " + std::to_string(y));
-        }
-    }
-    void HideBar() override { ++hides; }
-    void AddTrayIcon() override { Record("tray on"); }
-    void RemoveTrayIcon() override { Record("tray off"); }
-    void ShowController(std::string_view name, bool present) override {
-        controller = std::string(name) + (present ? "" : " (missing)");
     }
 
     // Runs what other threads posted, in order, on the calling thread; returns how many ran.
@@ -107,40 +108,59 @@ class CTestWindow final : public CSessionWindow {
     void Advance(std::uint64_t ms) {
         const std::uint64_t end = now + ms;
         for (;;) {
-            int next = -1;
-            for (int id = 0; id < kTimerIds; ++id) {
-                const Timer& t = timers_[id];
-                if (t.running && t.due <= end && (next < 0 || t.due < timers_[next].due)) {
-                    next = id;
+            std::size_t next = timers_.size();
+            for (std::size_t i = 0; i < timers_.size(); ++i) {
+                const State& t = timers_[i];
+                if (t.running && t.due <= end &&
+                    (next == timers_.size() || t.due < timers_[next].due)) {
+                    next = i;
                 }
             }
-            if (next < 0) {
+            if (next == timers_.size()) {
                 break;
             }
             now = timers_[next].due;
             timers_[next].due += timers_[next].period;
-            onTimer(next);
+            timers_[next].onTick();  // may start or stop timers, this one too
         }
         now = end;
     }
-    bool TimerRunning(int id) const { return timers_[Slot(id)].running; }
-    unsigned TimerPeriod(int id) const { return timers_[Slot(id)].period; }
 
   private:
-    struct Timer {
+    struct State {
+        std::function<void()> onTick;
         bool running = false;
         unsigned period = 0;
         std::uint64_t due = 0;
     };
-    static constexpr int kTimerIds = 32;
-    static int Slot(int id) { return id >= 0 && id < kTimerIds ? id : kTimerIds - 1; }
+    class Timer final : public CTimer {
+      public:
+        Timer(CTestWindow& window, std::size_t index) : window_(window), index_(index) {}
+        ~Timer() override { Stop(); }
+        void Start(unsigned periodMs) override {
+            State& s = window_.timers_[index_];
+            s.running = true;
+            s.period = periodMs;
+            s.due = window_.now + periodMs;
+        }
+        void Stop() override { window_.timers_[index_].running = false; }
+        bool Running() const override { return window_.timers_[index_].running; }
+        unsigned PeriodMs() const override { return window_.timers_[index_].period; }
+
+      private:
+        CTestWindow& window_;
+        std::size_t index_;
+    };
+    // Room made up front: a timer's state never moves while a tick runs.
+    static constexpr std::size_t kMaxTimers = 64;
+
     void Record(const char* entry) {
         if (recordCalls) {
             log.emplace_back(entry);
         }
     }
 
-    Timer timers_[kTimerIds];  // by identifier; a fixed table, so timers never allocate
+    std::vector<State> timers_;
     std::mutex postedMutex_;
     std::vector<std::function<void()>> posted_;
 };
@@ -171,3 +191,16 @@ struct CTestBankLink final : CBankLink {
     std::int32_t MidiInChannel() const override { return inChannel; }
     bool RespondToProgramChange() const override { return respond; }
 };
+
+// What tests arrange in a session without going through files.
+struct CSessionTestAccess {
+    static CBankState& Bank(CSession& session) { return session.bank_; }
+    static CWinMIDIOut& MidiOut(CSession& session) { return session.midiOut_; }
+    static CMidiThru& Thru(CSession& session) { return session.thru_; }
+};
+
+// A session wired to a test front end, which sees its notifications and answers its questions.
+inline void Attach(CSession& session, CTestWindow& window) {
+    session.AddObserver(window);
+    session.SetAsker(&window);
+}

@@ -34,16 +34,16 @@ TEST_F(BarTest, TheBarOnScreenHasItsGroundEdgesAndAWorkingLight) {
     EXPECT_LT(off.red(), 128) << off.name().toStdString();
 
     // A note on button 1, played again and again so the light stays lit while it is looked at.
-    CPatch& patch = b.Session().engine.patches[0];
+    CPatch& patch = b.Session().Engine().patches[0];
     patch.active = 1;
     patch.buttons[0].mode = MODE_NOTE;
     patch.buttons[0].data1 = 60;
     patch.buttons[0].data2 = 100;
-    ASSERT_TRUE(b.Session().engine.ReopenOutput(1));
+    ASSERT_TRUE(b.Session().Engine().ReopenOutput(1));
     QTimer player;
     QObject::connect(&player, &QTimer::timeout, [&] {
-        b.Session().engine.ProcessButtonDown(0, 0);
-        b.Session().engine.ProcessButtonUp(0, 0);
+        b.Session().Engine().ProcessButtonDown(0, 0);
+        b.Session().Engine().ProcessButtonUp(0, 0);
     });
     player.start(10);
     EXPECT_TRUE(WaitFor([&] { return PixelOnScreen(b, light).red() > 200; }));

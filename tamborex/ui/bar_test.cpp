@@ -39,7 +39,8 @@ TEST_F(BarTest, BareMachineWarnsThreeTimesInOrderThenShowsTheDefaultBank) {
     EXPECT_EQ(b.size(), QSize(458, 50));
     EXPECT_EQ(Number(b), QStringLiteral("0"));
     EXPECT_EQ(Find<QLineEdit>(&b, "patchName")->text(), QStringLiteral("(no patch)"));
-    EXPECT_EQ(b.Session().bank.presets, (std::array<std::int32_t, 4>{0, 1, 2, 3}));
+    EXPECT_EQ(CSessionTestAccess::Bank(b.Session()).presets,
+              (std::array<std::int32_t, 4>{0, 1, 2, 3}));
     EXPECT_EQ(Find<QWidget>(&b, "Pre3")->toolTip(), QStringLiteral("Preset 3"));
     EXPECT_TRUE(b.Tray().Added());
 
@@ -84,7 +85,7 @@ TEST_F(BarTest, QuitKeepsARenamedEntryWhateverTheAnswerAboutTheModifiedPatch) {
     QLineEdit* name = Find<QLineEdit>(&b, "patchName");
     name->selectAll();
     QTest::keyClicks(name, QStringLiteral("Strings"));
-    b.JoyOptions()->modified = 1;
+    b.Session().MarkPatchModified();
     bool bankWrittenFirst = false;
     prompter.onQuestion = [&] { bankWrittenFirst = std::filesystem::exists(BankPath()); };
     prompter.answer = false;
@@ -101,13 +102,14 @@ TEST_F(BarTest, QuitKeepsARenamedEntryWhateverTheAnswerAboutTheModifiedPatch) {
 TEST_F(BarTest, CancelAtQuitAndEnterInTheNameFieldKeepTheBarAndTerminationAsksNothing) {
     Equip();
     CMainBar& b = Start();
-    b.JoyOptions()->modified = 1;
+    b.Session().MarkPatchModified();
     prompter.answer = true;
     Click(b.BarButton(5).Window());  // "Quit"
     EXPECT_EQ(prompter.questions, (Strings{"Save changes to current patch?"}));
     EXPECT_TRUE(b.isVisible());
     EXPECT_TRUE(b.Tray().Added());
-    EXPECT_TRUE(b.TimerActive(TIMER_POLL) || !b.Session().engine.patches[0].active);
+    EXPECT_TRUE(b.Session().Engine().PollTimer().Running() ||
+                !b.Session().Engine().patches[0].active);
 
     QLineEdit* name = Find<QLineEdit>(&b, "patchName");
     name->setFocus();
@@ -115,7 +117,7 @@ TEST_F(BarTest, CancelAtQuitAndEnterInTheNameFieldKeepTheBarAndTerminationAsksNo
     QTest::keyClicks(name, QStringLiteral("Brass"));
     QTest::keyClick(name, Qt::Key_Return);
     EXPECT_TRUE(b.isVisible());
-    EXPECT_EQ(b.Session().bank.patchNames[0], "Brass");
+    EXPECT_EQ(CSessionTestAccess::Bank(b.Session()).patchNames[0], "Brass");
     EXPECT_EQ(prompter.questions.size(), 1u);
 
     b.RequestTermination();
@@ -146,12 +148,12 @@ TEST_F(BarTest, DialogsWithoutAPlaceOfTheirOwnOpenBesideTheBar) {
         Click(b.BarButton(4).Window());  // "About"
         besideTheBar(b.About());
         b.About().close();
-        b.JoyOptions()->position = {0, 0};
+        b.Session().SetJoyOptionsPosition(0, 0);
         Click(b.BarButton(0).Window());  // "Edit"
         besideTheBar(*b.JoyOptions());
         b.JoyOptions()->close();
     }
-    b.JoyOptions()->position = {300, 200};  // a place of the user's is kept
+    b.Session().SetJoyOptionsPosition(300, 200);  // a place of the user's is kept
     Click(b.BarButton(0).Window());
     EXPECT_EQ(b.JoyOptions()->pos(), QPoint(300, 200));
 }
@@ -209,7 +211,7 @@ TEST_F(BarTest, RightClickHidesToTheTrayAndTheIconBringsItBackInPlace) {
     SendMouse(&b, QEvent::MouseButtonRelease, {270, 40}, Qt::RightButton);
     EXPECT_TRUE(b.HiddenInTray());
     EXPECT_FALSE(b.isVisible());
-    EXPECT_EQ(b.Session().bank.barPos, (std::array<std::int32_t, 2>{120, 80}));
+    EXPECT_EQ(CSessionTestAccess::Bank(b.Session()).barPos, (std::array<std::int32_t, 2>{120, 80}));
     emit b.Tray().LeftButtonDown();
     EXPECT_TRUE(b.isVisible());
     EXPECT_FALSE(b.HiddenInTray());
@@ -225,10 +227,8 @@ TEST_F(BarTest, WithoutATrayHidingMinimisesInstead) {
     WriteBank(state);
     CMainBar& b = Start();
     b.Tray().available = false;
-    ASSERT_TRUE(b.TimerActive(TIMER_HIDE_BAR));
-    EXPECT_EQ(b.TimerInterval(TIMER_HIDE_BAR), 1000);
-    b.Session().OnTimer(TIMER_HIDE_BAR);
-    EXPECT_FALSE(b.TimerActive(TIMER_HIDE_BAR));
+    EXPECT_FALSE(b.isMinimized());
+    ASSERT_TRUE(WaitFor([&] { return b.isMinimized(); }, 5000));  // a second after start
     EXPECT_FALSE(b.HiddenInTray());
     EXPECT_TRUE(b.isVisible());
     EXPECT_TRUE(b.isMinimized());

@@ -40,7 +40,7 @@ class DialogsTest : public BarTest {
         return *bar->JoyOptions();
     }
     void Edit() { QTest::mouseClick(bar->BarButton(0).Window(), Qt::LeftButton, {}, {5, 5}); }
-    CPatch& Patch() { return bar->Session().engine.patches[0]; }
+    CPatch& Patch() { return bar->Session().Engine().patches[0]; }
     template <typename T>
     T* In(const char* name) {
         return Find<T>(bar->JoyOptions(), name);
@@ -53,8 +53,8 @@ class DialogsTest : public BarTest {
     // Reads the stick with axis X pushed all the way.
     std::int32_t FullX() {
         stick.SetAxis(AXIS_X, 32767);
-        bar->Session().joystick.Poll();
-        return bar->Session().joystick.state.axes[AXIS_X];
+        bar->Session().Joystick().Poll();
+        return bar->Session().Joystick().state.axes[AXIS_X];
     }
 };
 
@@ -78,7 +78,7 @@ TEST_F(DialogsTest, ButtonRowsFollowTheModeAndReopeningShowsTheNewPatchUnchanged
         EXPECT_EQ(Row<QLineEdit>("data2Edit", b)->isEnabled(), rows[b].data2) << b;
         EXPECT_EQ(Row<QPushButton>("arpButton", b)->isEnabled(), rows[b].arp) << b;
     }
-    EXPECT_EQ(options.modified, 1);
+    EXPECT_TRUE(bar->Session().PatchModified());
     // A new note row plays middle C clearly, not note 0 at velocity 0 (a note off); a note
     // already chosen keeps it.
     EXPECT_EQ(Row<QLineEdit>("data1Edit", 0)->text(), QStringLiteral("60"));
@@ -95,7 +95,7 @@ TEST_F(DialogsTest, ButtonRowsFollowTheModeAndReopeningShowsTheNewPatchUnchanged
     const std::string file = (dir / "arp.txp").string();
     Patch().buttons[0].mode = MODE_ARPEGGIATOR;
     ASSERT_TRUE(bar->Session().SavePatchFile(file));
-    bar->Session().bank.patchPaths[1] = file;
+    CSessionTestAccess::Bank(bar->Session()).patchPaths[1] = file;
     Patch().buttons[0].mode = MODE_NONE;
     In<QPushButton>("okButton")->click();
     EXPECT_FALSE(options.IsOpen());
@@ -105,7 +105,7 @@ TEST_F(DialogsTest, ButtonRowsFollowTheModeAndReopeningShowsTheNewPatchUnchanged
     EXPECT_TRUE(Row<QPushButton>("arpButton", 0)->isEnabled());
     EXPECT_FALSE(Row<QLineEdit>("data1Edit", 0)->isEnabled());
     EXPECT_EQ(Patch().buttons[0].mode, MODE_ARPEGGIATOR);
-    EXPECT_EQ(options.modified, 0);  // loading a patch is no edit
+    EXPECT_FALSE(bar->Session().PatchModified());  // loading a patch is no edit
 }
 
 TEST_F(DialogsTest, LoadingAFileWhileTheDialogIsOpenShowsTheLoadedPatch) {
@@ -145,22 +145,23 @@ TEST_F(DialogsTest, AnOutOfRangeNumberBlocksApplyAndOkAndEscapeApplies) {
     EXPECT_EQ(Patch().buttons[0].data2, 99);
     EXPECT_EQ(Patch().buttons[7].channel, 15);
     EXPECT_TRUE(options.isVisible());
-    EXPECT_EQ(options.modified, 0);  // typing and applying are no edits
+    // A typed number that changed the patch is an edit: Quit offers to save it.
+    EXPECT_TRUE(bar->Session().PatchModified());
 }
 
 TEST_F(DialogsTest, PollTimeActiveAndOutputPortTakeEffectAtOnce) {
-    CJoyOptions& options = OpenEdit();
+    OpenEdit();
     Choose(In<QComboBox>("pollCombo"), 9);  // "200ms"
     EXPECT_EQ(Patch().pollIntervalCode, 9);
-    EXPECT_TRUE(bar->TimerActive(TIMER_POLL));
-    EXPECT_EQ(bar->TimerInterval(TIMER_POLL), 200);
+    EXPECT_TRUE(bar->Session().Engine().PollTimer().Running());
+    EXPECT_EQ(bar->Session().Engine().PollTimer().PeriodMs(), 200u);
 
     In<QCheckBox>("activeCheck")->click();
     EXPECT_EQ(Patch().active, 1);
-    EXPECT_EQ(bar->Session().joystick.active, 1);
+    EXPECT_EQ(bar->Session().Joystick().active, 1);
     In<QCheckBox>("activeCheck")->click();
     EXPECT_EQ(Patch().active, 0);
-    EXPECT_FALSE(bar->TimerActive(TIMER_POLL));
+    EXPECT_FALSE(bar->Session().Engine().PollTimer().Running());
 
     Choose(In<QComboBox>("outputCombo"), 1);
     EXPECT_EQ(Patch().outputDevice, 1);
@@ -170,7 +171,7 @@ TEST_F(DialogsTest, PollTimeActiveAndOutputPortTakeEffectAtOnce) {
     EXPECT_EQ(prompter.warnings, (Strings{"SelOutPort: CMIDI Error:MIDI port already allocated."}));
     EXPECT_EQ(In<QComboBox>("outputCombo")->currentIndex(), -1);
     EXPECT_EQ(Patch().outputDevice, 1);
-    EXPECT_EQ(options.modified, 1);
+    EXPECT_TRUE(bar->Session().PatchModified());
 }
 
 TEST_F(DialogsTest, AxisOptionsShowNrpnFieldsOnlyForTheNrpnControllers) {
@@ -179,7 +180,7 @@ TEST_F(DialogsTest, AxisOptionsShowNrpnFieldsOnlyForTheNrpnControllers) {
     AxisRecord record;
     for (std::int32_t selection : {kSelectNrpnFine, kSelectNrpnCoarse, kSelectNone}) {
         record.controller = selection;
-        CAxisOptions dialog(record, AXIS_X, QStringLiteral("X Axis"), bar->Session().joystick,
+        CAxisOptions dialog(record, AXIS_X, QStringLiteral("X Axis"), bar->Session().Joystick(),
                             prompter, nullptr);
         const bool nrpn = selection != kSelectNone;
         EXPECT_EQ(Find<QLabel>(&dialog, "nrpnCaption")->text(),
@@ -199,12 +200,12 @@ TEST_F(DialogsTest, AxisOptionsShowNrpnFieldsOnlyForTheNrpnControllers) {
 TEST_F(DialogsTest, AxisOptionsEditTheRecordAndTheStickRangeLive) {
     Equip();
     Start();
-    bar->Session().engine.SetPatchActive(0, 1);
+    bar->Session().Engine().SetPatchActive(0, 1);
     AxisRecord record;
     record.min = 20;
     record.max = 100;
-    CAxisOptions dialog(record, AXIS_X, QStringLiteral("X Axis"), bar->Session().joystick, prompter,
-                        nullptr);
+    CAxisOptions dialog(record, AXIS_X, QStringLiteral("X Axis"), bar->Session().Joystick(),
+                        prompter, nullptr);
     bool accepted = false;
     QObject::connect(&dialog, &QDialog::accepted, [&] { accepted = true; });
 
@@ -262,12 +263,13 @@ TEST_F(DialogsTest, GlobalOptionsChangeTheBarAtOnce) {
     EXPECT_EQ(Find<QComboBox>(&dialog, "inPortCombo")->count(), 2);
 
     Choose(Find<QComboBox>(&dialog, "presetCombo1"), 5);
-    EXPECT_EQ(bar->Session().bank.presets, (std::array<std::int32_t, 4>{0, 5, 2, 3}));
+    EXPECT_EQ(CSessionTestAccess::Bank(bar->Session()).presets,
+              (std::array<std::int32_t, 4>{0, 5, 2, 3}));
     const std::int32_t before = Patch().pollIntervalCode;
     Patch().pollIntervalCode = 7;  // a marker that a load would overwrite
     Choose(Find<QComboBox>(&dialog, "currentCombo"), 7);
-    EXPECT_EQ(bar->Session().bank.patchNumber, 7);
-    EXPECT_EQ(bar->Session().bank.patchName, "Seven");
+    EXPECT_EQ(CSessionTestAccess::Bank(bar->Session()).patchNumber, 7);
+    EXPECT_EQ(CSessionTestAccess::Bank(bar->Session()).patchName, "Seven");
     EXPECT_EQ(Patch().pollIntervalCode, 7);
     Patch().pollIntervalCode = before;
 
@@ -276,12 +278,13 @@ TEST_F(DialogsTest, GlobalOptionsChangeTheBarAtOnce) {
 
     Type(Find<QLineEdit>(&dialog, "inChanEdit"), QStringLiteral("16"));
     EXPECT_EQ(prompter.warnings, (Strings{"Please enter an integer between 0 and 15."}));
-    EXPECT_EQ(bar->Session().midiInChannel, 0);
+    EXPECT_EQ(bar->Session().MidiInChannel(), 0);
     Find<QCheckBox>(&dialog, "thruCheck")->click();  // the bad channel stops the reading
-    EXPECT_EQ(bar->Session().bank.midiThru, 0);
+    EXPECT_EQ(CSessionTestAccess::Bank(bar->Session()).midiThru, 0);
     Type(Find<QLineEdit>(&dialog, "inChanEdit"), QStringLiteral("15"));
-    EXPECT_EQ(bar->Session().midiInChannel, 15);
-    EXPECT_EQ(bar->Session().bank.midiThru, 0);  // only its own click writes it
+    EXPECT_EQ(bar->Session().MidiInChannel(), 15);
+    EXPECT_EQ(CSessionTestAccess::Bank(bar->Session()).midiThru,
+              0);  // only its own click writes it
 }
 
 TEST_F(DialogsTest, GlobalOptionsWithoutInputsListNoneAndAFailedInputIsDropped) {
@@ -298,7 +301,7 @@ TEST_F(DialogsTest, GlobalOptionsWithoutInputsListNoneAndAFailedInputIsDropped) 
     midi.FailNext(platform::FakeMidiService::Call::OpenInput, platform::MidiResult::Allocated);
     Choose(Find<QComboBox>(&dialog, "inPortCombo"), 1);
     EXPECT_EQ(prompter.warnings.back(), "MIDIInSel: CMIDI Error:MIDI port already allocated.");
-    EXPECT_EQ(bar->Session().bank.midiInDevice, -1);
+    EXPECT_EQ(CSessionTestAccess::Bank(bar->Session()).midiInDevice, -1);
     EXPECT_EQ(Find<QComboBox>(&dialog, "inPortCombo")->currentIndex(), -1);
 }
 
@@ -430,7 +433,7 @@ TEST_F(DialogsTest, JoystickInfoAndResponseShowWhatThePollRead) {
 }
 
 TEST_F(DialogsTest, TheControllerListFollowsPlugsAndAChoiceMarksThePatch) {
-    CJoyOptions& options = OpenEdit();
+    OpenEdit();
     auto* list = In<QComboBox>("controllerCombo");
     ASSERT_EQ(list->count(), 1);
     EXPECT_EQ(list->currentText(), QStringLiteral("0: Test Pad"));
@@ -440,10 +443,9 @@ TEST_F(DialogsTest, TheControllerListFollowsPlugsAndAChoiceMarksThePatch) {
     stick.Attach();
     EXPECT_TRUE(WaitFor([&] { return list->count() == 1; }));
     EXPECT_EQ(bar->toolTip(), QStringLiteral("Tamborex: Test Pad"));
-    options.modified = 0;
     list->activated(0);
-    EXPECT_EQ(options.modified, 1);
-    EXPECT_EQ(ReadPatchMarks(bar->Session().engine.patches[0]).controllerName, "Test Pad");
+    EXPECT_TRUE(bar->Session().PatchModified());
+    EXPECT_EQ(ReadPatchMarks(bar->Session().Engine().patches[0]).controllerName, "Test Pad");
 }
 
 TEST_F(DialogsTest, ACloseRequestWhileAnEditingDialogRunsClosesItFirstThenQuits) {

@@ -16,8 +16,8 @@ CGlobalOptions::CGlobalOptions(CSession& session, CPrompter& prompter, QWidget* 
     setFixedSize(size());
     ui_->inChanEdit->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this));
-    const CBankState& bank = session_.bank;
-    const CWinMIDIIn& input = session_.midiIn;
+    const CBankState& bank = session_.Bank();
+    const CWinMIDIIn& input = session_.MidiIn();
     if (input.DeviceCount() > 0) {
         for (int i = 0; i < static_cast<int>(input.DeviceCount()); ++i) {
             ui_->inPortCombo->addItem(QString::fromStdString(input.GetDevName(i)));
@@ -35,11 +35,11 @@ CGlobalOptions::CGlobalOptions(CSession& session, CPrompter& prompter, QWidget* 
         entryLists[k]->setCurrentIndex(bank.presets[k]);
         connect(entryLists[k], &QComboBox::activated, this, [this, k](int index) {
             ReadFields();
-            session_.bank.presets[k] = index;
+            session_.SetPreset(k, index);
         });
     }
     ui_->currentCombo->setCurrentIndex(bank.patchNumber);
-    channel_ = session_.midiInChannel;
+    channel_ = session_.MidiInChannel();
     respondToProgramChange_ = bank.respondToProgramChange;
     alwaysOnTop_ = bank.alwaysOnTop;
     midiThru_ = bank.midiThru;
@@ -48,17 +48,15 @@ CGlobalOptions::CGlobalOptions(CSession& session, CPrompter& prompter, QWidget* 
 
     connect(ui_->currentCombo, &QComboBox::activated, this, [this](int index) {
         ReadFields();
-        CBankState& state = session_.bank;
-        state.patchNumber = index;
-        state.patchName = state.patchNames[index];
+        session_.SetCurrentEntry(index);
     });
     connect(ui_->inChanEdit, &QLineEdit::textEdited, this, [this] {
         ReadFields();
-        session_.midiInChannel = channel_;
+        session_.SetMidiInChannel(channel_);
     });
     connect(ui_->programCheck, &QCheckBox::clicked, this, [this] {
         ReadFields();
-        session_.bank.respondToProgramChange = respondToProgramChange_;
+        session_.SetRespondToProgramChange(respondToProgramChange_ != 0);
     });
     connect(ui_->thruCheck, &QCheckBox::clicked, this, [this] {
         ReadFields();
@@ -70,17 +68,17 @@ CGlobalOptions::CGlobalOptions(CSession& session, CPrompter& prompter, QWidget* 
     });
     connect(ui_->minimizedCheck, &QCheckBox::clicked, this, [this] {
         ReadFields();
-        session_.bank.loadMinimized = loadMinimized_;
+        session_.SetLoadMinimized(loadMinimized_ != 0);
     });
     platform::MidiBackend system = platform::MidiBackend::Automatic;
-    (void)platform::ParseMidiBackend(session_.extra.midiSystem, system);
+    (void)platform::ParseMidiBackend(session_.Extra().midiSystem, system);
     ui_->systemCombo->setCurrentIndex(
         system == platform::MidiBackend::None ? 0 : static_cast<int>(system));
     connect(ui_->systemCombo, &QComboBox::activated, this, [this](int index) {
-        session_.extra.midiSystem =
-            platform::MidiBackendWord(static_cast<platform::MidiBackend>(index));
+        session_.SetMidiSystem(
+            platform::MidiBackendWord(static_cast<platform::MidiBackend>(index)));
     });
-    ui_->lowLatencyCheck->setChecked(session_.extra.lowLatencyInput);
+    ui_->lowLatencyCheck->setChecked(session_.Extra().lowLatencyInput);
     connect(ui_->lowLatencyCheck, &QCheckBox::clicked, this,
             [this](bool on) { session_.SetLowLatencyInput(on); });
     connect(ui_->inPortCombo, &QComboBox::activated, this, &CGlobalOptions::OnInputPort);
@@ -115,17 +113,17 @@ void CGlobalOptions::PutFields() {
 void CGlobalOptions::OnInputPort(int index) {
     if (!session_.SelectInput(index)) {
         ui_->inPortCombo->setCurrentIndex(-1);
-        prompter_.Warn(this,
-                       QStringLiteral("MIDIInSel: %1")
-                           .arg(QString::fromStdString(session_.midiIn.GetErrorText()).left(127)));
+        prompter_.Warn(
+            this, QStringLiteral("MIDIInSel: %1")
+                      .arg(QString::fromStdString(session_.MidiIn().GetErrorText()).left(127)));
     }
     PutFields();
 }
 
 void CGlobalOptions::OnBrowse() {
     session_.LoadCommand();
-    const int entry = session_.bank.patchNumber;
-    ui_->currentCombo->setItemText(entry, EntryLine(entry, session_.bank.patchName));
+    const int entry = session_.Bank().patchNumber;
+    ui_->currentCombo->setItemText(entry, EntryLine(entry, session_.Bank().patchName));
     ui_->currentCombo->setCurrentIndex(entry);
     PutFields();
 }

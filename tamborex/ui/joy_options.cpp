@@ -37,7 +37,6 @@ CJoyOptions::CJoyOptions(CSession& session, CPrompter& prompter, CJoyResponse& r
                          QWidget* parent)
     : QDialog(parent),
       ui_(std::make_unique<Ui::CJoyOptions>()),
-      patch_(&session.engine.patches[0]),
       session_(session),
       prompter_(prompter) {
     ui_->setupUi(this);
@@ -93,21 +92,24 @@ CJoyOptions::CJoyOptions(CSession& session, CPrompter& prompter, CJoyResponse& r
 
 CJoyOptions::~CJoyOptions() = default;
 
-void CJoyOptions::Open(CPatch& patch, const platform::JoystickCaps& caps) {
+const CPatch& CJoyOptions::Patch() const {
+    return session_.Patch();
+}
+
+void CJoyOptions::Open(const platform::JoystickCaps& caps) {
     if (open_) {
         return;
     }
-    patch_ = &patch;
     caps_ = &caps;
-    move(position[0], position[1]);
+    move(session_.Bank().joyOptionsPos[0], session_.Bank().joyOptionsPos[1]);
     ui_->outputCombo->clear();
-    const CWinMIDIOut& output = session_.midiOut;
+    const CWinMIDIOut& output = session_.MidiOut();
     for (int i = 0; i < static_cast<int>(output.DeviceCount()); ++i) {
         ui_->outputCombo->addItem(QString::fromStdString(output.GetDevName(i)));
     }
     SelectOutputDevice();
     for (int a = 0; a < kAxisCount; ++a) {
-        axisLists_[a]->setCurrentIndex(patch_->axes[a].controller);
+        axisLists_[a]->setCurrentIndex(Patch().axes[a].controller);
     }
     LoadFields();
     PutControls();
@@ -141,16 +143,16 @@ void CJoyOptions::OnController() {
         return;
     }
     session_.ChooseController(number, ui_->gamepadCheck->isChecked());
-    modified = 1;
+    session_.MarkPatchModified();
     RefreshControllers();
 }
 
 void CJoyOptions::RefreshFromPatch() {
-    if (!open_ || !patch_) {
+    if (!open_) {
         return;
     }
     for (int a = 0; a < kAxisCount; ++a) {
-        axisLists_[a]->setCurrentIndex(patch_->axes[a].controller);
+        axisLists_[a]->setCurrentIndex(Patch().axes[a].controller);
     }
     SelectOutputDevice();
     LoadFields();
@@ -158,22 +160,22 @@ void CJoyOptions::RefreshFromPatch() {
 }
 
 void CJoyOptions::SelectOutputDevice() {
-    const std::int32_t device = patch_->outputDevice;
+    const std::int32_t device = Patch().outputDevice;
     ui_->outputCombo->setCurrentIndex(device >= 0 && device < ui_->outputCombo->count() ? device
                                                                                         : -1);
 }
 
 void CJoyOptions::LoadFields() {
     for (int b = 0; b < kPolledButtons; ++b) {
-        const ButtonRecord& record = patch_->buttons[b];
+        const ButtonRecord& record = Patch().buttons[b];
         fields_.modes[b] = record.mode;
         fields_.data1[b] = record.data1;
         fields_.data2[b] = record.data2;
         fields_.channels[b] = record.channel;
     }
-    fields_.sensitivity = patch_->joystickSensitivity;
-    fields_.pollCode = patch_->pollIntervalCode;
-    fields_.active = patch_->active;
+    fields_.sensitivity = Patch().joystickSensitivity;
+    fields_.pollCode = Patch().pollIntervalCode;
+    fields_.active = Patch().active;
 }
 
 bool CJoyOptions::ReadControls() {
@@ -213,22 +215,20 @@ void CJoyOptions::PutControls() {
 }
 
 void CJoyOptions::SetRowEnabled(int button) {
-    const ButtonModeInfo& mode = ButtonModeOf(patch_->buttons[button].mode);
+    const ButtonModeInfo& mode = ButtonModeOf(Patch().buttons[button].mode);
     data1Edits_[button]->setEnabled(mode.usesData1);
     data2Edits_[button]->setEnabled(mode.usesData2);
     arpButtons_[button]->setEnabled(mode.kind == ButtonKind::Arpeggiator);
 }
 
 void CJoyOptions::OnAxisController(int axis, int index) {
-    modified = 1;
     ReadControls();
-    patch_->axes[axis].controller = index;
+    session_.SetAxisController(axis, index);
 }
 
 void CJoyOptions::OnButtonMode(int button, int index) {
-    modified = 1;
     ReadControls();
-    patch_->buttons[button].mode = index;
+    session_.SetButtonMode(button, index);
     // A new note row would otherwise send note 0 at velocity 0, which is a note off. The row's
     // fields take the new values; Apply or OK stores them.
     if (ButtonModeOf(index).kind == ButtonKind::Note && fields_.data2[button] == 0) {
@@ -240,31 +240,30 @@ void CJoyOptions::OnButtonMode(int button, int index) {
 }
 
 void CJoyOptions::OnOutputDevice(int index) {
-    modified = 1;
+    session_.MarkPatchModified();
     LoadFields();
     if (session_.SelectOutput(index)) {
         return;
     }
     prompter_.Warn(this, QStringLiteral("SelOutPort: %1")
-                             .arg(QString::fromStdString(session_.midiOut.GetErrorText())));
+                             .arg(QString::fromStdString(session_.MidiOut().GetErrorText())));
     ui_->outputCombo->setCurrentIndex(-1);
     PutControls();
 }
 
 void CJoyOptions::OnPollTime(int index) {
-    modified = 1;
+    session_.MarkPatchModified();
     ReadControls();
     session_.SetPollInterval(index);
 }
 
 void CJoyOptions::OnSensitivity(int index) {
-    modified = 1;
     ReadControls();
-    patch_->joystickSensitivity = index;
+    session_.SetSensitivity(index);
 }
 
 void CJoyOptions::OnActive(bool checked) {
-    modified = 1;
+    session_.MarkPatchModified();
     ReadControls();
     session_.SetActive(checked);
 }
@@ -273,13 +272,7 @@ bool CJoyOptions::Apply() {
     if (!ReadControls()) {
         return false;
     }
-    patch_->active = fields_.active;
-    for (int b = 0; b < kPolledButtons; ++b) {
-        ButtonRecord& record = patch_->buttons[b];
-        record.data1 = fields_.data1[b];
-        record.data2 = fields_.data2[b];
-        record.channel = fields_.channels[b];
-    }
+    session_.ApplyPatchFields(fields_.active, fields_.data1, fields_.data2, fields_.channels);
     return true;
 }
 
@@ -292,7 +285,7 @@ void CJoyOptions::accept() {
         return;
     }
     open_ = false;
-    position = {pos().x(), pos().y()};
+    session_.SetJoyOptionsPosition(pos().x(), pos().y());
     QDialog::accept();
 }
 
@@ -304,24 +297,25 @@ void CJoyOptions::closeEvent(QCloseEvent* event) {
 }
 
 void CJoyOptions::OnAxisOptions(int axis) {
-    CAxisOptions dialog(patch_->axes[axis], axis, QString::fromLatin1(AxisLabel(axis)),
-                        session_.joystick, prompter_, this);
+    CAxisOptions dialog(session_.PatchForEditing().axes[axis], axis,
+                        QString::fromLatin1(AxisLabel(axis)), session_.Joystick(), prompter_, this);
     prompter_.Run(dialog);
     if (dialog.Changed()) {
-        modified = 1;
+        session_.MarkPatchModified();
     }
 }
 
 void CJoyOptions::OnArpeggiator(int button) {
-    CArpOptions dialog(patch_->buttons[button], prompter_, this);
+    CArpOptions dialog(session_.PatchForEditing().buttons[button], prompter_, this);
     prompter_.Run(dialog);
 }
 
 void CJoyOptions::OnSysExEditor() {
-    if (!patch_->sysEx) {
-        patch_->sysEx.emplace();
+    CPatch& patch = session_.PatchForEditing();
+    if (!patch.sysEx) {
+        patch.sysEx.emplace();
     }
-    CSysExEditor dialog(*patch_->sysEx, prompter_, this);
+    CSysExEditor dialog(*patch.sysEx, prompter_, this);
     prompter_.Run(dialog);
 }
 

@@ -24,12 +24,13 @@ class CJoyOptions final : public QDialog {
     Q_OBJECT
 
   public:
-    // Edits slot 0 of the session's engine; "View" opens response.
+    // Edits the session's patch in use through its commands; "View" opens response.
     CJoyOptions(CSession& session, CPrompter& prompter, CJoyResponse& response, QWidget* parent);
     ~CJoyOptions() override;
 
-    // Shows the dialog on patch, at the saved position. Does nothing while it is open.
-    void Open(CPatch& patch, const platform::JoystickCaps& caps);
+    // Shows the dialog on the patch in use, at the place the bank keeps. Does nothing while it
+    // is open.
+    void Open(const platform::JoystickCaps& caps);
     bool IsOpen() const { return open_; }
     // Another patch became current: show it, if the dialog is open.
     void RefreshFromPatch();
@@ -43,9 +44,6 @@ class CJoyOptions final : public QDialog {
     void reject() override;
     // OK: Apply, then close, remembering where the dialog was.
     void accept() override;
-
-    std::uint8_t modified = 0;  // the patch has changes that were not saved
-    std::array<std::int32_t, 2> position = {0, 0};
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -79,8 +77,9 @@ class CJoyOptions final : public QDialog {
     void OnJoystickInfo();
     void OnController();
 
+    const CPatch& Patch() const;
+
     std::unique_ptr<Ui::CJoyOptions> ui_;
-    CPatch* patch_;
     const platform::JoystickCaps* caps_ = nullptr;
     CSession& session_;
     CPrompter& prompter_;

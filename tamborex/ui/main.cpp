@@ -1,6 +1,7 @@
 // Tamborex: turns a game controller into a MIDI controller.
 
 #include "platform/command_line.h"
+#include "tamborex/app/headless.h"
 #include "tamborex_app.h"
 
 int main(int argc, char** argv) {
@@ -19,11 +20,16 @@ int main(int argc, char** argv) {
         "  Tamborex.session.bnk    the session's bank when Tamborex.bnk could not be read\n"
         "  *.txp                   patch files, wherever they are saved (the bank stores their "
         "paths)\n"
-        "All but the patch files are in the bank's folder.\n"};
+        "All but the patch files are in the bank's folder.\n",
+        "play the bank with no window at all (a stage computer without\n"
+        "                        a screen, a service); messages go to the error stream\n"};
     platform::CommandLine line;
     if (const int exitCode = platform::StartFromCommandLine(argc, argv, kInfo, line);
         exitCode >= 0) {
         return exitCode;
+    }
+    if (line.headless) {
+        return RunHeadless(argc, argv, line);
     }
     CTamborexApp app(argc, argv);
     return app.InitInstance(line.midi);

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
 #include <QTimer>
@@ -62,12 +63,11 @@ constexpr QPoint kButtonPlaces[] = {{290, 3}, {290, 25}, {337, 3}, {337, 25}, {3
 
 }  // namespace
 
-CMainBar::CMainBar(platform::MidiService& midi, platform::JoystickService& joystick,
-                   CPrompter& prompter, std::string bankPath)
+CMainBar::CMainBar(CTamborexCore& core, CPrompter& prompter)
     : prompter_(prompter),
-      services_(*this, prompter, [this](int id) { session_.OnTimer(id); }),
-      session_(midi, joystick, *this, std::move(bankPath)),
-      response_(session_.joystick, this),
+      services_(*this, prompter),
+      session_(core.Session()),
+      response_(session_.Joystick(), this),
       about_(this),
       tray_(this) {
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
@@ -92,11 +92,42 @@ CMainBar::CMainBar(platform::MidiService& midi, platform::JoystickService& joyst
         }
     });
     CreateControls();
+    session_.AddObserver(*this);
+    session_.SetAsker(this);
 }
 
 CMainBar::~CMainBar() {
-    // Nothing queued from the MIDI input may run against a bar that is going away.
-    session_.midiIn.Stop();
+    session_.SetAsker(nullptr);
+    session_.RemoveObserver(*this);
+}
+
+void CMainBar::MessageBox(std::string_view text) {
+    if (!nobodyWaits_) {
+        services_.Warn(text);
+        return;
+    }
+    // Shown without a loop of its own, so the session manager's request goes on at once.
+    auto* box = new QMessageBox(QMessageBox::Warning, QString::fromLatin1(kProgramName),
+                                QString::fromUtf8(text.data(), qsizetype(text.size())),
+                                QMessageBox::Ok, isVisible() ? this : nullptr);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+std::optional<bool> CMainBar::Ask(std::string_view question) {
+    if (nobodyWaits_) {
+        return std::nullopt;
+    }
+    return services_.Ask(question);
+}
+
+bool CMainBar::ChooseFile(bool save, std::string_view filter, std::string_view defaultExtension,
+                          const std::string& initial, std::string& chosen) {
+    return services_.ChooseFile(save, filter, defaultExtension, initial, chosen);
+}
+
+void CMainBar::RecordPosition() {
+    session_.SetBarPosition(pos().x(), pos().y());
 }
 
 void CMainBar::CreateControls() {
@@ -160,10 +191,11 @@ void CMainBar::Initialise() {
     (void)Bitmaps();
     const QIcon icon(LoadBitmapResource(128));
     setWindowIcon(icon);
+    // Where the bar is now is its place until the bank says otherwise.
+    RecordPosition();
     session_.Startup();
     joyOptions_ = std::make_unique<CJoyOptions>(session_, prompter_, response_, this);
     ShowCurrentEntry();
-    joyOptions_->position = session_.bank.joyOptionsPos;
     setFixedSize(kWidth, kHeight);
     for (int i = 0; i < static_cast<int>(buttons_.size()); ++i) {
         buttons_[i].CreateButton(kButtonPlaces[i].x(), kButtonPlaces[i].y(), this, 20001 + i,
@@ -183,6 +215,7 @@ void CMainBar::OnOK() {
         return;
     }
     finished_ = true;
+    RecordPosition();
     if (!session_.Shutdown()) {
         finished_ = false;  // the user cancelled saving the patch: the bar stays
         return;
@@ -234,7 +267,7 @@ int CMainBar::OnCtrlNotify(int code, int ctrlIndex, int, int) {
 }
 
 void CMainBar::OpenJoyOptions() {
-    if (session_.JoystickCaps().empty() || !session_.joystick.initialised || !joyOptions_) {
+    if (session_.JoystickCaps().empty() || !session_.Joystick().initialised || !joyOptions_) {
         MessageBox("No available joysticks");
         return;
     }
@@ -242,8 +275,8 @@ void CMainBar::OpenJoyOptions() {
         return;
     }
     // The bank stores (0, 0) until the dialog has been moved: that is no place of the user's.
-    const bool placed = joyOptions_->position != std::array<std::int32_t, 2>{0, 0};
-    joyOptions_->Open(session_.engine.patches[0], session_.ControllerCaps());
+    const bool placed = session_.Bank().joyOptionsPos != std::array<std::int32_t, 2>{0, 0};
+    joyOptions_->Open(session_.ControllerCaps());
     if (!placed) {
         PlaceBesideBar(*joyOptions_);
     }
@@ -266,7 +299,7 @@ void CMainBar::PlaceBesideBar(QWidget& dialog) const {
 }
 
 void CMainBar::ShowCurrentEntry() {
-    const CBankState& state = session_.bank;
+    const CBankState& state = session_.Bank();
     numberEdit_->setText(QString::number(state.patchNumber));
     nameEdit_->setText(QString::fromStdString(state.patchName));
     nameEdit_->setCursorPosition(0);
@@ -279,38 +312,36 @@ void CMainBar::HideToTray() {
         return;
     }
     hiddenInTray_ = true;
-    const QPoint place = pos();
-    session_.bank.barPos = {place.x(), place.y()};
+    RecordPosition();
     hide();
 }
 
 void CMainBar::RestoreFromTray() {
-    move(session_.bank.barPos[0], session_.bank.barPos[1]);
+    move(session_.Bank().barPos[0], session_.Bank().barPos[1]);
     show();
     hiddenInTray_ = false;
 }
 
 void CMainBar::ShowActivity(bool lit) {
     lightLit_ = lit;
-    light_->setPixmap(lit ? lightOn_ : controllerMissing_ ? lightMissing_ : lightOff_);
+    light_->setPixmap(lit ? lightOn_ : !session_.ControllerPresent() ? lightMissing_ : lightOff_);
     // Drawn now rather than at the next idle moment, so a busy loop cannot swallow the flash.
     light_->repaint();
 }
 
-void CMainBar::PatchReloaded() {
+void CMainBar::OnPatchLoaded() {
     if (joyOptions_) {
         joyOptions_->RefreshFromPatch();
     }
 }
 
-void CMainBar::PatchSaved() {
-    if (joyOptions_) {
-        joyOptions_->modified = 0;
-    }
+void CMainBar::OnBankRead() {
+    ApplyAlwaysOnTop();
+    move(session_.Bank().barPos[0], session_.Bank().barPos[1]);
 }
 
 void CMainBar::ApplyAlwaysOnTop() {
-    const bool onTop = session_.bank.alwaysOnTop != 0;
+    const bool onTop = session_.Bank().alwaysOnTop != 0;
     if (onTop == windowFlags().testFlag(Qt::WindowStaysOnTopHint)) {
         return;
     }
@@ -323,23 +354,11 @@ void CMainBar::ApplyAlwaysOnTop() {
     }
 }
 
-std::array<std::int32_t, 2> CMainBar::JoyOptionsPosition() {
-    return joyOptions_ ? joyOptions_->position : session_.bank.joyOptionsPos;
-}
-
-std::array<std::int32_t, 2> CMainBar::BarPosition() {
-    return {pos().x(), pos().y()};
-}
-
-void CMainBar::MoveBar(std::int32_t x, std::int32_t y) {
-    move(x, y);
-}
-
-void CMainBar::AddTrayIcon() {
+void CMainBar::OnStarted() {
     tray_.Add(windowIcon(), tip_);
 }
 
-void CMainBar::ShowController(std::string_view name, bool present) {
+void CMainBar::OnControllerChanged(std::string_view name, bool present) {
     const QString controller = QString::fromUtf8(name.data(), static_cast<int>(name.size()));
     tip_ = QString::fromLatin1(kProgramName) + QStringLiteral(": ") +
            (present                ? controller
@@ -347,19 +366,10 @@ void CMainBar::ShowController(std::string_view name, bool present) {
                                    : controller + QStringLiteral(" is missing"));
     setToolTip(tip_);
     tray_.SetTip(tip_);
-    controllerMissing_ = !present;
     ShowActivity(lightLit_);
     if (joyOptions_) {
         joyOptions_->RefreshControllers();
     }
-}
-
-void CMainBar::RemoveTrayIcon() {
-    tray_.Remove();
-}
-
-bool CMainBar::PatchModified() {
-    return joyOptions_ && joyOptions_->modified != 0;
 }
 
 void CMainBar::paintEvent(QPaintEvent*) {

@@ -12,7 +12,7 @@
 #include "joy_response.h"
 #include "prompter.h"
 #include "qt_services.h"
-#include "tamborex/session/session.h"
+#include "tamborex/app/core.h"
 #include "tray_icon.h"
 
 class QAbstractButton;
@@ -21,17 +21,20 @@ class QLineEdit;
 class CJoyOptions;
 
 // Tamborex's main window: the small bar drawn from bitmaps, with the bank entry, the presets,
-// the activity light and the six command buttons. It paints, drags and passes its buttons to the
-// session it holds; the session's window services are CQtServices'.
-class CMainBar final : public QDialog, public CSessionWindow, public CCtrlListener {
+// the activity light and the six command buttons. A view over the core: it paints, drags, passes
+// its buttons to the session's commands and shows what the session tells it; it answers the
+// session's questions with the prompter.
+class CMainBar final : public QDialog,
+                       public CSessionObserver,
+                       public CSessionAsker,
+                       public CCtrlListener {
     Q_OBJECT
 
   public:
     static constexpr int kWidth = 458;
     static constexpr int kHeight = 50;
 
-    CMainBar(platform::MidiService& midi, platform::JoystickService& joystick, CPrompter& prompter,
-             std::string bankPath = kBankFileName);
+    CMainBar(CTamborexCore& core, CPrompter& prompter);
     ~CMainBar() override;
 
     // The start-up sequence, once, before the bar is first shown.
@@ -50,7 +53,10 @@ class CMainBar final : public QDialog, public CSessionWindow, public CCtrlListen
     // Opens the Joystick options dialog ("Edit").
     void OpenJoyOptions();
     // Copies the current entry's number and name into the two fields.
-    void ShowCurrentEntry() override;
+    void ShowCurrentEntry();
+    // Under a session manager nothing waits for a person: message boxes do not block, and
+    // questions take their safe answers.
+    void SetNobodyWaits(bool on) { nobodyWaits_ = on; }
 
     int OnCtrlNotify(int code, int ctrlIndex, int value, int extra) override;
 
@@ -61,31 +67,25 @@ class CMainBar final : public QDialog, public CSessionWindow, public CCtrlListen
     CJoyResponse& JoyResponse() { return response_; }
     CAboutDlg& About() { return about_; }
     CButtonCtrl& BarButton(int index) { return buttons_[index]; }
-    bool TimerActive(int id) const { return services_.TimerActive(id); }
-    int TimerInterval(int id) const { return services_.TimerInterval(id); }
+    void MessageBox(std::string_view text);
+    void ShowActivity(bool lit);
 
-    // CSessionWindow
-    void SetTimer(int id, unsigned periodMs) override { services_.SetTimer(id, periodMs); }
-    void KillTimer(int id) override { services_.KillTimer(id); }
-    void MessageBox(std::string_view text) override { services_.Warn(text); }
-    void PostToUiThread(std::function<void()> task) override { services_.Post(std::move(task)); }
-    bool AskYesNo(std::string_view text) override { return services_.Ask(text); }
+    // CSessionObserver
+    void OnMessage(std::string_view text) override { MessageBox(text); }
+    void OnActivity(bool lit) override { ShowActivity(lit); }
+    void OnBankRead() override;
+    void OnEntrySelected() override { ShowCurrentEntry(); }
+    void OnPatchLoaded() override;
+    void OnControllerChanged(std::string_view name, bool present) override;
+    void OnAlwaysOnTopChanged(bool) override { ApplyAlwaysOnTop(); }
+    void OnHideRequested() override { HideToTray(); }
+    void OnStarted() override;
+    void OnShutDown() override { tray_.Remove(); }
+
+    // CSessionAsker
+    std::optional<bool> Ask(std::string_view question) override;
     bool ChooseFile(bool save, std::string_view filter, std::string_view defaultExtension,
-                    const std::string& initial, std::string& chosen) override {
-        return services_.ChooseFile(save, filter, defaultExtension, initial, chosen);
-    }
-    void ShowActivity(bool lit) override;
-    void HideBar() override { HideToTray(); }
-    void PatchReloaded() override;
-    void PatchSaved() override;
-    void ApplyAlwaysOnTop() override;
-    std::array<std::int32_t, 2> JoyOptionsPosition() override;
-    std::array<std::int32_t, 2> BarPosition() override;
-    void MoveBar(std::int32_t x, std::int32_t y) override;
-    void AddTrayIcon() override;
-    void RemoveTrayIcon() override;
-    void ShowController(std::string_view name, bool present) override;
-    bool PatchModified() override;
+                    const std::string& initial, std::string& chosen) override;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -97,6 +97,9 @@ class CMainBar final : public QDialog, public CSessionWindow, public CCtrlListen
 
   private:
     void CreateControls();
+    void ApplyAlwaysOnTop();
+    // The session keeps where the bar is, for the bank.
+    void RecordPosition();
     void QuitWhenNoDialogRuns();
     // Moves a dialog that has no place of its own next to the bar, on screen.
     void PlaceBesideBar(QWidget& dialog) const;
@@ -105,7 +108,7 @@ class CMainBar final : public QDialog, public CSessionWindow, public CCtrlListen
     std::array<CButtonCtrl, 6> buttons_;
     CPrompter& prompter_;
     CQtServices services_;
-    CSession session_;
+    CSession& session_;
     std::unique_ptr<CJoyOptions> joyOptions_;
     CJoyResponse response_;
     CAboutDlg about_;
@@ -116,8 +119,8 @@ class CMainBar final : public QDialog, public CSessionWindow, public CCtrlListen
     QPixmap lightOn_;
     QPixmap lightOff_;
     QPixmap lightMissing_;  // the light at rest while the controller is missing
-    bool controllerMissing_ = false;
     bool lightLit_ = false;
+    bool nobodyWaits_ = false;
     QString tip_;  // the bar's and the tray icon's tip: which controller plays
     bool hiddenInTray_ = false;
     bool dragging_ = false;

@@ -1,6 +1,5 @@
 #include "qt_services.h"
 
-#include <QTimer>
 #include <QWidget>
 
 #include "prompter.h"
@@ -13,39 +12,8 @@ QString Text(std::string_view text) {
 
 }  // namespace
 
-CQtServices::CQtServices(QWidget& window, CPrompter& prompter, std::function<void(int)> onTimer)
-    : window_(window), prompter_(prompter), onTimer_(std::move(onTimer)) {}
-
-void CQtServices::SetTimer(int id, unsigned periodMs) {
-    auto it = timers_.find(id);
-    if (it == timers_.end()) {
-        auto* timer = new QTimer(this);
-        timer->setTimerType(Qt::PreciseTimer);
-        connect(timer, &QTimer::timeout, this, [this, id] { onTimer_(id); });
-        it = timers_.emplace(id, timer).first;
-    }
-    it->second->start(static_cast<int>(periodMs));
-}
-
-void CQtServices::KillTimer(int id) {
-    if (const auto it = timers_.find(id); it != timers_.end()) {
-        it->second->stop();
-    }
-}
-
-bool CQtServices::TimerActive(int id) const {
-    const auto it = timers_.find(id);
-    return it != timers_.end() && it->second->isActive();
-}
-
-int CQtServices::TimerInterval(int id) const {
-    const auto it = timers_.find(id);
-    return it == timers_.end() ? 0 : it->second->interval();
-}
-
-void CQtServices::Post(std::function<void()> task) {
-    QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
-}
+CQtServices::CQtServices(QWidget& window, CPrompter& prompter)
+    : window_(window), prompter_(prompter) {}
 
 QWidget* CQtServices::Parent() const {
     return window_.isVisible() ? &window_ : nullptr;

@@ -3,10 +3,10 @@
 #include <QSocketNotifier>
 
 #include "main_bar.h"
-#include "platform/file_io.h"
 #include "platform/termination.h"
 #include "prompter.h"
-#include "tamborex/storage/port_names.h"
+#include "tamborex/app/core.h"
+#include "tamborex/app/qt_ui_thread.h"
 
 CTamborexApp::CTamborexApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QString::fromLatin1(kProgramName));
@@ -14,26 +14,20 @@ CTamborexApp::CTamborexApp(int& argc, char** argv) : QApplication(argc, argv) {
 }
 
 int CTamborexApp::InitInstance(std::optional<platform::MidiBackend> midiSystem) {
-    if (!midiSystem) {
-        // The bank's folder is the working one by now.
-        std::vector<std::uint8_t> bytes;
-        int cause = 0;
-        platform::MidiBackend chosen = platform::MidiBackend::Automatic;
-        if (platform::ReadWholeFile(kExtraSettingsFile, bytes, cause, 64 * 1024)) {
-            const CExtraSettings extra =
-                ParseExtraSettings({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
-            (void)platform::ParseMidiBackend(extra.midiSystem, chosen);
-        }
-        midiSystem = chosen;
-    }
-    auto midi = platform::CreateMidiService(kProgramName, *midiSystem);
-    auto joystick = platform::CreateJoystickService();
-    return Run(*midi, *joystick);
+    CQtUiThread ui;
+    CTamborexCore core(ui, {kBankFileName, midiSystem, kProgramName});
+    return RunBar(core);
 }
 
 int CTamborexApp::Run(platform::MidiService& midi, platform::JoystickService& joystick) {
+    CQtUiThread ui;
+    CTamborexCore core(ui, midi, joystick);
+    return RunBar(core);
+}
+
+int CTamborexApp::RunBar(CTamborexCore& core) {
     CQtPrompter prompter;
-    CMainBar bar(midi, joystick, prompter);
+    CMainBar bar(core, prompter);
     // SIGTERM, SIGINT and SIGHUP end the run like Quit, but nobody is asked anything.
     if (const int fd = platform::WatchTerminationSignals(); fd >= 0) {
         auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, &bar);

@@ -6,7 +6,9 @@
 #include "platform/joystick.h"
 #include "platform/midi.h"
 
-// The program: one run of the bar, from start-up to Quit.
+class CTamborexCore;
+
+// The program with its windows: one run of the bar over the core, from start-up to Quit.
 class CTamborexApp final : public QApplication {
     Q_OBJECT
 
@@ -18,4 +20,7 @@ class CTamborexApp final : public QApplication {
     int InitInstance(std::optional<platform::MidiBackend> midiSystem);
     // The same on the given services.
     int Run(platform::MidiService& midi, platform::JoystickService& joystick);
+
+  private:
+    int RunBar(CTamborexCore& core);
 };

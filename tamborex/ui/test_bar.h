@@ -20,6 +20,8 @@
 #include "main_bar.h"
 #include "platform/file_io.h"
 #include "prompter.h"
+#include "tamborex/app/qt_ui_thread.h"
+#include "tamborex/testing/test_window.h"
 
 // Runs the event loop until done() holds or timeoutMs pass; false on the timeout. (Qt's own
 // QTRY macros return silently on failure outside a QTest test function.)
@@ -77,6 +79,7 @@ class BarTest : public ::testing::Test {
     }
     ~BarTest() override {
         bar.reset();
+        core.reset();
         std::filesystem::remove_all(dir);
     }
 
@@ -92,7 +95,8 @@ class BarTest : public ::testing::Test {
         stick.Attach(caps);
     }
     CMainBar& Start() {
-        bar = std::make_unique<CMainBar>(midi, stick, prompter, BankPath());
+        core = std::make_unique<CTamborexCore>(ui, midi, stick, BankPath());
+        bar = std::make_unique<CMainBar>(*core, prompter);
         bar->Initialise();
         bar->show();
         return *bar;
@@ -123,5 +127,7 @@ class BarTest : public ::testing::Test {
     platform::FakeMidiService midi;
     platform::FakeJoystickService stick;
     RecordingPrompter prompter;
+    CQtUiThread ui;
+    std::unique_ptr<CTamborexCore> core;
     std::unique_ptr<CMainBar> bar;
 };

@@ -63,7 +63,7 @@ class SessionHotplug : public ::testing::Test {
         bar_.runPostedAtOnce = false;
         session_ =
             std::make_unique<CSession>(*midi_, *joystick_, bar_, (dir_ / "Tamborex.bnk").string());
-        bar_.onTimer = [this](int id) { session_->OnTimer(id); };
+        Attach(*session_, bar_);
     }
 
     void TearDown() override {
@@ -108,8 +108,9 @@ class SessionHotplug : public ::testing::Test {
         ASSERT_GT(out, 0);
         ASSERT_TRUE(session_->SelectOutput(out));
         const std::uint8_t sensing[4] = {0xFE, 0, 0, 0};
-        ASSERT_TRUE(testsupport::LiveOnDump(*dump_, [&] { session_->midiOut.Send(sensing, 1); }));
-        CPatch& patch = session_->engine.patches[0];
+        ASSERT_TRUE(testsupport::LiveOnDump(
+            *dump_, [&] { CSessionTestAccess::MidiOut(*session_).Send(sensing, 1); }));
+        CPatch& patch = session_->Engine().patches[0];
         patch.buttons[0].mode = MODE_NOTE;
         patch.buttons[0].data1 = 60;
         patch.buttons[0].data2 = 100;

@@ -16,6 +16,7 @@
 #include "platform/virtual_stick.h"
 #include "tamborex/devices/midi_in.h"
 #include "tamborex/engine/engine.h"
+#include "tamborex/testing/loop_ui_thread.h"
 #include "tamborex/testing/test_window.h"
 
 namespace {
@@ -24,58 +25,6 @@ using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 using testsupport::IndexOf;
-
-// The bar's window services on real time: this test's main thread is the user-interface thread
-// and runs timers and posted tasks while Run lasts.
-class RealTimeWindow final : public CWindowServices {
-  public:
-    std::function<void(int)> onTimer;
-    std::vector<std::string> messages;
-
-    void SetTimer(int id, unsigned periodMs) override {
-        timers_[id] = {true, std::chrono::milliseconds(periodMs),
-                       Clock::now() + std::chrono::milliseconds(periodMs)};
-    }
-    void KillTimer(int id) override { timers_[id].running = false; }
-    void MessageBox(std::string_view text) override { messages.emplace_back(text); }
-    void ShowActivity(bool) override {}
-    void PostToUiThread(std::function<void()> task) override {
-        std::lock_guard lock(mutex_);
-        posted_.push_back(std::move(task));
-    }
-
-    void Run(std::chrono::milliseconds length) {
-        const auto end = Clock::now() + length;
-        while (Clock::now() < end) {
-            std::deque<std::function<void()>> tasks;
-            {
-                std::lock_guard lock(mutex_);
-                tasks.swap(posted_);
-            }
-            for (auto& task : tasks) {
-                task();
-            }
-            for (int id = 0; id < kIds; ++id) {
-                if (timers_[id].running && Clock::now() >= timers_[id].due) {
-                    timers_[id].due += timers_[id].period;
-                    onTimer(id);
-                }
-            }
-            std::this_thread::sleep_for(500us);
-        }
-    }
-
-  private:
-    struct Timer {
-        bool running = false;
-        Clock::duration period{};
-        Clock::time_point due{};
-    };
-    static constexpr int kIds = 32;
-    Timer timers_[kIds];
-    std::mutex mutex_;
-    std::deque<std::function<void()>> posted_;
-};
 
 TEST(TamborexEndToEnd, StickButtonsClockAndThruReachJack) {
     const std::string server = testsupport::FixtureJackServer();
@@ -92,12 +41,11 @@ TEST(TamborexEndToEnd, StickButtonsClockAndThruReachJack) {
 
         auto midi = platform::CreateMidiService("TbxE2E", platform::MidiBackend::Jack);
         auto joystickService = platform::CreateJoystickService();
-        RealTimeWindow window;
+        CLoopUiThread window;
         CTestBankLink bank;
         CWinMIDIOut out(*midi);
-        CJoystick joystick(*joystickService, [&](std::string_view t) { window.MessageBox(t); });
-        CEngine engine(out, joystick, window, bank);
-        window.onTimer = [&](int id) { engine.OnTimer(id); };
+        CJoystick joystick(*joystickService, [&](std::string_view t) { window.Message(t); });
+        CEngine engine(out, joystick, window, window, bank);
         CWinMIDIIn in(*midi, [&](std::uint32_t m, std::uint32_t ts) { engine.OnMidiInput(m, ts); });
 
         ASSERT_TRUE(
@@ -116,25 +64,25 @@ TEST(TamborexEndToEnd, StickButtonsClockAndThruReachJack) {
         patch.buttons[1].times = {1, 1, 1, 1, 1, 1, 1, 1};
         patch.pollIntervalCode = 0;
         engine.SetPatchActive(0, 1);
-        window.Run(100ms);
+        window.RunFor(100ms);
 
         stick.Axis(AXIS_Z, 32767);
-        window.Run(60ms);
+        window.RunFor(60ms);
         stick.Button(0, true);
-        window.Run(60ms);
+        window.RunFor(60ms);
         stick.Button(0, false);
-        window.Run(60ms);
+        window.RunFor(60ms);
         stick.Button(1, true);
-        window.Run(60ms);
+        window.RunFor(60ms);
 
         auto sender = platform::CreateMidiService("TbxClock", platform::MidiBackend::Jack);
         platform::MidiOutHandle clock = platform::kNoHandle;
         ASSERT_EQ(sender->OpenOutput(IndexOf(sender->ListOutputs(), "TbxE2E:in"), clock),
                   platform::MidiResult::NoError);
-        window.Run(50ms);
+        window.RunFor(50ms);
         for (int tick = 0; tick < 2; ++tick) {
             ASSERT_EQ(sender->SendShort(clock, 0xF8), platform::MidiResult::NoError);
-            window.Run(30ms);
+            window.RunFor(30ms);
         }
         const auto events = dump.WaitForEvents(8, 5s);
         EXPECT_EQ(events, (std::vector<Bytes>{{0xB0, 7, 127},
@@ -167,12 +115,11 @@ TEST(TamborexEndToEnd, LowLatencyInputSendsEachChangeBeforeTheNextTick) {
         ASSERT_TRUE(sink.Ok());
         auto midi = platform::CreateMidiService("TbxQuick", platform::MidiBackend::Jack);
         auto joystickService = platform::CreateJoystickService();
-        RealTimeWindow window;
+        CLoopUiThread window;
         CTestBankLink bank;
         CWinMIDIOut out(*midi);
-        CJoystick joystick(*joystickService, [&](std::string_view t) { window.MessageBox(t); });
-        CEngine engine(out, joystick, window, bank);
-        window.onTimer = [&](int id) { engine.OnTimer(id); };
+        CJoystick joystick(*joystickService, [&](std::string_view t) { window.Message(t); });
+        CEngine engine(out, joystick, window, window, bank);
         joystickService->SetEventListener([&](platform::JoyEvent) { engine.OnJoystickEvent(); });
         engine.SetLowLatency(true);
         ASSERT_TRUE(
@@ -193,25 +140,25 @@ TEST(TamborexEndToEnd, LowLatencyInputSendsEachChangeBeforeTheNextTick) {
         patch.buttons[4].data1 = 7;
         patch.pollIntervalCode = 149;  // (149 + 1) x 20 ms: three seconds between ticks
         engine.SetPatchActive(0, 1);
-        window.Run(100ms);
+        window.RunFor(100ms);
         const auto start = Clock::now();
 
         stick.Axis(AXIS_Z, 32767);
-        window.Run(100ms);
+        window.RunFor(100ms);
         for (int button : {0, 1, 2, 2}) {  // note, sustain, two arpeggio steps
             stick.Button(button, true);
-            window.Run(100ms);
+            window.RunFor(100ms);
             stick.Button(button, false);
-            window.Run(100ms);
+            window.RunFor(100ms);
         }
         stick.Button(3, true);  // suppress: Z is held where it is
-        window.Run(100ms);
+        window.RunFor(100ms);
         stick.Axis(AXIS_Z, -32768);
-        window.Run(100ms);
+        window.RunFor(100ms);
         stick.Button(3, false);
-        window.Run(100ms);
+        window.RunFor(100ms);
         stick.Button(4, true);
-        window.Run(100ms);
+        window.RunFor(100ms);
         ASSERT_LT(Clock::now() - start, 2500ms) << "too slow to tell events from the tick";
         auto arrivals = sink.WaitForArrivals(9, 1ms);
         std::vector<std::array<std::uint8_t, 3>> bytes;
@@ -230,14 +177,14 @@ TEST(TamborexEndToEnd, LowLatencyInputSendsEachChangeBeforeTheNextTick) {
             << "a change waited for the tick, or the suppressed axis was sent";
         EXPECT_EQ(bank.selected, (std::vector<std::int32_t>{7}));
         stick.Button(4, false);
-        window.Run(100ms);
+        window.RunFor(100ms);
 
         // No events from the service: the tick still plays the move.
         joystickService->SetEventListener({});
         stick.Axis(AXIS_Z, 0);
-        window.Run(100ms);
+        window.RunFor(100ms);
         EXPECT_EQ(sink.WaitForArrivals(10, 1ms).size(), 9u);
-        window.Run(3200ms);
+        window.RunFor(3200ms);
         arrivals = sink.WaitForArrivals(10, 100ms);
         ASSERT_EQ(arrivals.size(), 10u);
         EXPECT_EQ(arrivals[9].bytes, (std::array<std::uint8_t, 3>{0xB0, 7, 64}));

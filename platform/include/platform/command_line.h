@@ -16,6 +16,8 @@ struct ProgramInfo {
     const char* folderOption;  // "--bank-dir"
     const char* folderHolds;   // "the bank, Tamborex.bnk"
     const char* files;         // the files and settings it uses, one per line, for --help
+    // --headless and what it does, for a program that can run without a window; null otherwise.
+    const char* headless = nullptr;
 };
 
 // The command line read: either the program runs (exitCode < 0) in folder, or it prints output
@@ -30,12 +32,14 @@ struct CommandLine {
     bool createFolder = false;
     // --midi=auto|alsa|jack: the MIDI system for this run, over the program's own setting.
     std::optional<MidiBackend> midi;
+    // --headless: no window system at all.
+    bool headless = false;
 };
 
 // Reads --help (-h), --version, the folder option (as "OPTION DIR" or "OPTION=DIR"),
 // --user-dir (the per-user data folder, $XDG_DATA_HOME/NAME or ~/.local/share/NAME, as the
-// desktop launcher starts the program) and --midi (as "--midi=SYSTEM" or "--midi SYSTEM").
-// Anything else is refused with exit code 2.
+// desktop launcher starts the program), --headless where the program has it, and --midi (as
+// "--midi=SYSTEM" or "--midi SYSTEM"). Anything else is refused with exit code 2.
 CommandLine ParseCommandLine(int argc, const char* const* argv, const ProgramInfo& info);
 
 // Makes the command line's folder the working one (creating it when asked). False with a message
