@@ -12,15 +12,18 @@ int RunHeadless(int argc, char** argv, const platform::CommandLine& line) {
     // QtCore's event loop only: no QGuiApplication, so no display is needed or looked for.
     QCoreApplication app(argc, argv);
     CQtUiThread ui;
-    CConsoleFrontEnd console;
     CTamborexCore core(ui, {kBankFileName, line.midi, "Tamborex"});
-    CSession& session = core.Session();
+    return RunHeadlessSession(core.Session());
+}
+
+int RunHeadlessSession(CSession& session) {
+    CConsoleFrontEnd console;
     session.AddObserver(console);
     session.SetAsker(&console);
-    const int fd = platform::WatchTerminationSignals();
-    if (fd >= 0) {
-        auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &app, [fd, &session] {
+    QSocketNotifier* notifier = nullptr;
+    if (const int fd = platform::WatchTerminationSignals(); fd >= 0) {
+        notifier = new QSocketNotifier(fd, QSocketNotifier::Read, QCoreApplication::instance());
+        QObject::connect(notifier, &QSocketNotifier::activated, [fd, &session] {
             platform::AcknowledgeTerminationSignals(fd);
             session.RequestTermination();
             session.Shutdown();
@@ -29,6 +32,8 @@ int RunHeadless(int argc, char** argv, const platform::CommandLine& line) {
     }
     session.Startup();
     const int status = QCoreApplication::exec();
+    delete notifier;
+    session.SetAsker(nullptr);
     session.RemoveObserver(console);
     return status;
 }
