@@ -39,6 +39,16 @@ for app in tamborex corvane; do
     env -u DISPLAY -u WAYLAND_DISPLAY "$prefix/bin/$app" --no-such-option 2>/dev/null || status=$?
     [ "$status" -eq 2 ] || fail "$app with an unknown option exited $status, not 2"
 done
+# The user unit for the headless runner starts the program installed beside it, and systemd
+# accepts it as it stands.
+unit="$prefix/share/systemd/user/tamborex.service"
+[ -s "$unit" ] || fail "tamborex.service is not installed"
+grep -q "^ExecStart=$prefix/bin/tamborex --headless --user-dir$" "$unit" ||
+    fail "tamborex.service does not start the installed tamborex --headless"
+grep -q "^Restart=on-failure$" "$unit" || fail "tamborex.service is not restarted on failure"
+out=$(systemd-analyze verify --man=no "$unit" 2>&1) || fail "systemd-analyze verify: $out"
+env -u DISPLAY "$prefix/bin/tamborex" --help | grep -q -- "--headless" || fail "no --headless in --help"
+
 tv=$("$prefix/bin/tamborex" --version)
 cv=$("$prefix/bin/corvane" --version)
 [ "${tv#Tamborex }" = "${cv#Corvane }" ] || fail "versions disagree: $tv / $cv"
