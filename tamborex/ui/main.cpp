@@ -1,6 +1,7 @@
 // Tamborex: turns a game controller into a MIDI controller.
 
 #include "platform/command_line.h"
+#include "platform/nsm.h"
 #include "tamborex/app/headless.h"
 #include "tamborex_app.h"
 
@@ -32,5 +33,8 @@ int main(int argc, char** argv) {
         return RunHeadless(argc, argv, line);
     }
     CTamborexApp app(argc, argv);
+    if (const std::string url = platform::NsmUrlFromEnvironment(); !url.empty()) {
+        return app.RunUnderSessionManager(url, line.midi);
+    }
     return app.InitInstance(line.midi);
 }

@@ -450,12 +450,16 @@ void CMainBar::closeEvent(QCloseEvent* event) {
     // A close from the window manager, the session or SIGTERM ends the run like "Quit", so a
     // renamed entry or a modified patch is never lost.
     event->ignore();
+    if (closeAction_) {
+        closeAction_();
+        return;
+    }
     QuitWhenNoDialogRuns();
 }
 
 void CMainBar::RequestTermination() {
     session_.RequestTermination();
-    close();
+    QuitWhenNoDialogRuns();
 }
 
 void CMainBar::QuitWhenNoDialogRuns() {

@@ -57,6 +57,9 @@ class CMainBar final : public QDialog,
     // Under a session manager nothing waits for a person: message boxes do not block, and
     // questions take their safe answers.
     void SetNobodyWaits(bool on) { nobodyWaits_ = on; }
+    // What closing the window from the desktop does instead of Quit (under a session manager
+    // the window is only hidden); empty: Quit.
+    void SetCloseAction(std::function<void()> action) { closeAction_ = std::move(action); }
 
     int OnCtrlNotify(int code, int ctrlIndex, int value, int extra) override;
 
@@ -121,6 +124,7 @@ class CMainBar final : public QDialog,
     QPixmap lightMissing_;  // the light at rest while the controller is missing
     bool lightLit_ = false;
     bool nobodyWaits_ = false;
+    std::function<void()> closeAction_;
     QString tip_;  // the bar's and the tray icon's tip: which controller plays
     bool hiddenInTray_ = false;
     bool dragging_ = false;

@@ -6,6 +6,7 @@
 #include "platform/termination.h"
 #include "prompter.h"
 #include "tamborex/app/core.h"
+#include "tamborex/app/nsm_link.h"
 #include "tamborex/app/qt_ui_thread.h"
 
 CTamborexApp::CTamborexApp(int& argc, char** argv) : QApplication(argc, argv) {
@@ -23,6 +24,54 @@ int CTamborexApp::Run(platform::MidiService& midi, platform::JoystickService& jo
     CQtUiThread ui;
     CTamborexCore core(ui, midi, joystick);
     return RunBar(core);
+}
+
+int CTamborexApp::RunUnderSessionManager(const std::string& url,
+                                         std::optional<platform::MidiBackend> midiSystem) {
+    CQtUiThread ui;
+    CQtPrompter prompter;
+    std::unique_ptr<CMainBar> bar;
+    std::unique_ptr<CNsmLink> link;
+    auto show = [&](bool on) {
+        if (bar) {
+            bar->setVisible(on);
+        }
+        link->GuiShown(on);
+    };
+    link = std::make_unique<CNsmLink>(
+        ui, midiSystem,
+        CNsmLink::FrontEnd{[&](CTamborexCore& core) {
+                               bar = std::make_unique<CMainBar>(core, prompter);
+                               bar->SetNobodyWaits(true);
+                               bar->SetCloseAction([&] { show(false); });
+                               connect(bar.get(), &QDialog::finished, this, &QApplication::quit);
+                               bar->Initialise();
+                               show(true);
+                           },
+                           show});
+    std::string error;
+    if (!link->Start(url, error)) {
+        std::fprintf(stderr, "Tamborex: %s\n", error.c_str());
+        return 1;
+    }
+    // SIGTERM from the manager: everything saved, then the bar ends as Quit ends it, asking
+    // nothing.
+    if (const int fd = platform::WatchTerminationSignals(); fd >= 0) {
+        auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, [&, fd] {
+            platform::AcknowledgeTerminationSignals(fd);
+            link->SaveForExit();
+            if (bar) {
+                bar->RequestTermination();
+            } else {
+                quit();
+            }
+        });
+    }
+    const int status = exec();
+    bar.reset();
+    link.reset();
+    return status;
 }
 
 int CTamborexApp::RunBar(CTamborexCore& core) {

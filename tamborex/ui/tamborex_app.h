@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <optional>
+#include <string>
 
 #include "platform/joystick.h"
 #include "platform/midi.h"
@@ -20,6 +21,10 @@ class CTamborexApp final : public QApplication {
     int InitInstance(std::optional<platform::MidiBackend> midiSystem);
     // The same on the given services.
     int Run(platform::MidiService& midi, platform::JoystickService& joystick);
+    // Under the session manager at url: the bar appears once it opens a session; it shows and
+    // hides the bar, saves, and ends the run with SIGTERM.
+    int RunUnderSessionManager(const std::string& url,
+                               std::optional<platform::MidiBackend> midiSystem);
 
   private:
     int RunBar(CTamborexCore& core);

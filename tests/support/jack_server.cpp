@@ -14,6 +14,19 @@
 extern char** environ;
 
 namespace testsupport {
+
+bool ClientOnServer(const std::string& name) {
+    jack_client_t* probe = jack_client_open(
+        "tbx-client-probe", static_cast<jack_options_t>(JackNoStartServer), nullptr);
+    if (probe == nullptr) {
+        return false;
+    }
+    char* uuid = jack_get_uuid_for_client_name(probe, name.c_str());
+    const bool there = uuid != nullptr;
+    jack_free(uuid);
+    jack_client_close(probe);
+    return there;
+}
 namespace {
 
 using namespace std::chrono_literals;

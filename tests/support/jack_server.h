@@ -15,6 +15,9 @@ namespace testsupport {
 // The JACK server the ctest fixture started (JACK_DEFAULT_SERVER), or empty.
 std::string FixtureJackServer();
 
+// Whether a client of this name is on the default server, with or without ports.
+bool ClientOnServer(const std::string& name);
+
 // A private JACK server with the dummy driver, for the lifetime of the object. Clients created
 // in this process reach it once MakeDefault() has pointed JACK_DEFAULT_SERVER at it.
 //
