@@ -39,37 +39,22 @@ CGlobalOptions::CGlobalOptions(CSession& session, CPrompter& prompter, QWidget* 
         });
     }
     ui_->currentCombo->setCurrentIndex(bank.patchNumber);
-    channel_ = session_.MidiInChannel();
-    respondToProgramChange_ = bank.respondToProgramChange;
-    alwaysOnTop_ = bank.alwaysOnTop;
-    midiThru_ = bank.midiThru;
-    loadMinimized_ = bank.loadMinimized;
     PutFields();
 
     connect(ui_->currentCombo, &QComboBox::activated, this, [this](int index) {
         ReadFields();
         session_.SetCurrentEntry(index);
     });
-    connect(ui_->inChanEdit, &QLineEdit::textEdited, this, [this] {
-        ReadFields();
-        session_.SetMidiInChannel(channel_);
-    });
-    connect(ui_->programCheck, &QCheckBox::clicked, this, [this] {
-        ReadFields();
-        session_.SetRespondToProgramChange(respondToProgramChange_ != 0);
-    });
-    connect(ui_->thruCheck, &QCheckBox::clicked, this, [this] {
-        ReadFields();
-        session_.SetMidiThru(midiThru_ != 0);
-    });
-    connect(ui_->topCheck, &QCheckBox::clicked, this, [this] {
-        ReadFields();
-        session_.SetAlwaysOnTop(alwaysOnTop_ != 0);
-    });
-    connect(ui_->minimizedCheck, &QCheckBox::clicked, this, [this] {
-        ReadFields();
-        session_.SetLoadMinimized(loadMinimized_ != 0);
-    });
+    connect(ui_->inChanEdit, &QLineEdit::textEdited, this,
+            [this] { session_.SetMidiInChannel(ReadFields().channel); });
+    connect(ui_->programCheck, &QCheckBox::clicked, this,
+            [this] { session_.SetRespondToProgramChange(ReadFields().respondToProgramChange); });
+    connect(ui_->thruCheck, &QCheckBox::clicked, this,
+            [this] { session_.SetMidiThru(ReadFields().midiThru != 0); });
+    connect(ui_->topCheck, &QCheckBox::clicked, this,
+            [this] { session_.SetAlwaysOnTop(ReadFields().alwaysOnTop != 0); });
+    connect(ui_->minimizedCheck, &QCheckBox::clicked, this,
+            [this] { session_.SetLoadMinimized(ReadFields().loadMinimized != 0); });
     platform::MidiBackend system = platform::MidiBackend::Automatic;
     (void)platform::ParseMidiBackend(session_.Extra().midiSystem, system);
     ui_->systemCombo->setCurrentIndex(
@@ -94,20 +79,29 @@ QString CGlobalOptions::EntryLine(int entry, const std::string& name) {
         .arg(QString::fromStdString(name));
 }
 
-bool CGlobalOptions::ReadFields() {
+CGlobalOptions::Fields CGlobalOptions::ReadFields(bool* good) {
+    const CBankState& bank = session_.Bank();
+    Fields f{session_.MidiInChannel(), bank.respondToProgramChange, bank.alwaysOnTop, bank.midiThru,
+             bank.loadMinimized};
     CDataExchange dx(prompter_, this);
-    return dx.Int(ui_->inChanEdit, channel_, 0, 15) &&
-           dx.Check(ui_->programCheck, respondToProgramChange_) &&
-           dx.Check(ui_->topCheck, alwaysOnTop_) && dx.Check(ui_->thruCheck, midiThru_) &&
-           dx.Check(ui_->minimizedCheck, loadMinimized_);
+    const bool read = dx.Int(ui_->inChanEdit, f.channel, 0, 15) &&
+                      dx.Check(ui_->programCheck, f.respondToProgramChange) &&
+                      dx.Check(ui_->topCheck, f.alwaysOnTop) &&
+                      dx.Check(ui_->thruCheck, f.midiThru) &&
+                      dx.Check(ui_->minimizedCheck, f.loadMinimized);
+    if (good != nullptr) {
+        *good = read;
+    }
+    return f;
 }
 
 void CGlobalOptions::PutFields() {
-    PutInt(ui_->inChanEdit, channel_);
-    ui_->programCheck->setChecked(respondToProgramChange_ != 0);
-    ui_->topCheck->setChecked(alwaysOnTop_ != 0);
-    ui_->thruCheck->setChecked(midiThru_ != 0);
-    ui_->minimizedCheck->setChecked(loadMinimized_ != 0);
+    const CBankState& bank = session_.Bank();
+    PutInt(ui_->inChanEdit, session_.MidiInChannel());
+    ui_->programCheck->setChecked(bank.respondToProgramChange != 0);
+    ui_->topCheck->setChecked(bank.alwaysOnTop != 0);
+    ui_->thruCheck->setChecked(bank.midiThru != 0);
+    ui_->minimizedCheck->setChecked(bank.loadMinimized != 0);
 }
 
 void CGlobalOptions::OnInputPort(int index) {
@@ -129,7 +123,9 @@ void CGlobalOptions::OnBrowse() {
 }
 
 void CGlobalOptions::accept() {
-    if (ReadFields()) {
+    bool good = false;
+    ReadFields(&good);
+    if (good) {
         QDialog::accept();
     }
 }

@@ -23,9 +23,18 @@ class CGlobalOptions final : public QDialog {
     void accept() override;
 
   private:
+    // What the fields say, starting from the session's values.
+    struct Fields {
+        std::int32_t channel = 0;
+        std::int32_t respondToProgramChange = 0;
+        std::int32_t alwaysOnTop = 0;
+        std::int32_t midiThru = 0;
+        std::int32_t loadMinimized = 0;
+    };
     // Re-reads the channel, then the four boxes; a bad channel stops the reading with its
-    // message, so the boxes keep their earlier values.
-    bool ReadFields();
+    // message, so the boxes keep the session's values.
+    Fields ReadFields(bool* good = nullptr);
+    // Shows the session's values.
     void PutFields();
     static QString EntryLine(int entry, const std::string& name);
     void OnInputPort(int index);
@@ -34,9 +43,4 @@ class CGlobalOptions final : public QDialog {
     std::unique_ptr<Ui::CGlobalOptions> ui_;
     CSession& session_;
     CPrompter& prompter_;
-    std::int32_t channel_ = 0;
-    std::int32_t respondToProgramChange_ = 0;
-    std::int32_t alwaysOnTop_ = 0;
-    std::int32_t midiThru_ = 0;
-    std::int32_t loadMinimized_ = 0;
 };
