@@ -170,6 +170,8 @@ class CSession final : public CBankLink, private CEngineEvents {
             tell(*observer);
         }
     }
+    // A port index as the device wrappers take it.
+    static std::int16_t DeviceId(std::int32_t index);
     // nullopt when nobody could answer.
     std::optional<bool> Ask(std::string_view question);
     bool ChooseFile(bool save, std::string& chosen);
