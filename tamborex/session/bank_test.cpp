@@ -309,6 +309,37 @@ TEST_F(SessionBankTest, SaveCommandWritesThePatchAndRemembersItsPath) {
     EXPECT_TRUE(bar.messages.empty());
 }
 
+// A session manager's save keeps the whole session in the bank's folder without writing over a
+// file that is not the patch's own: an entry without a file gets one, a patch from elsewhere
+// whose name is taken there takes a name of its own, and a patch that lives there is saved in
+// place.
+TEST_F(SessionBankTest, SaveAllKeepsThePatchInTheFolderAndWritesOverNoOtherFile) {
+    session.LoadBank();
+    std::string error;
+    session.SetAxisController(0, 9);
+    ASSERT_TRUE(session.SaveAll(error)) << error;
+    EXPECT_FALSE(session.PatchModified());
+    EXPECT_EQ(CSessionTestAccess::Bank(session).patchPaths[0], (dir / "Entry 0.txp").string());
+    EXPECT_EQ(bar.modifiedStates, (std::vector<bool>{true, false}));
+
+    const fs::path elsewhere = dir / "elsewhere";
+    fs::create_directories(elsewhere);
+    const std::string theirs = (dir / "lead.txp").string();
+    WriteBytes(theirs, {'m', 'i', 'n', 'e'});
+    CSessionTestAccess::Bank(session).patchPaths[0] = MakePatch("elsewhere/lead.txp", "Lead", 1);
+    session.MarkPatchModified();
+    ASSERT_TRUE(session.SaveAll(error)) << error;
+    EXPECT_EQ(FileBytes(theirs), (Bytes{'m', 'i', 'n', 'e'}));
+    const std::string saved = CSessionTestAccess::Bank(session).patchPaths[0];
+    EXPECT_EQ(saved, (dir / "lead 2.txp").string());
+    EXPECT_GT(FileBytes(saved).size(), 4u);
+
+    session.SetButtonMode(2, 1);
+    ASSERT_TRUE(session.SaveAll(error)) << error;
+    EXPECT_EQ(CSessionTestAccess::Bank(session).patchPaths[0], saved);  // its own file, in place
+    EXPECT_FALSE(fs::exists(dir / "lead 3.txp"));
+}
+
 TEST_F(SessionBankTest, FailedWritesAreReportedAndTheOldFilesStay) {
     ASSERT_TRUE(session.SaveBank());
     const Bytes before = FileBytes(dir / "Tamborex.bnk");

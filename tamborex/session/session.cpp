@@ -530,14 +530,24 @@ bool CSession::SaveAll(std::string& error) {
     if (!PatchModified()) {
         return true;
     }
-    // The patch goes into the bank's folder, so the folder holds the whole session.
-    const std::filesystem::path folder = std::filesystem::path(bankPath_).parent_path();
+    // The patch goes into the bank's folder, so the folder holds the whole session. It writes
+    // over its own file only: another file of that name there (another entry's patch, a file
+    // of the user's) is kept, and the patch takes a name of its own beside it.
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::path(bankPath_).parent_path();
     const std::string& current = bank_.patchPaths[bank_.patchNumber];
-    std::string name = std::filesystem::path(current).filename().string();
-    if (name.empty()) {
-        name = "Entry " + std::to_string(bank_.patchNumber) + ".txp";
+    fs::path target = folder / fs::path(current).filename();
+    if (!fs::path(current).has_filename()) {
+        target = folder / ("Entry " + std::to_string(bank_.patchNumber) + ".txp");
     }
-    const std::string path = (folder / name).string();
+    std::error_code ignored;
+    if (current.empty() || !fs::equivalent(target, current, ignored)) {
+        const std::string stem = target.stem().string();
+        for (int n = 2; fs::exists(fs::symlink_status(target, ignored)); ++n) {
+            target = folder / (stem + " " + std::to_string(n) + ".txp");
+        }
+    }
+    const std::string path = target.string();
     if (!SavePatchFile(path) || !SaveBank()) {
         error = "the patch could not be written to " + path;
         return false;
