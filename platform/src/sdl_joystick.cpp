@@ -30,6 +30,9 @@ class SdlJoystickService final : public JoystickServiceBase {
     SdlJoystickService() {
         // The mapper must keep reading while the music program has the focus.
         SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
+        // The programs end on SIGTERM and SIGINT themselves (saving first); SDL's own handlers
+        // would turn them into a quit event that nobody reads, and the signal would be lost.
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         ready_ = SDL_InitSubSystem(SDL_INIT_JOYSTICK) == 0;
         if (ready_) {
             // Nobody drains SDL's event queue here; queued joystick events would only pile up.

@@ -5,7 +5,7 @@
 namespace {
 
 void Line(std::string_view text) {
-    std::string line = "Tamborex: ";
+    std::string line = text.starts_with("Tamborex: ") ? "" : "Tamborex: ";
     for (const char c : text) {
         line += c == '\n' ? ' ' : c;
     }

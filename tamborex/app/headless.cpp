@@ -52,8 +52,9 @@ int RunUnderSessionManager(const std::string& url, const platform::CommandLine& 
         std::fprintf(stderr, "Tamborex: %s\n", error.c_str());
         return 1;
     }
-    OnTermination([&link] {
-        link.SaveForExit();
+    bool saved = true;
+    OnTermination([&link, &saved] {
+        saved = link.SaveForExit();
         if (CTamborexCore* core = link.Core()) {
             core->Session().Shutdown();
         }
@@ -62,7 +63,8 @@ int RunUnderSessionManager(const std::string& url, const platform::CommandLine& 
     if (CTamborexCore* core = link.Core()) {
         Detach(core->Session(), console);
     }
-    return status;
+    // What could not be written was said; the exit status says it too.
+    return saved ? status : 1;
 }
 
 }  // namespace
@@ -88,5 +90,5 @@ int RunHeadlessSession(CSession& session) {
     session.Startup();
     const int status = QCoreApplication::exec();
     Detach(session, console);
-    return status;
+    return session.ShutDown() && session.BankSaveFailed() ? 1 : status;
 }

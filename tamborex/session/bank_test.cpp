@@ -319,7 +319,9 @@ TEST_F(SessionBankTest, SaveAllKeepsThePatchInTheFolderAndWritesOverNoOtherFile)
     session.SetAxisController(0, 9);
     ASSERT_TRUE(session.SaveAll(error)) << error;
     EXPECT_FALSE(session.PatchModified());
-    EXPECT_EQ(CSessionTestAccess::Bank(session).patchPaths[0], (dir / "Entry 0.txp").string());
+    // By its name alone: the folder can be copied or renamed whole.
+    EXPECT_EQ(CSessionTestAccess::Bank(session).patchPaths[0], "Entry 0.txp");
+    EXPECT_TRUE(fs::exists(dir / "Entry 0.txp"));
     EXPECT_EQ(bar.modifiedStates, (std::vector<bool>{true, false}));
 
     const fs::path elsewhere = dir / "elsewhere";
@@ -331,13 +333,25 @@ TEST_F(SessionBankTest, SaveAllKeepsThePatchInTheFolderAndWritesOverNoOtherFile)
     ASSERT_TRUE(session.SaveAll(error)) << error;
     EXPECT_EQ(FileBytes(theirs), (Bytes{'m', 'i', 'n', 'e'}));
     const std::string saved = CSessionTestAccess::Bank(session).patchPaths[0];
-    EXPECT_EQ(saved, (dir / "lead 2.txp").string());
-    EXPECT_GT(FileBytes(saved).size(), 4u);
+    EXPECT_EQ(saved, "lead 2.txp");
+    EXPECT_GT(FileBytes(dir / saved).size(), 4u);
 
     session.SetButtonMode(2, 1);
     ASSERT_TRUE(session.SaveAll(error)) << error;
     EXPECT_EQ(CSessionTestAccess::Bank(session).patchPaths[0], saved);  // its own file, in place
     EXPECT_FALSE(fs::exists(dir / "lead 3.txp"));
+
+    // The folder moved whole: the entry's patch is found in its new place.
+    const fs::path moved = dir.string() + "-moved";
+    fs::remove_all(moved);
+    fs::rename(dir, moved);
+    CTestWindow elsewhereBar;
+    CSession again(midi, stick, elsewhereBar, (moved / "Tamborex.bnk").string());
+    again.LoadBank();
+    EXPECT_EQ(again.LoadPatchFile(again.Bank().patchPaths[0], 0), 1);
+    EXPECT_TRUE(elsewhereBar.messages.empty());
+    EXPECT_EQ(again.Patch().buttons[2].mode, 1);
+    fs::rename(moved, dir);
 }
 
 TEST_F(SessionBankTest, FailedWritesAreReportedAndTheOldFilesStay) {

@@ -195,7 +195,8 @@ void CSession::SayNoDevices(const char* text) {
 
 void CSession::Say(const std::string& text) {
     if (terminating_) {
-        std::fprintf(stderr, "Tamborex: %s\n", text.c_str());
+        const char* named = text.starts_with("Tamborex: ") ? "" : "Tamborex: ";
+        std::fprintf(stderr, "%s%s\n", named, text.c_str());
     } else {
         Message(text);
     }
@@ -265,6 +266,11 @@ void CSession::LoadBank() {
     extraUnreadable_ =
         !platform::ReadWholeFile(ExtraSettingsPath(), bytes, cause, 64 * 1024) && cause != ENOENT;
     extra_ = ParseExtraSettings({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
+}
+
+std::string CSession::InBankFolder(const std::string& path) const {
+    const std::filesystem::path p(path);
+    return p.is_relative() ? (std::filesystem::path(bankPath_).parent_path() / p).string() : path;
 }
 
 std::string CSession::ExtraSettingsPath() const {
@@ -378,8 +384,10 @@ bool CSession::SaveBank() {
                 ? std::string("Tamborex: Error opening bank file for writing.")
                 : "Tamborex: Error writing the bank file (" + std::string(std::strerror(cause)) +
                       "). The old file was left as it was.");
+        bankSaveFailed_ = true;
         return false;
     }
+    bankSaveFailed_ = false;
     if (!inputMissing_) {
         extra_.midiInPortName =
             bank_.midiInDevice >= 0 ? midiIn_.GetDevName(bank_.midiInDevice) : std::string();
@@ -403,7 +411,7 @@ CSession::PatchLoad CSession::ReadPatch(const std::string& path, std::int32_t ba
     // A file that is refused changes nothing: the patch in use keeps its port and its polling.
     std::vector<std::uint8_t> bytes;
     int cause = 0;
-    if (!platform::ReadWholeFile(path, bytes, cause)) {
+    if (!platform::ReadWholeFile(InBankFolder(path), bytes, cause)) {
         Message("Error opening patch file.\n" + path + " could not be read (" +
                 platform::ReadFailureText(cause) + ").");
         return {};
@@ -452,8 +460,8 @@ bool CSession::SavePatchFile(const std::string& path) {
     int cause = 0;
     platform::WriteStage failedAt{};
     const std::array<CPatch, 2> patches = PatchesForFile();
-    if (!platform::WriteFileAtomically(path, FormatPatchFile(bank_.patchName, patches), cause,
-                                       failedAt)) {
+    if (!platform::WriteFileAtomically(
+            InBankFolder(path), FormatPatchFile(bank_.patchName, patches), cause, failedAt)) {
         Message(failedAt == platform::WriteStage::Create
                     ? "Can't open file " + path + " for writing!"
                     : "Could not write " + path + " (" + std::strerror(cause) +
@@ -523,12 +531,12 @@ void CSession::Rename(const std::string& name) {
 }
 
 bool CSession::SaveAll(std::string& error) {
+    // The patch is written even when the bank could not be: the edits are what would be lost.
     if (!SaveBank()) {
         error = "the bank could not be written to " + bankPath_;
-        return false;
     }
     if (!PatchModified()) {
-        return true;
+        return error.empty();
     }
     // The patch goes into the bank's folder, so the folder holds the whole session. It writes
     // over its own file only: another file of that name there (another entry's patch, a file
@@ -541,16 +549,20 @@ bool CSession::SaveAll(std::string& error) {
         target = folder / ("Entry " + std::to_string(bank_.patchNumber) + ".txp");
     }
     std::error_code ignored;
-    if (current.empty() || !fs::equivalent(target, current, ignored)) {
+    if (current.empty() || !fs::equivalent(target, InBankFolder(current), ignored)) {
         const std::string stem = target.stem().string();
         for (int n = 2; fs::exists(fs::symlink_status(target, ignored)); ++n) {
             target = folder / (stem + " " + std::to_string(n) + ".txp");
         }
     }
-    const std::string path = target.string();
-    if (!SavePatchFile(path) || !SaveBank()) {
-        error = "the patch could not be written to " + path;
+    // Kept by its name alone, so the folder stays whole when the manager copies or renames it.
+    const std::string path = target.filename().string();
+    if (!SavePatchFile(path)) {
+        error = "the patch could not be written to " + InBankFolder(path);
         return false;
     }
-    return true;
+    if (!SaveBank()) {
+        error = "the bank could not be written to " + bankPath_;
+    }
+    return error.empty();
 }

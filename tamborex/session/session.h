@@ -51,6 +51,8 @@ class CSession final : public CBankLink, private CEngineEvents {
     // A signal or a logout asks the program to end: the shutdown must not wait for a person.
     void RequestTermination() { terminating_ = true; }
     bool ShutDown() const { return shutDown_; }
+    // The last write of the bank failed (the old file is then unchanged).
+    bool BankSaveFailed() const { return bankSaveFailed_; }
 
     // The bank file.
     void LoadBank();
@@ -194,6 +196,9 @@ class CSession final : public CBankLink, private CEngineEvents {
     void FollowController();
     void ApplyAxisRanges();
     std::string ExtraSettingsPath() const;
+    // A patch path as the bank keeps it, made whole: a path without a folder, or relative, is
+    // in the bank's folder.
+    std::string InBankFolder(const std::string& path) const;
     // Where a remembered port is now in the list; -1, said once per port and run, when gone.
     int FollowPort(const CMIDI& port, const char* kind, const std::string& name, int index);
     void OfferRecovery();
@@ -220,6 +225,7 @@ class CSession final : public CBankLink, private CEngineEvents {
     bool started_ = false;
     std::atomic<bool> controllersPosted_{false};
     bool shutDown_ = false;
+    bool bankSaveFailed_ = false;
     bool terminating_ = false;
     // Why the bank file could not be read at start; empty when it was read or did not exist.
     std::string bankUnreadable_;

@@ -2,6 +2,7 @@
 
 #include "platform/command_line.h"
 #include "platform/nsm.h"
+#include "platform/termination.h"
 #include "tamborex/app/headless.h"
 #include "tamborex_app.h"
 
@@ -29,6 +30,9 @@ int main(int argc, char** argv) {
         exitCode >= 0) {
         return exitCode;
     }
+    // From here on a termination signal waits for the event loop, however early it comes: the
+    // run then ends as it would later, saving the bank.
+    (void)platform::WatchTerminationSignals();
     if (line.headless) {
         return RunHeadless(argc, argv, line);
     }

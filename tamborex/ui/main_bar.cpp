@@ -258,7 +258,7 @@ int CMainBar::OnCtrlNotify(int code, int ctrlIndex, int, int) {
             about_.Open();
             break;
         case 5:
-            OnOK();
+            QuitCommand();
             break;
         default:
             break;
@@ -438,7 +438,7 @@ void CMainBar::keyPressEvent(QKeyEvent* event) {
             if (focusWidget() == nameEdit_) {
                 session_.Rename(nameEdit_->text().toStdString());
             } else {
-                OnOK();
+                QuitCommand();
             }
             return;
         default:
@@ -455,6 +455,15 @@ void CMainBar::closeEvent(QCloseEvent* event) {
         return;
     }
     QuitWhenNoDialogRuns();
+}
+
+void CMainBar::QuitCommand() {
+    // Under a session manager the manager ends the program; "Quit" puts the bar away.
+    if (closeAction_) {
+        closeAction_();
+    } else {
+        OnOK();
+    }
 }
 
 void CMainBar::RequestTermination() {

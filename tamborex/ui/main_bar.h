@@ -100,6 +100,7 @@ class CMainBar final : public QDialog,
 
   private:
     void CreateControls();
+    void QuitCommand();
     void ApplyAlwaysOnTop();
     // The session keeps where the bar is, for the bank.
     void RecordPosition();

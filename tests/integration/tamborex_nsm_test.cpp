@@ -219,8 +219,8 @@ TEST(TamborexUnderNsm, DirtyAndCleanFollowThePatchAndSaveKeepsItInTheFolder) {
     EXPECT_FALSE(session->PatchModified());
     // The entry had no file: the patch is kept in the session's folder, and the bank says so.
     const CBankState bank = ReadBankAt(dir / kBankFileName);
-    const fs::path patch = bank.patchPaths[0];
-    EXPECT_EQ(patch.parent_path(), dir);
+    const fs::path patch = dir / bank.patchPaths[0];
+    EXPECT_EQ(bank.patchPaths[0], "Entry 0.txp");
     std::vector<std::uint8_t> bytes;
     int cause = 0;
     ASSERT_TRUE(platform::ReadWholeFile(patch.string(), bytes, cause));
