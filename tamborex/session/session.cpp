@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 
 #include "platform/file_io.h"
@@ -174,7 +175,7 @@ bool CSession::Shutdown() {
     shutDown_ = true;
     if (!bankUnreadable_.empty()) {
         Say(bankPath_ + " could not be read at start (" + bankUnreadable_ +
-            "), so it was left as it is. This session's bank was saved to " + SessionBankPath() +
+            "), so it was left as it is. This session's bank was saved to " + sessionBankTarget_ +
             ".");
     }
     engine_.StopTimers();
@@ -228,16 +229,21 @@ void CSession::OfferRecovery() {
     const std::optional<bool> answer =
         Ask("Tamborex was ended with unsaved changes to the patch in use. They were kept in " +
             path + ".\nRestore them into the current bank entry?");
-    if (!answer) {
-        // Nobody could say: the edits stay where they are for a start that can ask.
+    if (!answer || terminating_) {
+        // Nobody could say, or the program is being ended while the question is open: the edits
+        // stay where they are for a start that can ask.
         return;
     }
-    if (*answer && ReadPatch(path, bank_.patchNumber).loaded) {
+    if (!*answer) {
+        std::error_code ignored;
+        std::filesystem::remove(path, ignored);
+        return;
+    }
+    // Restored: the file stays until the edits are saved, so a crash before that loses nothing.
+    if (ReadPatch(path, bank_.patchNumber).loaded) {
         recoveredUnsaved_ = true;
         Notify([](CSessionObserver& o) { o.OnPatchModified(true); });
     }
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
 }
 
 void CSession::LoadBank() {
@@ -256,9 +262,8 @@ void CSession::LoadBank() {
         // Its entries are the user's: never written over, whatever happens in this session.
         bankUnreadable_ = platform::ReadFailureText(cause);
         Message("File IO error. [" + std::to_string(cause) + "] \n" + bankPath_ +
-                " could not be read (" + bankUnreadable_ +
-                "). It is left as it is; this session's bank will be saved to " +
-                SessionBankPath() + ".");
+                " could not be read (" + bankUnreadable_ + "). It is left as it is; " +
+                ReadSessionBank() + ".");
     }
     // Also on a first run: the bar shows, and the bank keeps, the entry's "(no patch)".
     bank_.patchName = bank_.patchNames[bank_.patchNumber];
@@ -266,6 +271,32 @@ void CSession::LoadBank() {
     extraUnreadable_ =
         !platform::ReadWholeFile(ExtraSettingsPath(), bytes, cause, 64 * 1024) && cause != ENOENT;
     extra_ = ParseExtraSettings({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
+}
+
+std::string CSession::ReadSessionBank() {
+    sessionBankTarget_ = SessionBankPath();
+    std::vector<std::uint8_t> bytes;
+    int cause = 0;
+    if (platform::ReadWholeFile(sessionBankTarget_, bytes, cause)) {
+        // The last session on this bank left its work here: this one goes on from it.
+        std::vector<std::string> messages;
+        ReadBank(bytes, bank_, messages);
+        for (const std::string& message : messages) {
+            Message(message);
+        }
+        return "the bank of the last session, " + sessionBankTarget_ +
+               ", is played and saved again";
+    }
+    if (cause != ENOENT) {
+        // That one cannot be read either: it is kept too, and this session's bank goes beside
+        // both under a name of its own.
+        char stamp[32];
+        const std::time_t now = std::time(nullptr);
+        std::strftime(stamp, sizeof stamp, ".session-%Y%m%d-%H%M%S", std::localtime(&now));
+        sessionBankTarget_ =
+            Beside(bankPath_, stamp, std::filesystem::path(bankPath_).extension().c_str());
+    }
+    return "this session's bank will be saved to " + sessionBankTarget_;
 }
 
 std::string CSession::InBankFolder(const std::string& path) const {
@@ -376,7 +407,7 @@ void CSession::OnControllersChanged() {
 
 bool CSession::SaveBank() {
     bank_.patchNames[bank_.patchNumber] = bank_.patchName;
-    const std::string path = bankUnreadable_.empty() ? bankPath_ : SessionBankPath();
+    const std::string path = bankUnreadable_.empty() ? bankPath_ : sessionBankTarget_;
     int cause = 0;
     platform::WriteStage failedAt{};
     if (!platform::WriteFileAtomically(path, FormatBank(bank_), cause, failedAt)) {
@@ -472,6 +503,11 @@ bool CSession::SavePatchFile(const std::string& path) {
     // The patch in use is now the one made for this controller, as the file says.
     engine_.patches[0].reserved = patches[0].reserved;
     engine_.patches[0].joystickNumber = patches[0].joystickNumber;
+    if (recoveredUnsaved_) {
+        // The restored edits are in a file of the user's now.
+        std::error_code ignored;
+        std::filesystem::remove(RecoveryPath(), ignored);
+    }
     SetModified(false);
     Notify([&path](CSessionObserver& o) { o.OnPatchSaved(path); });
     return true;

@@ -196,6 +196,10 @@ class CSession final : public CBankLink, private CEngineEvents {
     void FollowController();
     void ApplyAxisRanges();
     std::string ExtraSettingsPath() const;
+    // With the bank unreadable: the last session's bank, when there is one, is read instead, and
+    // where this session's goes is chosen so that no session bank is written over with another's
+    // entries. What is done, for the start's message.
+    std::string ReadSessionBank();
     // A patch path as the bank keeps it, made whole: a path without a folder, or relative, is
     // in the bank's folder.
     std::string InBankFolder(const std::string& path) const;
@@ -229,7 +233,8 @@ class CSession final : public CBankLink, private CEngineEvents {
     bool terminating_ = false;
     // Why the bank file could not be read at start; empty when it was read or did not exist.
     std::string bankUnreadable_;
-    bool extraUnreadable_ = false;  // then "Tamborex.ini" is not written over either
+    std::string sessionBankTarget_;  // where the bank goes while bankPath_ cannot be read
+    bool extraUnreadable_ = false;   // then "Tamborex.ini" is not written over either
     // A port whose remembered name is gone stays closed; its stored index and name are kept
     // for the files until the user chooses another port.
     bool outputMissing_ = false;

@@ -166,15 +166,37 @@ TEST_F(StartupTest, TerminationKeepsUnsavedEditsForTheNextStart) {
     EXPECT_NE(bar.messages[0].find("Restore"), std::string::npos);
     EXPECT_EQ(again.Engine().patches[0].buttons[3].data1, 77);
     EXPECT_EQ(CSessionTestAccess::Bank(again).patchName, "Edited");
-    EXPECT_FALSE(fs::exists(again.RecoveryPath()));
-    // Restored but not saved: Quit still offers to save it.
+    // Restored, not saved: the file stays, so a crash now loses nothing.
+    EXPECT_TRUE(fs::exists(again.RecoveryPath()));
+    // Quit still offers to save it; declined, the edits are still kept for the next start.
     bar.answer = false;
     bar.messages.clear();
     EXPECT_TRUE(again.Shutdown());
     EXPECT_EQ(bar.messages, (std::vector<std::string>{"Save changes to current patch?"}));
+    EXPECT_TRUE(fs::exists(again.RecoveryPath()));
+
+    // Ended (a logout) while the restore question is open: the box closes as "No", but the
+    // edits are kept.
+    bar.onQuestion = [&] { core->RequestTermination(); };
+    Start();
+    EXPECT_TRUE(fs::exists(core->RecoveryPath()));
+    core->Shutdown();
+    bar.onQuestion = nullptr;
+    // Restored and then saved: now the file goes.
+    bar.answer = true;
+    CSession& saving = Start();
+    EXPECT_EQ(saving.Engine().patches[0].buttons[3].data1, 77);
+    bar.chooserAnswer = (dir / "kept.txp").string();
+    ASSERT_TRUE(saving.SaveCommand());
+    EXPECT_FALSE(fs::exists(saving.RecoveryPath()));
+    EXPECT_FALSE(saving.PatchModified());
+    saving.Shutdown();
+    bar.chooserAnswer.clear();
+    bar.answer = false;
 
     // Termination while the question is open (the program is told to end as the box closes).
     CSession& third = Start();
+    third.PatchForEditing().buttons[3].data1 = 55;
     third.MarkPatchModified();
     bar.answer = false;
     bar.onQuestion = [&] { third.RequestTermination(); };
@@ -184,7 +206,46 @@ TEST_F(StartupTest, TerminationKeepsUnsavedEditsForTheNextStart) {
     bar.onQuestion = nullptr;
     CSession& fourth = Start();
     EXPECT_FALSE(fs::exists(fourth.RecoveryPath()));
-    EXPECT_EQ(fourth.Engine().patches[0].buttons[3].data1, 0);
+    EXPECT_EQ(fourth.Engine().patches[0].buttons[3].data1, 77);  // as saved in kept.txp
+}
+
+// Two sessions on a bank that cannot be read: the second goes on from the first one's work, and
+// a session bank that cannot be read either is kept beside a new one.
+TEST_F(StartupTest, SessionsOnAnUnreadableBankKeepEachOthersWork) {
+    ASSERT_EQ(mkfifo(BankPath().c_str(), 0600), 0);
+    CSession& first = Start();
+    first.Rename("First session");
+    ASSERT_TRUE(first.Shutdown());
+    bar.messages.clear();
+    CSession& second = Start();
+    ASSERT_FALSE(bar.messages.empty());
+    EXPECT_NE(bar.messages.back().find("bank of the last session"), std::string::npos);
+    EXPECT_EQ(second.Bank().patchNames[0], "First session");
+    second.Next();
+    second.Rename("Second session");
+    ASSERT_TRUE(second.Shutdown());
+    CBankState read;
+    std::vector<std::string> messages;
+    std::ifstream in(second.SessionBankPath(), std::ios::binary);
+    ReadBank(std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), {}), read, messages);
+    EXPECT_EQ(read.patchNames[0], "First session");
+    EXPECT_EQ(read.patchNames[1], "Second session");
+    in.close();
+
+    // The session bank becomes unreadable too: neither file is touched.
+    fs::remove(second.SessionBankPath());
+    fs::create_directory(second.SessionBankPath());
+    CSession& third = Start();
+    third.Rename("Third");
+    ASSERT_TRUE(third.Shutdown());
+    EXPECT_TRUE(fs::is_fifo(BankPath()));
+    EXPECT_TRUE(fs::is_directory(third.SessionBankPath()));
+    int dated = 0;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        dated += entry.path().filename().string().starts_with("Tamborex.session-") ? 1 : 0;
+    }
+    EXPECT_EQ(dated, 1);
+    fs::remove(BankPath());
 }
 
 // A bank that exists but cannot be read holds the user's 128 entries: it is never written over.
