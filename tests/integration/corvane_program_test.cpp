@@ -17,6 +17,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <sstream>
 #include <thread>
 
 #include "jack_peer.h"
@@ -199,14 +200,31 @@ class Desktop {
         return Run("DISPLAY=" + display_ + " xdotool search --onlyvisible --name '^" + title +
                    "$' 2>/dev/null");
     }
-    // Focuses the window of this title and presses the keys there.
+    // Focuses the largest window of this title (a message box of the same title may stand
+    // beside it) and presses the keys there.
     bool Keys(const std::string& title, const std::string& keys) const {
-        const std::string window = Visible(title);
-        if (window.empty()) {
-            return false;
+        std::istringstream ids(Visible(title));
+        std::string best;
+        long bestArea = -1;
+        for (std::string id; ids >> id;) {
+            std::istringstream shell(
+                Run("DISPLAY=" + display_ + " xdotool getwindowgeometry --shell " + id));
+            long width = 0;
+            long height = 0;
+            for (std::string line; std::getline(shell, line);) {
+                if (line.starts_with("WIDTH=")) {
+                    width = std::stol(line.substr(6));
+                } else if (line.starts_with("HEIGHT=")) {
+                    height = std::stol(line.substr(7));
+                }
+            }
+            if (width * height > bestArea) {
+                bestArea = width * height;
+                best = id;
+            }
         }
-        const std::string id = window.substr(0, window.find('\n'));
-        return std::system(("DISPLAY=" + display_ + " xdotool windowfocus --sync " + id +
+        return !best.empty() &&
+               std::system(("DISPLAY=" + display_ + " xdotool windowfocus --sync " + best +
                             " key --delay 50 " + keys)
                                .c_str()) == 0;
     }

@@ -135,11 +135,11 @@ NsmFakeServer::NsmFakeServer() {
     (void)setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, "lo", 3);
     port_ = lo_server_get_port(server);
     lo_server_thread_add_method(thread, nullptr, nullptr, &Liblo::OnMessage, this);
+    thread_ = thread;  // before liblo's thread starts, which reads it
     if (lo_server_thread_start(thread) < 0) {
         lo_server_thread_free(thread);
-        return;
+        thread_ = nullptr;
     }
-    thread_ = thread;
 }
 
 NsmFakeServer::~NsmFakeServer() {
