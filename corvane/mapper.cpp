@@ -104,11 +104,15 @@ void Mapper::SetLowLatency(bool on) {
     lowLatency_ = on;
 }
 
-void Mapper::Shutdown() {
+void Mapper::RememberController() {
     if (const auto held = joystick_.Current()) {
         extra_.joystickName = held->name;
         extra_.joystickGuid = held->guid;
     }
+}
+
+void Mapper::Shutdown() {
+    RememberController();
     if (started_) {
         timer_.StopPeriodic();
         timer_.SetTickClient(nullptr);

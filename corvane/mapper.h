@@ -25,6 +25,16 @@ struct JoystickSample {
     std::uint32_t buttons = 0;
 };
 
+// What the user can change and a session keeps: the controls and every option. Two differ when
+// there is something left to save.
+struct MapperState {
+    ControlTable controls;
+    Settings settings;
+    ExtraSettings extra;
+
+    bool operator==(const MapperState&) const = default;
+};
+
 // Corvane's working core: the seven control assignments, the ports and the sampling timer, and
 // the tick that turns joystick changes into MIDI. The UI thread edits the controls and settings;
 // the tick runs on the timer's thread and touches only atomics and the ports (which serialise
@@ -42,6 +52,9 @@ class Mapper final : public TickClient {
     // Stops sampling and gives the resolution back, and remembers the controller that played.
     // The ports stay open until destruction.
     void Shutdown();
+    // Takes the controller that plays now into the extra settings (JoystickName, JoystickGuid),
+    // for a save while the mapper runs.
+    void RememberController();
 
     // Stops the running timer, stores the index and starts one of its period; an index without
     // a period is stored but starts nothing.
@@ -56,6 +69,7 @@ class Mapper final : public TickClient {
     ControlTable& Controls() { return controls_; }
     const Settings& CurrentSettings() const { return settings_; }
     const ExtraSettings& CurrentExtraSettings() const { return extra_; }
+    MapperState State() const { return {controls_, settings_, extra_}; }
     void SetMidiSystem(std::string system) { extra_.midiSystem = std::move(system); }
     // With low latency on, each change the joystick service reports is sampled at once by an
     // extra tick on the timer's thread; the sample rate's ticks go on as the fallback.

@@ -1,18 +1,13 @@
 // Corvane: the small joystick-to-MIDI mapper.
 
 #include <QApplication>
-#include <QMessageBox>
-#include <QSocketNotifier>
 
-#include "configuration_file.h"
-#include "ini_profile.h"
-#include "main_dialog.h"
-#include "mapper.h"
 #include "platform/command_line.h"
 #include "platform/joystick.h"
 #include "platform/midi.h"
-#include "platform/termination.h"
+#include "platform/nsm.h"
 #include "platform/timer.h"
+#include "program.h"
 #include "prompter.h"
 
 int main(int argc, char** argv) {
@@ -27,7 +22,9 @@ int main(int argc, char** argv) {
         "  corvane.txt                      the named configurations, in the configurations' "
         "folder\n"
         "  ~/.config/Corvane/Corvane.ini    the options: thru, MIDI ports, channel, sample rate,\n"
-        "                                   MIDI system\n"};
+        "                                   MIDI system\n"
+        "Under a session manager (NSM_URL set) both, and corvane-session.txt with the\n"
+        "assignments in play, are kept in the session's folder.\n"};
     platform::CommandLine line;
     if (const int exitCode = platform::StartFromCommandLine(argc, argv, kInfo, line);
         exitCode >= 0) {
@@ -36,40 +33,16 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));
 
-    corvane::IniProfile profile;
-    if (!profile.Problem().isEmpty()) {
-        QMessageBox::warning(nullptr, QStringLiteral("Corvane"), profile.Problem());
-    }
-    const corvane::Settings settings = corvane::ReadSettings(profile);
-    const corvane::ExtraSettings extra = corvane::ReadExtraSettings(profile);
-
-    platform::MidiBackend system = platform::MidiBackend::Automatic;
-    (void)platform::ParseMidiBackend(extra.midiSystem, system);
-    auto midi = platform::CreateMidiService("Corvane", line.midi.value_or(system));
-    auto joystick = platform::CreateJoystickService();
-    auto timer = platform::CreatePeriodicTimer();
-    corvane::Mapper mapper(*midi, *joystick, *timer, settings, extra);
-    corvane::ConfigurationFile file;
+    corvane::ProgramSetup setup;
+    setup.midi = line.midi;
+    setup.nsmUrl = platform::NsmUrlFromEnvironment();
+    setup.executable = argv[0];
+    setup.makeServices = [](std::string_view clientName, platform::MidiBackend backend) {
+        return corvane::Services{platform::CreateMidiService(clientName, backend),
+                                 platform::CreateJoystickService(),
+                                 platform::CreatePeriodicTimer()};
+    };
     corvane::QtPrompter prompter;
-
-    {
-        corvane::MainDialog dialog(mapper, file, prompter);
-        // SIGTERM, SIGINT and SIGHUP end the program like its close box: the settings get written.
-        if (const int fd = platform::WatchTerminationSignals(); fd >= 0) {
-            auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, &dialog);
-            QObject::connect(notifier, &QSocketNotifier::activated, &dialog, [fd, &dialog] {
-                platform::AcknowledgeTerminationSignals(fd);
-                dialog.reject();
-            });
-        }
-        dialog.exec();  // the program's whole life: it ends when the window does
-        mapper.Shutdown();
-    }
-    corvane::WriteSettings(profile, mapper.CurrentSettings());
-    corvane::WriteExtraSettings(profile, mapper.CurrentExtraSettings());
-    QString why;
-    if (!profile.Flush(why)) {
-        QMessageBox::warning(nullptr, QStringLiteral("Corvane"), why);
-    }
-    return 0;
+    corvane::Program program(std::move(setup), prompter);
+    return program.Run();
 }

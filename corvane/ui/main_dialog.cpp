@@ -58,8 +58,10 @@ MainDialog::MainDialog(Mapper& mapper, ConfigurationFile& file, Prompter& prompt
 
     connect(ui_->controlList, &QListWidget::currentRowChanged, this,
             &MainDialog::RefreshControlView);
-    connect(ui_->typeBox, &QComboBox::activated, this,
-            [this](int index) { mapper_.Controls()[SelectedControl()].type = index - 1; });
+    connect(ui_->typeBox, &QComboBox::activated, this, [this](int index) {
+        mapper_.Controls()[SelectedControl()].type = index - 1;
+        emit Edited();
+    });
     connect(ui_->minEdit, &QLineEdit::textEdited, this,
             [this](const QString& text) { StorePercent(kMin, text); });
     connect(ui_->midEdit, &QLineEdit::textEdited, this,
@@ -69,6 +71,7 @@ MainDialog::MainDialog(Mapper& mapper, ConfigurationFile& file, Prompter& prompt
     connect(ui_->overrideBox, &QComboBox::activated, this, [this](int index) {
         mapper_.Controls()[SelectedControl()].overrideAxis = index;
         ui_->midEdit->setEnabled(index > 0);
+        emit Edited();
     });
     connect(ui_->configurationBox, &QComboBox::editTextChanged, this, [this](const QString& text) {
         ui_->saveButton->setEnabled(!text.isEmpty());
@@ -96,7 +99,7 @@ MainDialog::MainDialog(Mapper& mapper, ConfigurationFile& file, Prompter& prompt
         !problem.empty()) {
         // Once the window is up, so that the message stands in front of it.
         const QString text = QString::fromStdString(problem).trimmed();
-        QTimer::singleShot(0, this, [this, text] { prompter_.Warn(this, text); });
+        QTimer::singleShot(0, this, [this, text] { prompter_.Tell(this, text); });
     }
 }
 
@@ -130,6 +133,7 @@ void MainDialog::StorePercent(int field, const QString& text) {
     const auto value = static_cast<std::int32_t>(std::clamp<long long>(typed, 0, INT32_MAX));
     ControlAssignment& c = mapper_.Controls()[SelectedControl()];
     (field == kMin ? c.min : field == kMid ? c.mid : c.max) = value;
+    emit Edited();
 }
 
 namespace {
@@ -141,7 +145,7 @@ bool NameBefore(const QString& a, const QString& b) {
 void MainDialog::LoadNames() {
     const std::vector<std::string> read = file_.ReadNames();
     if (!file_.LastError().empty()) {
-        prompter_.Warn(this, QString::fromStdString(file_.LastError()));
+        prompter_.Tell(this, QString::fromStdString(file_.LastError()));
     }
     // Sorted once without regard to case; of equal names the one read last comes first, as if
     // each had been inserted in front of its equals in file order.
@@ -177,6 +181,7 @@ void MainDialog::ConfigurationPicked(int index) {
     if (file_.LoadConfiguration(name, mapper_.Controls())) {
         ui_->controlList->setCurrentRow(kXAxis);
         RefreshControlView();
+        emit Edited();
     }
 }
 
@@ -222,6 +227,7 @@ void MainDialog::RunOptions() {
     const Settings& s = mapper_.CurrentSettings();
     OptionsDialog options(mapper_.Midi().ListInputs(), mapper_.Midi().ListOutputs(), prompter_,
                           this);
+    options.ownPort = ownPortName_.toStdString();
     options.inputIndex = s.inputDevice;
     options.outputIndex = s.outputDevice == kMidiMapper ? 0 : s.outputDevice + 1;
     options.thru = s.thru;
@@ -241,6 +247,13 @@ void MainDialog::RunOptions() {
     mapper_.SetLowLatency(options.lowLatency);
     mapper_.SetGamepadLayout(options.gamepadLayout);
     mapper_.ApplySettings(chosen);
+    emit Edited();
+}
+
+void MainDialog::HideInsteadOfExit() {
+    ui_->exitButton->setText(tr("Hide"));
+    ui_->exitButton->setToolTip(
+        tr("Hides the window; Corvane plays on and ends with the session."));
 }
 
 void MainDialog::RunAbout() {

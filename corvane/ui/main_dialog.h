@@ -29,6 +29,16 @@ class MainDialog final : public QDialog {
     void RunOptions();
     void RunAbout();
 
+    // The name Corvane's own port has in the lists (the MIDI client's name).
+    void SetOwnPortName(const QString& name) { ownPortName_ = name; }
+    // Under a session manager the program lives as long as the session: "Exit" hides the window.
+    void HideInsteadOfExit();
+
+  signals:
+    // The user changed a control's assignment or closed the Options dialog: there may be
+    // something new to save.
+    void Edited();
+
   protected:
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -47,6 +57,7 @@ class MainDialog final : public QDialog {
     Mapper& mapper_;
     ConfigurationFile& file_;
     Prompter& prompter_;
+    QString ownPortName_ = QStringLiteral("Corvane");
 };
 
 }  // namespace corvane

@@ -36,7 +36,7 @@ void OptionsDialog::showEvent(QShowEvent* event) {
         // Device 0 is Corvane's own port, where MIDI_MAPPER goes too: said, so that nobody
         // takes the two for different ports.
         const QString name = QString::fromStdString(outputs_[i]);
-        ui_->outputBox->addItem(i == 0 && outputs_[i] == "Corvane"
+        ui_->outputBox->addItem(i == 0 && outputs_[i] == ownPort
                                     ? tr("%1 (the same port as MIDI_MAPPER)").arg(name)
                                     : name);
     }

@@ -85,6 +85,18 @@ bool IsThisMachine(const char* host) {
     return local;
 }
 
+// liblo's arguments are aligned to 4 bytes only, less than its lo_arg union asks for: read them
+// as the bytes they are rather than through the union's members.
+const char* Text(lo_arg* arg) {
+    return reinterpret_cast<const char*>(arg);
+}
+
+std::int32_t Int32(lo_arg* arg) {
+    std::int32_t value = 0;
+    std::memcpy(&value, arg, sizeof value);
+    return value;
+}
+
 bool TypesBegin(const char* types, std::string_view expected) {
     return std::string_view(types != nullptr ? types : "").starts_with(expected);
 }
@@ -196,7 +208,7 @@ struct NsmClient::Core : std::enable_shared_from_this<Core> {
         }
         const std::string_view to = path;
         if (to == kOpen && TypesBegin(types, "sss") && argc >= 3) {
-            NsmOpen open{&argv[0]->s, &argv[1]->s, &argv[2]->s};
+            NsmOpen open{Text(argv[0]), Text(argv[1]), Text(argv[2])};
             Post([open = std::move(open)](Core& core) {
                 const NsmResult result = core.handlers.open(open);
                 if (result.code == 0) {
@@ -219,14 +231,14 @@ struct NsmClient::Core : std::enable_shared_from_this<Core> {
             const bool show = to == "/nsm/client/show_optional_gui";
             Post([show](Core& core) { core.handlers.showGui(show); });
         } else if (to == "/reply" && TypesBegin(types, "ssss") &&
-                   std::string_view(&argv[0]->s) == kAnnounce) {
+                   std::string_view(Text(argv[0])) == kAnnounce) {
             std::lock_guard lock(mutex);
-            serverName = &argv[2]->s;
-            serverCapabilities = &argv[3]->s;
+            serverName = Text(argv[2]);
+            serverCapabilities = Text(argv[3]);
         } else if (to == "/error" && TypesBegin(types, "sis") &&
-                   std::string_view(&argv[0]->s) == kAnnounce) {
+                   std::string_view(Text(argv[0])) == kAnnounce) {
             std::fprintf(stderr, "%s: the session manager refused this program (error %d): %s\n",
-                         executable.c_str(), static_cast<int>(argv[1]->i), &argv[2]->s);
+                         executable.c_str(), static_cast<int>(Int32(argv[1])), Text(argv[2]));
         }
     }
 

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 
 #include <cstdlib>
+#include <cstring>
 
 namespace testsupport {
 
@@ -20,6 +21,14 @@ std::int64_t OscMessage::Int(std::size_t i) const {
 namespace {
 
 void Quiet(int, const char*, const char*) {}
+
+// liblo aligns arguments to 4 bytes only, less than its lo_arg union asks for: copy the bytes.
+template <typename T>
+T Value(lo_arg* arg) {
+    T value{};
+    std::memcpy(&value, arg, sizeof value);
+    return value;
+}
 
 lo_message Build(const std::vector<OscArg>& args) {
     lo_message message = lo_message_new();
@@ -73,19 +82,19 @@ struct NsmFakeServer::Liblo {
                 case 's':
                 case 'S':
                     a.type = 's';
-                    a.text = &argv[i]->s;
+                    a.text = reinterpret_cast<const char*>(argv[i]);
                     break;
                 case 'i':
-                    a.integer = argv[i]->i;
+                    a.integer = Value<std::int32_t>(argv[i]);
                     break;
                 case 'h':
-                    a.integer = argv[i]->h;
+                    a.integer = Value<std::int64_t>(argv[i]);
                     break;
                 case 'f':
-                    a.real = argv[i]->f;
+                    a.real = Value<float>(argv[i]);
                     break;
                 case 'd':
-                    a.real = argv[i]->d;
+                    a.real = Value<double>(argv[i]);
                     break;
                 default:
                     break;
@@ -135,11 +144,11 @@ NsmFakeServer::NsmFakeServer() {
     (void)setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, "lo", 3);
     port_ = lo_server_get_port(server);
     lo_server_thread_add_method(thread, nullptr, nullptr, &Liblo::OnMessage, this);
+    thread_ = thread;  // before liblo's thread starts, which reads it
     if (lo_server_thread_start(thread) < 0) {
         lo_server_thread_free(thread);
-        return;
+        thread_ = nullptr;
     }
-    thread_ = thread;
 }
 
 NsmFakeServer::~NsmFakeServer() {

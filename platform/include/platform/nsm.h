@@ -76,9 +76,9 @@ class NsmClient {
     // The OSC URL this client listens on.
     std::string Url() const;
 
-    struct Core;
-
   private:
+    struct Core;  // shared with the tasks it posts, so a late task finds it closed
+
     explicit NsmClient(std::shared_ptr<Core> core);
     std::shared_ptr<Core> core_;
 };
