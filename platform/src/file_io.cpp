@@ -79,24 +79,41 @@ std::string ReadFailureText(int cause, std::size_t maxSize) {
     return cause == kNotRegularFile ? "not a regular file" : std::strerror(cause);
 }
 
+namespace {
+
+// The temporary WriteFileAtomically makes for a file of this name: hidden, and marked as ours, so
+// that no user's copy beside the file ("Tamborex.bnk.backup") ever has the same form.
+std::string TemporaryPrefix(const std::string& fileName) {
+    return "." + fileName + ".tmp-";
+}
+constexpr std::size_t kTemporaryLetters = 6;  // what mkstemp puts in place of "XXXXXX"
+
+bool IsOurTemporary(const std::string& name, const std::string& prefix) {
+    return name.size() == prefix.size() + kTemporaryLetters &&
+           name.compare(0, prefix.size(), prefix) == 0 &&
+           std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                       [](unsigned char c) { return std::isalnum(c) != 0; });
+}
+
+}  // namespace
+
 int RemoveStaleTemporaries(const std::string& path, long minAgeSeconds) {
     namespace fs = std::filesystem;
     const fs::path target(path);
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    const std::string prefix = target.filename().string() + ".";
+    const std::string prefix = TemporaryPrefix(target.filename().string());
     const auto now = std::time(nullptr);
+    const uid_t user = geteuid();
     int removed = 0;
     std::error_code error;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
-        const std::string name = entry.path().filename().string();
-        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0 ||
-            !std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
-                         [](unsigned char c) { return std::isalnum(c) != 0; })) {
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        if (!IsOurTemporary(it->path().filename().string(), prefix)) {
             continue;
         }
+        // lstat, so that a link named like ours is looked at itself and never followed.
         struct stat info {};
-        if (lstat(entry.path().c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-            now - info.st_mtime > minAgeSeconds && unlink(entry.path().c_str()) == 0) {
+        if (lstat(it->path().c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == user &&
+            now - info.st_mtime > minAgeSeconds && unlink(it->path().c_str()) == 0) {
             ++removed;
         }
     }
@@ -109,7 +126,7 @@ bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> 
     const fs::path target(path);
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     RemoveStaleTemporaries(path);
-    std::string temp = (folder / (target.filename().string() + ".XXXXXX")).string();
+    std::string temp = (folder / (TemporaryPrefix(target.filename().string()) + "XXXXXX")).string();
     const int fd = mkstemp(temp.data());
     if (fd < 0) {
         cause = errno;

@@ -32,16 +32,20 @@ enum class WriteStage {
 };
 
 // Writes bytes to a temporary file in the same folder, flushes it to disk and renames it over
-// path, so a crash or a full disk never destroys the previous file. The new file keeps the old
-// one's permissions. On failure the old file is untouched and the temporary removed; gives false,
-// the errno-style cause and the stage that failed.
+// path, so a crash or a full disk never destroys the previous file. The temporary is always a new
+// file, so a link or a FIFO at path is replaced, never written through or waited on; it is named
+// ".<path's name>.tmp-" and six letters or digits, a form nobody gives a file of their own. The
+// new file keeps the old one's permissions. On failure the old file is untouched and the temporary
+// removed; gives false, the errno-style cause and the stage that failed.
 bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes, int& cause,
                          WriteStage& failedAt);
 
-// Deletes the temporary files WriteFileAtomically leaves beside path when the program is killed
-// while it writes: regular files named path's name, a dot and six letters or digits, last
+// Deletes the temporaries WriteFileAtomically leaves beside path when the program is killed while
+// it writes: regular files of the current user's with exactly that temporary's form of name, last
 // changed more than minAgeSeconds ago (a younger one may be another instance's write in
-// progress). WriteFileAtomically calls it before each write. Gives how many were deleted.
+// progress). Nothing else is touched, whatever it is called: a user's "Tamborex.bnk.backup" is
+// theirs, and a link or a folder is neither removed nor followed. WriteFileAtomically calls it
+// before each write. Gives how many were deleted.
 int RemoveStaleTemporaries(const std::string& path, long minAgeSeconds = 60);
 
 }  // namespace platform
