@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -118,6 +119,41 @@ int RemoveStaleTemporaries(const std::string& path, long minAgeSeconds) {
         }
     }
     return removed;
+}
+
+FolderState CheckPrivateFolder(const std::string& folder) {
+    // Without its trailing slashes, or lstat would look through a link at the last component.
+    std::string path = folder;
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    struct stat info {};
+    if (path.empty() || lstat(path.c_str(), &info) != 0) {
+        return !path.empty() && errno == ENOENT ? FolderState::Missing : FolderState::NotPrivate;
+    }
+    return S_ISDIR(info.st_mode) && info.st_uid == geteuid() && (info.st_mode & 077) == 0
+               ? FolderState::Private
+               : FolderState::NotPrivate;
+}
+
+FolderState PrivateRuntimeFolder(const std::string& name, bool create, std::string& folder) {
+    // The session's own folder, which the system makes for this user alone; under su, cron or in
+    // a container it may be unset or another user's.
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime != nullptr && *runtime != '\0' &&
+        CheckPrivateFolder(runtime) == FolderState::Private) {
+        folder = runtime;
+        return FolderState::Private;
+    }
+    // Otherwise a folder of our own in the temporary folder, where anyone may have made the name
+    // first: it is used only if it turns out to be ours and closed to everyone else.
+    const char* temporary = std::getenv("TMPDIR");
+    folder = std::string(temporary != nullptr && *temporary != '\0' ? temporary : "/tmp") + "/" +
+             name + "-" + std::to_string(geteuid());
+    if (create && mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        return FolderState::NotPrivate;
+    }
+    return CheckPrivateFolder(folder);
 }
 
 bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes, int& cause,

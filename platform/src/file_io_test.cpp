@@ -5,10 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -156,6 +158,109 @@ TEST_F(FileIoTest, OnlyOldLeftoversOfOurOwnSavesAreRemoved) {
         expected.insert(others.filename().string());
     }
     EXPECT_EQ(Names(dir), expected);
+}
+
+// Runs with XDG_RUNTIME_DIR and TMPDIR as given (nullptr: unset), and puts them back after.
+class RuntimeFolderTest : public FileIoTest {
+  protected:
+    void SetUp() override {
+        FileIoTest::SetUp();
+        for (const char* name : {"XDG_RUNTIME_DIR", "TMPDIR"}) {
+            const char* value = std::getenv(name);
+            saved.emplace_back(name,
+                               value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+        }
+        fallback = dir / ("midi-counters-" + std::to_string(geteuid()));
+    }
+    void TearDown() override {
+        for (const auto& [name, value] : saved) {
+            if (value) {
+                setenv(name.c_str(), value->c_str(), 1);
+            } else {
+                unsetenv(name.c_str());
+            }
+        }
+        FileIoTest::TearDown();
+    }
+
+    FolderState Choose(const char* runtime, bool create, std::string& folder) {
+        if (runtime != nullptr) {
+            setenv("XDG_RUNTIME_DIR", runtime, 1);
+        } else {
+            unsetenv("XDG_RUNTIME_DIR");
+        }
+        setenv("TMPDIR", dir.c_str(), 1);
+        return PrivateRuntimeFolder(kMidiCountersFolderName, create, folder);
+    }
+
+    fs::path fallback;
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+};
+
+// The session's runtime folder is used as it is when it is private; when it is missing, unset,
+// open to others or a link, a folder of the user's own is made in TMPDIR with mode 0700, and only
+// asked for, never made, by a reader.
+TEST_F(RuntimeFolderTest, TheRuntimeFolderWhenPrivateElseAPrivateOneOfOurOwn) {
+    const fs::path runtime = dir / "run";
+    fs::create_directory(runtime);
+    fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
+    std::string folder;
+    EXPECT_EQ(Choose(runtime.c_str(), true, folder), FolderState::Private);
+    EXPECT_EQ(folder, runtime.string());
+
+    const fs::path linked = dir / "run-link";
+    fs::create_directory_symlink(runtime, linked);
+    for (const std::string& unusable :
+         {std::string(), (dir / "none").string(), linked.string(), linked.string() + "/"}) {
+        fs::remove_all(fallback);
+        EXPECT_EQ(Choose(unusable.c_str(), false, folder), FolderState::Missing) << unusable;
+        EXPECT_EQ(folder, fallback.string());
+        EXPECT_FALSE(fs::exists(fs::symlink_status(fallback)));
+        EXPECT_EQ(Choose(unusable.c_str(), true, folder), FolderState::Private) << unusable;
+        EXPECT_EQ(folder, fallback.string());
+        EXPECT_EQ(fs::status(fallback).permissions(), fs::perms::owner_all);
+    }
+    fs::permissions(runtime, fs::perms::all, fs::perm_options::replace);
+    EXPECT_EQ(Choose(runtime.c_str(), true, folder), FolderState::Private);
+    EXPECT_EQ(folder, fallback.string());
+    fs::remove_all(fallback);
+    EXPECT_EQ(Choose(nullptr, true, folder), FolderState::Private);
+    EXPECT_EQ(folder, fallback.string());
+}
+
+// Whoever made the name in the shared temporary folder first, the folder is used only if it is
+// the user's own and closed to others; nothing is changed on one that is not, and nothing is
+// made through a link.
+TEST_F(RuntimeFolderTest, AFolderPlantedUnderOurNameIsRefusedAndLeftAsItIs) {
+    const fs::path elsewhere = dir / "elsewhere";
+    fs::create_directory(elsewhere);
+    fs::permissions(elsewhere, fs::perms::all, fs::perm_options::replace);
+    fs::create_directory_symlink(elsewhere, fallback);
+    std::string folder;
+    EXPECT_EQ(Choose(nullptr, true, folder), FolderState::NotPrivate);
+    EXPECT_EQ(folder, fallback.string());
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(fallback)));
+    EXPECT_EQ(fs::status(elsewhere).permissions(), fs::perms::all);
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+
+    fs::remove(fallback);
+    Put(fallback, "a file");
+    EXPECT_EQ(Choose(nullptr, true, folder), FolderState::NotPrivate);
+    EXPECT_EQ(Contents(fallback), "a file");
+
+    fs::remove(fallback);
+    fs::create_directory(fallback);
+    for (const fs::perms open : {fs::perms::group_read, fs::perms::others_write,
+                                 fs::perms::others_exec, fs::perms::group_exec}) {
+        fs::permissions(fallback, fs::perms::owner_all | open, fs::perm_options::replace);
+        EXPECT_EQ(Choose(nullptr, true, folder), FolderState::NotPrivate);
+        EXPECT_EQ(fs::status(fallback).permissions(), fs::perms::owner_all | open);
+    }
+    if (geteuid() == 0) {  // only root can give a folder away
+        fs::permissions(fallback, fs::perms::owner_all, fs::perm_options::replace);
+        ASSERT_EQ(lchown(fallback.c_str(), 65534, 65534), 0);
+        EXPECT_EQ(Choose(nullptr, true, folder), FolderState::NotPrivate);
+    }
 }
 
 }  // namespace

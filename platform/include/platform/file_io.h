@@ -48,4 +48,24 @@ bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> 
 // before each write. Gives how many were deleted.
 int RemoveStaleTemporaries(const std::string& path, long minAgeSeconds = 60);
 
+// Whether a folder is one that only the current user can reach: a real folder (not a link to
+// one), owned by this user, which nobody else may read, write or enter.
+enum class FolderState {
+    Private,
+    Missing,
+    NotPrivate,  // something else stands there, or it is another user's or open to others
+};
+FolderState CheckPrivateFolder(const std::string& folder);
+
+// The folder for files a running program leaves for the user's other programs (the MIDI counters
+// list-devices prints), where nobody else can plant a link or a FIFO: XDG_RUNTIME_DIR when it is
+// private, else "<name>-<uid>" in TMPDIR (or /tmp), made with mode 0700 first when create is
+// true. folder is set to the one chosen, or to the one that failed, for a message. Anything but
+// Private means nothing should be written there or read from it.
+FolderState PrivateRuntimeFolder(const std::string& name, bool create, std::string& folder);
+
+// The name the MIDI counters' folder is asked for by: the JACK service publishes them there and
+// list-devices --stats reads them from it.
+inline constexpr char kMidiCountersFolderName[] = "midi-counters";
+
 }  // namespace platform
