@@ -4,18 +4,21 @@
 // button values of joystick N.
 // --stats prints the MIDI counters of the programs running on JACK.
 
+#include <algorithm>
+#include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/file_io.h"
 #include "platform/joystick.h"
 #include "platform/midi.h"
 
@@ -40,15 +43,23 @@ void Usage() {
         "  had exits 1.");
 }
 
-// The counter files the running programs keep, one per process; those of processes that have
-// ended are skipped.
+// The counter files the running programs keep, one per process, in the private folder they
+// publish them in; those of processes that have ended are skipped. Only regular files of a
+// counter file's size are read, so nothing in that folder makes this wait or floods the terminal.
 int PrintStats() {
     namespace fs = std::filesystem;
-    const std::string folder = platform::MidiCountersFolder();
+    constexpr std::size_t kMaxCountersFileSize = 4096;  // a few hundred bytes in truth
+    std::string folder;
+    const platform::FolderState state =
+        platform::PrivateRuntimeFolder(platform::kMidiCountersFolderName, false, folder);
     int found = 0;
     std::error_code error;
-    for (const auto& entry : fs::directory_iterator(folder, error)) {
-        const std::string name = entry.path().filename().string();
+    fs::directory_iterator it;
+    if (state == platform::FolderState::Private) {
+        it = fs::directory_iterator(folder, error);
+    }
+    for (const fs::directory_iterator end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
         const auto dot = name.rfind(".midi-counters");
         if (dot == std::string::npos || dot + 14 != name.size()) {
             continue;
@@ -56,16 +67,30 @@ int PrintStats() {
         const auto pidDot = name.rfind('.', dot - 1);
         const std::string pid =
             pidDot == std::string::npos ? "" : name.substr(pidDot + 1, dot - pidDot - 1);
-        if (pid.empty() || !fs::exists("/proc/" + pid)) {
+        if (pid.empty() ||
+            !std::all_of(pid.begin(), pid.end(),
+                         [](unsigned char c) { return std::isdigit(c) != 0; }) ||
+            !fs::exists("/proc/" + pid)) {
             continue;
         }
-        std::ifstream in(entry.path());
-        std::stringstream text;
-        text << in.rdbuf();
-        std::printf("%s\n", text.str().c_str());
+        struct stat info {};
+        std::vector<std::uint8_t> text;
+        int cause = 0;
+        if (lstat(it->path().c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+            info.st_uid != geteuid() ||
+            !platform::ReadWholeFile(it->path().string(), text, cause, kMaxCountersFileSize)) {
+            continue;
+        }
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        std::puts("");
         ++found;
     }
-    if (found == 0) {
+    if (state == platform::FolderState::NotPrivate) {
+        std::printf(
+            "MIDI counters are not read from %s: it is not a folder of yours that only you can "
+            "enter.\n",
+            folder.c_str());
+    } else if (found == 0) {
         std::printf("No program on JACK reports MIDI counters in %s.\n", folder.c_str());
     }
     std::puts(

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -79,28 +80,80 @@ std::string ReadFailureText(int cause, std::size_t maxSize) {
     return cause == kNotRegularFile ? "not a regular file" : std::strerror(cause);
 }
 
+namespace {
+
+// The temporary WriteFileAtomically makes for a file of this name: hidden, and marked as ours, so
+// that no user's copy beside the file ("Tamborex.bnk.backup") ever has the same form.
+std::string TemporaryPrefix(const std::string& fileName) {
+    return "." + fileName + ".tmp-";
+}
+constexpr std::size_t kTemporaryLetters = 6;  // what mkstemp puts in place of "XXXXXX"
+
+bool IsOurTemporary(const std::string& name, const std::string& prefix) {
+    return name.size() == prefix.size() + kTemporaryLetters &&
+           name.compare(0, prefix.size(), prefix) == 0 &&
+           std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                       [](unsigned char c) { return std::isalnum(c) != 0; });
+}
+
+}  // namespace
+
 int RemoveStaleTemporaries(const std::string& path, long minAgeSeconds) {
     namespace fs = std::filesystem;
     const fs::path target(path);
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    const std::string prefix = target.filename().string() + ".";
+    const std::string prefix = TemporaryPrefix(target.filename().string());
     const auto now = std::time(nullptr);
+    const uid_t user = geteuid();
     int removed = 0;
     std::error_code error;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
-        const std::string name = entry.path().filename().string();
-        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0 ||
-            !std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
-                         [](unsigned char c) { return std::isalnum(c) != 0; })) {
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        if (!IsOurTemporary(it->path().filename().string(), prefix)) {
             continue;
         }
+        // lstat, so that a link named like ours is looked at itself and never followed.
         struct stat info {};
-        if (lstat(entry.path().c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-            now - info.st_mtime > minAgeSeconds && unlink(entry.path().c_str()) == 0) {
+        if (lstat(it->path().c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == user &&
+            now - info.st_mtime > minAgeSeconds && unlink(it->path().c_str()) == 0) {
             ++removed;
         }
     }
     return removed;
+}
+
+FolderState CheckPrivateFolder(const std::string& folder) {
+    // Without its trailing slashes, or lstat would look through a link at the last component.
+    std::string path = folder;
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    struct stat info {};
+    if (path.empty() || lstat(path.c_str(), &info) != 0) {
+        return !path.empty() && errno == ENOENT ? FolderState::Missing : FolderState::NotPrivate;
+    }
+    return S_ISDIR(info.st_mode) && info.st_uid == geteuid() && (info.st_mode & 077) == 0
+               ? FolderState::Private
+               : FolderState::NotPrivate;
+}
+
+FolderState PrivateRuntimeFolder(const std::string& name, bool create, std::string& folder) {
+    // The session's own folder, which the system makes for this user alone; under su, cron or in
+    // a container it may be unset or another user's.
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime != nullptr && *runtime != '\0' &&
+        CheckPrivateFolder(runtime) == FolderState::Private) {
+        folder = runtime;
+        return FolderState::Private;
+    }
+    // Otherwise a folder of our own in the temporary folder, where anyone may have made the name
+    // first: it is used only if it turns out to be ours and closed to everyone else.
+    const char* temporary = std::getenv("TMPDIR");
+    folder = std::string(temporary != nullptr && *temporary != '\0' ? temporary : "/tmp") + "/" +
+             name + "-" + std::to_string(geteuid());
+    if (create && mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        return FolderState::NotPrivate;
+    }
+    return CheckPrivateFolder(folder);
 }
 
 bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes, int& cause,
@@ -109,7 +162,7 @@ bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> 
     const fs::path target(path);
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     RemoveStaleTemporaries(path);
-    std::string temp = (folder / (target.filename().string() + ".XXXXXX")).string();
+    std::string temp = (folder / (TemporaryPrefix(target.filename().string()) + "XXXXXX")).string();
     const int fd = mkstemp(temp.data());
     if (fd < 0) {
         cause = errno;

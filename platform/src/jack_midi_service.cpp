@@ -20,7 +20,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <fstream>
 #include <mutex>
 #include <optional>
 #include <semaphore>
@@ -28,6 +27,7 @@
 #include <type_traits>
 
 #include "midi_backends.h"
+#include "platform/file_io.h"
 #include "platform/jack_graph_order.h"
 #include "platform/spsc_ring.h"
 
@@ -148,8 +148,13 @@ class JackMidiService final : public ByteSendingMidiService {
         if (!OpenClient(why)) {
             return false;
         }
-        countersPath_ = MidiCountersFolder() + "/" + clientName_ + "." + std::to_string(getpid()) +
-                        ".midi-counters";
+        // Without a private folder the counters are not published at all: anywhere else another
+        // user could plant a link to be written through or a FIFO to wait on.
+        if (PrivateRuntimeFolder(kMidiCountersFolderName, true, countersFolder_) ==
+            FolderState::Private) {
+            countersPath_ = countersFolder_ + "/" + clientName_ + "." + std::to_string(getpid()) +
+                            ".midi-counters";
+        }
         supervisor_ = std::thread([this] { Supervise(); });
         return true;
     }
@@ -476,20 +481,23 @@ class JackMidiService final : public ByteSendingMidiService {
     // The counters, as list-devices --stats prints them, whenever they change.
     void PublishCounters() {
         const MidiCounters c = Counters();
-        if (published_ && c == *published_) {
+        if (countersPath_.empty() || (published_ && c == *published_)) {
             return;
         }
-        published_ = c;
-        const std::string temporary = countersPath_ + ".new";
-        {
-            std::ofstream out(temporary, std::ios::trunc);
-            out << "program " << clientName_ << " (process " << getpid() << ")\n"
-                << FormatMidiCounters(c);
-            if (!out) {
-                return;
-            }
+        // Looked at again each time: a cleaner may have removed the folder from the temporary
+        // folder and someone else made one of that name since.
+        if (CheckPrivateFolder(countersFolder_) != FolderState::Private) {
+            return;
         }
-        std::rename(temporary.c_str(), countersPath_.c_str());
+        const std::string text = "program " + clientName_ + " (process " +
+                                 std::to_string(getpid()) + ")\n" + FormatMidiCounters(c);
+        int cause = 0;
+        WriteStage failedAt = WriteStage::Create;
+        if (WriteFileAtomically(countersPath_,
+                                {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()},
+                                cause, failedAt)) {
+            published_ = c;  // a failed write is tried again at the next look
+        }
     }
 
     // --- ports and lists -------------------------------------------------------------------
@@ -939,7 +947,8 @@ class JackMidiService final : public ByteSendingMidiService {
 
     const std::string clientName_;
     const std::string reason_;
-    std::string countersPath_;
+    std::string countersFolder_;
+    std::string countersPath_;  // empty: the counters are not published
 
     std::mutex controlMutex_;  // before any send mutex
     std::string ownPrefix_;

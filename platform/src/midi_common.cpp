@@ -87,15 +87,6 @@ std::string FormatMidiCounters(const MidiCounters& c) {
            "\nreconnects " + std::to_string(c.reconnects) + "\n";
 }
 
-std::string MidiCountersFolder() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime != nullptr && *runtime != '\0') {
-        return runtime;
-    }
-    const char* temporary = std::getenv("TMPDIR");
-    return temporary != nullptr && *temporary != '\0' ? temporary : "/tmp";
-}
-
 std::string_view MidiBackendWord(MidiBackend backend) {
     switch (backend) {
         case MidiBackend::AlsaSequencer:

@@ -289,18 +289,21 @@ TEST_F(StartupTest, AnUnreadableBankIsKeptAndTheSessionsBankGoesBesideIt) {
 // A save killed half-way leaves a temporary beside the bank; the next start removes old ones of
 // the program's own pattern only.
 TEST_F(StartupTest, StaleTemporariesBesideTheBankAreRemovedAtStart) {
-    const fs::path stale = dir / "Tamborex.bnk.Ab3xYz";
-    const fs::path young = dir / "Tamborex.bnk.Qw3rty";
-    const fs::path other = dir / "Tamborex.bnk.keep";
-    for (const fs::path& p : {stale, young, other}) {
+    const fs::path stale = dir / ".Tamborex.bnk.tmp-Ab3xYz";
+    const fs::path young = dir / ".Tamborex.bnk.tmp-Qw3rty";
+    const fs::path theirs = dir / "Tamborex.bnk.Ab3xYz";  // the user's copy, named like one
+    const fs::path other = dir / "Tamborex.bnk.backup";
+    for (const fs::path& p : {stale, young, theirs, other}) {
         std::ofstream(p) << "x";
     }
     const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
-    fs::last_write_time(stale, old);
-    fs::last_write_time(other, old);
+    for (const fs::path& p : {stale, theirs, other}) {
+        fs::last_write_time(p, old);
+    }
     Start();
     EXPECT_FALSE(fs::exists(stale));
     EXPECT_TRUE(fs::exists(young));  // may be another copy's save in progress
+    EXPECT_TRUE(fs::exists(theirs));
     EXPECT_TRUE(fs::exists(other));
 }
 

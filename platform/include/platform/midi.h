@@ -74,9 +74,6 @@ struct MidiCounters {
 // One "name value" line per counter.
 std::string FormatMidiCounters(const MidiCounters& counters);
 
-// Where running programs keep their counters for list-devices, one file per process:
-// XDG_RUNTIME_DIR, else the temporary folder.
-std::string MidiCountersFolder();
 
 // The MIDI service: device lists, ports opened by list index, short messages, byte blocks, input
 // with a callback, and a thru connection from an input to an output.
