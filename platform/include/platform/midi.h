@@ -74,7 +74,6 @@ struct MidiCounters {
 // One "name value" line per counter.
 std::string FormatMidiCounters(const MidiCounters& counters);
 
-
 // The MIDI service: device lists, ports opened by list index, short messages, byte blocks, input
 // with a callback, and a thru connection from an input to an output.
 //
