@@ -57,8 +57,8 @@ class CMainBar final : public QDialog,
     // Under a session manager nothing waits for a person: message boxes do not block, and
     // questions take their safe answers.
     void SetNobodyWaits(bool on) { nobodyWaits_ = on; }
-    // What closing the window from the desktop does instead of Quit (under a session manager
-    // the window is only hidden); empty: Quit.
+    // What "Quit" and closing the window from the desktop do instead of ending the run (under a
+    // session manager the window is only hidden); empty: Quit.
     void SetCloseAction(std::function<void()> action) { closeAction_ = std::move(action); }
 
     int OnCtrlNotify(int code, int ctrlIndex, int value, int extra) override;
