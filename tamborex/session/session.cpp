@@ -313,13 +313,10 @@ int CSession::FollowPort(const CMIDI& port, const char* kind, const std::string&
     for (std::uint32_t i = 0; i < port.DeviceCount(); ++i) {
         names.push_back(port.GetDevName(static_cast<int>(i)));
     }
-    const int now = FollowPortName(names, name, index);
+    const int now = platform::FollowPortName(names, name, index);
     if (now < 0 && index >= 0 && saidMissing_.insert(std::string(kind) + name).second) {
         Notify([kind, &name](CSessionObserver& o) { o.OnPortMissing(kind, name); });
-        Message("The MIDI " + std::string(kind) + " port \"" + name +
-                "\" is missing, so Tamborex leaves it closed rather than use "
-                "another port in its place. Connect it and start Tamborex again, "
-                "or choose a port in the options.");
+        Message(platform::MissingPortMessage("Tamborex", kind, name));
     }
     return now;
 }
