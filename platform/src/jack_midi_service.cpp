@@ -7,7 +7,7 @@
 // it writes the queued sends and the thru copies into the port buffers, in time order, carries
 // what does not fit to the next cycle, and hands incoming messages to one dispatcher thread per
 // input. A supervisor thread opens a new client when a server comes back, connects again ports
-// whose peer has returned, and publishes the counters for list-devices.
+// whose peer has returned, and publishes the counters for tamborex-list-devices.
 
 #include <jack/jack.h>
 #include <jack/midiport.h>
@@ -478,7 +478,7 @@ class JackMidiService final : public ByteSendingMidiService {
         }
     }
 
-    // The counters, as list-devices --stats prints them, whenever they change.
+    // The counters, as tamborex-list-devices --stats prints them, whenever they change.
     void PublishCounters() {
         const MidiCounters c = Counters();
         if (countersPath_.empty() || (published_ && c == *published_)) {
