@@ -13,7 +13,8 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
 # Each program with its manual page, compressed, that man reads without a warning.
-for program in tamborex corvane tamborex-list-devices tamborex-virtual-stick; do
+programs=(tamborex corvane tamborex-list-devices tamborex-virtual-stick corvane-virtual-stick)
+for program in "${programs[@]}"; do
     [ -x "$prefix/bin/$program" ] || fail "bin/$program is not installed"
     page="$prefix/share/man/man1/$program.1.gz"
     gzip -t "$page" || fail "$program.1.gz is not gzip-compressed"
@@ -53,6 +54,8 @@ grep -q "^ExecStart=$prefix/bin/tamborex --headless --user-dir$" "$unit" ||
 grep -q "^Restart=on-failure$" "$unit" || fail "tamborex.service is not restarted on failure"
 out=$(systemd-analyze verify --man=no "$unit" 2>&1) || fail "systemd-analyze verify: $out"
 env -u DISPLAY "$prefix/bin/tamborex" --help | grep -q -- "--headless" || fail "no --headless in --help"
+env -u DISPLAY "$prefix/bin/corvane-virtual-stick" --help | grep -q "^Usage: corvane-virtual-stick" ||
+    fail "corvane-virtual-stick --help"
 
 tv=$("$prefix/bin/tamborex" --version)
 cv=$("$prefix/bin/corvane" --version)
