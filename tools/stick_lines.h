@@ -18,7 +18,8 @@ struct StickCommand {
 
 // Standard input arrives in whatever pieces read() returns, and a piece may end in the middle of
 // a line: a line is read only once it is complete, so a command split across two reads is still
-// the command typed. A line longer than any command is passed over whole.
+// the command typed. A line longer than kMaxLine is passed over whole, so that input without a
+// newline cannot grow the buffer without bound.
 class StickLineReader {
   public:
     // The commands of the lines text completes, in order; words that make no command are passed

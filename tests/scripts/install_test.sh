@@ -54,8 +54,8 @@ grep -q "^ExecStart=$prefix/bin/tamborex --headless --user-dir$" "$unit" ||
 grep -q "^Restart=on-failure$" "$unit" || fail "tamborex.service is not restarted on failure"
 out=$(systemd-analyze verify --man=no "$unit" 2>&1) || fail "systemd-analyze verify: $out"
 env -u DISPLAY "$prefix/bin/tamborex" --help | grep -q -- "--headless" || fail "no --headless in --help"
-env -u DISPLAY "$prefix/bin/corvane-virtual-stick" --help | grep -q "^Usage: corvane-virtual-stick" ||
-    fail "corvane-virtual-stick --help"
+env -u DISPLAY "$prefix/bin/corvane-virtual-stick" --help |
+    grep -q "^Usage: corvane-virtual-stick" || fail "corvane-virtual-stick --help"
 
 tv=$("$prefix/bin/tamborex" --version)
 cv=$("$prefix/bin/corvane" --version)
