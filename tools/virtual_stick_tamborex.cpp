@@ -10,19 +10,15 @@
 // alsa) picks the MIDI system.
 
 #include <SDL.h>
-#include <unistd.h>
 
-#include <QSocketNotifier>
-#include <algorithm>
 #include <cstdio>
 #include <memory>
-#include <sstream>
-#include <string>
+#include <optional>
 #include <string_view>
 
 #include "platform/joystick.h"
 #include "platform/midi.h"
-#include "platform/virtual_stick.h"
+#include "stdin_stick.h"
 #include "tamborex/app/core.h"
 #include "tamborex/app/headless.h"
 #include "tamborex/app/qt_ui_thread.h"
@@ -49,34 +45,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "SDL joysticks unavailable: %s\n", SDL_GetError());
         return 1;
     }
-    auto plug = [] {
-        return std::make_unique<platform::VirtualStick>("Tamborex Virtual Pad", 6, 12, 1);
-    };
-    std::unique_ptr<platform::VirtualStick> stick = plug();
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, [&] {
-        char buffer[256];
-        const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
-        if (got <= 0) {
-            input.setEnabled(false);  // end of input: the stick stays as it is
-            return;
-        }
-        std::istringstream lines(std::string(buffer, static_cast<std::size_t>(got)));
-        std::string kind;
-        int index = 0;
-        std::string value;
-        while (lines >> kind >> index >> value) {
-            if (kind == "s") {
-                stick = value == "in" ? plug() : nullptr;
-            } else if (!stick) {
-                continue;  // pulled out: nothing to press
-            } else if (kind == "b") {
-                stick->Button(index, value == "down");
-            } else if (long position = 0; kind == "a" && std::istringstream(value) >> position) {
-                stick->Axis(index, static_cast<Sint16>(std::clamp(position, -32768L, 32767L)));
-            }
-        }
-    });
+    std::optional<StdinStick> stick(std::in_place, "Tamborex Virtual Pad", 6, 12, 1);
     int status = 0;
     if (headless) {
         CQtUiThread ui;
