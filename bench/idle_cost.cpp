@@ -232,7 +232,7 @@ int main(int argc, char** argv) {
             fs::remove_all(dir);
         }
         ChildProcess::Options options;
-        options.argv = {argv[0], "corvane-child"};
+        options.argv = {fs::read_symlink("/proc/self/exe").string(), "corvane-child"};
         options.errorFile = "/dev/null";
         ChildProcess corvane(options);
         Measure("Corvane low latency, High", corvane, sink, "CorvaneIdle:out", seconds);
