@@ -160,7 +160,8 @@ void Measure(const char* label, ChildProcess& program, JackPeer& sink, const cha
         const long dt = a.ticks - (b == before.end() ? 0 : b->ticks);
         const long dw = a.wakeups - (b == before.end() ? 0 : b->wakeups);
         ticks += dt;
-        busiest.emplace_back(dw, a.id + " " + std::to_string(dw / seconds) + "/s");
+        busiest.emplace_back(
+            dw, a.id + " " + std::to_string(dw / seconds) + "/s " + std::to_string(dt) + " ticks");
     }
     std::sort(busiest.rbegin(), busiest.rend());
     const double percent =

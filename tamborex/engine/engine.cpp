@@ -303,7 +303,7 @@ void CEngine::SetPatchActive(int slot, std::int32_t value) {
     joystick_.active = value;
     joystick_.ApplyActive();
     if (value) {
-        pollTimer_->Start(PollPeriodMs(slot));
+        pollTimer_->Start(TickPeriodMs(slot));
     } else {
         pollTimer_->Stop();
     }
@@ -312,7 +312,20 @@ void CEngine::SetPatchActive(int slot, std::int32_t value) {
 void CEngine::SetPollInterval(std::int32_t code) {
     patches[0].pollIntervalCode = code;
     pollTimer_->Stop();
-    pollTimer_->Start(PollPeriodMs());
+    pollTimer_->Start(TickPeriodMs());
+}
+
+void CEngine::SetLowLatency(bool on) {
+    lowLatency_.store(on);
+    if (pollTimer_->Running()) {
+        pollTimer_->Stop();
+        pollTimer_->Start(TickPeriodMs());
+    }
+}
+
+unsigned CEngine::TickPeriodMs(int slot) const {
+    const unsigned poll = PollPeriodMs(slot);
+    return lowLatency_.load() ? std::max(poll, kLowLatencyTickMs) : poll;
 }
 
 void CEngine::SignalActivity() {
@@ -342,7 +355,7 @@ void CEngine::OnPollTick() {
     // next, and a message box inside the tick holds further ticks back.
     pollTimer_->Stop();
     PollJoystick();
-    pollTimer_->Start(PollPeriodMs());
+    pollTimer_->Start(TickPeriodMs());
 }
 
 void CEngine::StopTimers() {

@@ -42,9 +42,11 @@ class CEngine {
 
     // Low-latency input: with it on, a change the joystick service reports runs the poll pass
     // at once (on the user-interface thread, like the tick), besides the poll timer, which
-    // keeps running as the fallback. OnJoystickEvent may be called from any thread; events that
-    // come while a pass is waiting to run are one pass.
-    void SetLowLatency(bool on) { lowLatency_.store(on); }
+    // keeps running as the fallback, at kLowLatencyTickMs at the shortest: every change comes as
+    // an event, so a faster tick would only wake the program for nothing. OnJoystickEvent may be
+    // called from any thread; events that come while a pass is waiting to run are one pass.
+    static constexpr unsigned kLowLatencyTickMs = 100;
+    void SetLowLatency(bool on);
     bool LowLatency() const { return lowLatency_.load(); }
     void OnJoystickEvent();
     // While the controller is missing the bar says so: a poll that cannot read it shows no box.
@@ -65,6 +67,9 @@ class CEngine {
     bool ActivityLit() const { return activityLit != 0; }
     // (poll interval code + 1) x 20 ms of a patch slot.
     unsigned PollPeriodMs(int slot = 0) const;
+    // The poll timer's period: the patch's, or with low-latency input kLowLatencyTickMs at the
+    // shortest.
+    unsigned TickPeriodMs(int slot = 0) const;
 
     std::array<CPatch, 2> patches;
 

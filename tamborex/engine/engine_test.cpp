@@ -542,6 +542,27 @@ TEST_F(EngineTest, LowLatencySendsEachChangeAtOnceInOnePassPerBurst) {
     stick.SetEventListener({});
 }
 
+// With every change coming as an event, the tick is only the fallback: it wakes the program no
+// more often than kLowLatencyTickMs, and a slower patch poll stays as it is.
+TEST_F(EngineTest, LowLatencyTicksNoFasterThanItsFallbackPeriod) {
+    engine.patches[0].pollIntervalCode = 0;  // 20 ms
+    engine.SetPatchActive(0, 1);
+    EXPECT_EQ(engine.PollTimer().PeriodMs(), 20u);
+    engine.SetLowLatency(true);
+    EXPECT_TRUE(engine.PollTimer().Running());
+    EXPECT_EQ(engine.PollTimer().PeriodMs(), CEngine::kLowLatencyTickMs);
+    window.Advance(CEngine::kLowLatencyTickMs);  // the tick restarts at the same period
+    EXPECT_EQ(engine.PollTimer().PeriodMs(), CEngine::kLowLatencyTickMs);
+    engine.SetPollInterval(9);  // 200 ms
+    EXPECT_EQ(engine.PollTimer().PeriodMs(), 200u);
+    engine.SetPollInterval(0);
+    engine.SetLowLatency(false);
+    EXPECT_EQ(engine.PollTimer().PeriodMs(), 20u);
+    engine.SetPatchActive(0, 0);
+    engine.SetLowLatency(true);  // an inactive patch has no tick to start
+    EXPECT_FALSE(engine.PollTimer().Running());
+}
+
 TEST_F(EngineTest, LowLatencyEdgesKeepPedalsArpeggiosSuppressAndPatchChanges) {
     stick.SetEventListener([this](platform::JoyEvent) { engine.OnJoystickEvent(); });
     engine.SetLowLatency(true);

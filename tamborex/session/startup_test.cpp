@@ -442,6 +442,10 @@ TEST_F(StartupTest, PollIntervalAndOutputCommands) {
     c.SetActive(true);
     c.SetPollInterval(0);
     EXPECT_TRUE(c.Engine().PollTimer().Running());
+    // Low-latency input, on for a new user, sends every change as it comes: the tick is only
+    // the fallback.
+    EXPECT_EQ(c.Engine().PollTimer().PeriodMs(), CEngine::kLowLatencyTickMs);
+    c.SetLowLatencyInput(false);
     EXPECT_EQ(c.Engine().PollTimer().PeriodMs(), 20u);
 
     ASSERT_TRUE(c.SelectOutput(1));
