@@ -34,6 +34,7 @@
 #include "platform/midi.h"
 #include "platform/timer.h"
 #include "platform/virtual_stick.h"
+#include "stick_programs.h"
 #include "tamborex/storage/bank_file.h"
 #include "tamborex/storage/patch_file.h"
 #include "tamborex/storage/port_names.h"
@@ -45,29 +46,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testsupport::ChildProcess;
 using testsupport::JackPeer;
-
-void WriteFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
-    int cause = 0;
-    platform::WriteStage stage{};
-    if (!platform::WriteFileAtomically(path.string(), bytes, cause, stage)) {
-        std::fprintf(stderr, "could not write %s\n", path.c_str());
-    }
-}
-
-// One entry whose patch is active and plays axis X as control change 7 on the program's port.
-void PrepareBank(const fs::path& dir) {
-    std::array<CPatch, 2> patches;
-    patches[0].active = 1;
-    patches[0].pollIntervalCode = 0;
-    patches[0].outputDevice = 0;
-    patches[0].axes[AXIS_X].controller = 9;
-    CBankState bank;
-    bank.patchNames[0] = "Idle";
-    bank.patchPaths[0] = (dir / "idle.txp").string();
-    WriteFile(dir / "idle.txp", FormatPatchFile(bank.patchNames[0], patches));
-    WriteFile(dir / kBankFileName, FormatBank(bank));
-    WriteFile(dir / kExtraSettingsFile, FormatExtraSettings({"jack", "", true}));
-}
 
 // Corvane's mapper on a virtual stick of its own, moved by "a 0 VALUE" lines on standard input,
 // playing on its own port until standard input ends.
@@ -84,14 +62,7 @@ int CorvaneChild() {
     corvane::Mapper mapper(*midi, *joystick, *timer, corvane::Settings{false, 0, 0, 0, 2}, extra);
     mapper.Controls()[corvane::kXAxis] = corvane::ControlAssignment(7, 0, 50, 100);
     mapper.Start();
-    std::string line;
-    while (std::getline(std::cin, line)) {
-        int axis = 0;
-        int value = 0;
-        if (std::sscanf(line.c_str(), "a %d %d", &axis, &value) == 2) {
-            stick.Axis(axis, static_cast<Sint16>(value));
-        }
-    }
+    bench::MoveFromInput(stick);
     mapper.Shutdown();
     return 0;
 }
@@ -215,7 +186,7 @@ int main(int argc, char** argv) {
         std::printf("real-time JACK, %d frames at 48 kHz\n", frames);
         for (const bool headless : {true, false}) {
             fs::create_directories(dir);
-            PrepareBank(dir);
+            bench::PrepareStickBank(dir, true);
             ChildProcess::Options options;
             options.argv = {TAMBOREX_PROGRAM};
             options.folder = dir.string();

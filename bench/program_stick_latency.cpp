@@ -34,6 +34,7 @@
 #include "jack_server.h"
 #include "platform/midi.h"
 #include "platform/virtual_stick.h"
+#include "stick_programs.h"
 #include "tamborex/session/session.h"
 #include "tamborex/storage/patch_file.h"
 #include "xvfb.h"
@@ -43,27 +44,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testsupport::JackPeer;
-
-void WriteFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-}
-
-// One entry whose patch plays axis X as control change 7 on the program's own port.
-void PrepareBank(const fs::path& dir, bool lowLatency) {
-    std::array<CPatch, 2> patches;
-    patches[0].active = 1;
-    patches[0].pollIntervalCode = 0;
-    patches[0].outputDevice = 0;
-    patches[0].axes[AXIS_X].controller = 9;
-    CBankState bank;
-    bank.patchNames[0] = "Latency";
-    bank.patchPaths[0] = (dir / "latency.txp").string();
-    WriteFile(dir / "latency.txp", FormatPatchFile(bank.patchNames[0], patches));
-    WriteFile(dir / kBankFileName, FormatBank(bank));
-    WriteFile(dir / kExtraSettingsFile, FormatExtraSettings({"jack", "", lowLatency}));
-}
 
 struct Program {
     pid_t pid = -1;
@@ -120,31 +100,8 @@ int FloorChild() {
     platform::VirtualStick stick("Floor Stick", 3, 4, 0);
     JackPeer out("FloorLoop", JackPeer::Role::Source);
     std::atomic<bool> stop{false};
-    std::thread loop([&] {
-        SDL_LockJoysticks();
-        SDL_Joystick* j = SDL_JoystickOpen(0);
-        Sint16 previous = SDL_JoystickGetAxis(j, 0);
-        SDL_UnlockJoysticks();
-        while (!stop) {
-            std::this_thread::sleep_for(1ms);
-            SDL_LockJoysticks();
-            SDL_JoystickUpdate();
-            const Sint16 now = SDL_JoystickGetAxis(j, 0);
-            SDL_UnlockJoysticks();
-            if (now != previous) {
-                previous = now;
-                out.Send(platform::PackShortMessage(0xB0, 7, now > 0 ? 127 : 0), 3);
-            }
-        }
-    });
-    std::string line;
-    while (std::getline(std::cin, line)) {
-        int axis = 0;
-        int value = 0;
-        if (std::sscanf(line.c_str(), "a %d %d", &axis, &value) == 2) {
-            stick.Axis(axis, static_cast<Sint16>(value));
-        }
-    }
+    std::thread loop([&] { bench::RunFloorLoop(out, stop); });
+    bench::MoveFromInput(stick);
     stop = true;
     loop.join();
     return 0;
@@ -260,7 +217,7 @@ int main(int argc, char** argv) {
         const fs::path dir =
             fs::temp_directory_path() / ("tbx-program-latency-" + std::to_string(getpid()));
         fs::create_directories(dir);
-        PrepareBank(dir, lowLatency);
+        bench::PrepareStickBank(dir, lowLatency);
         {
             Program program(dir);
             if (!WaitForPort(sink, "Tamborex:out")) {

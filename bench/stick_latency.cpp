@@ -34,6 +34,7 @@
 #include "platform/midi.h"
 #include "platform/timer.h"
 #include "platform/virtual_stick.h"
+#include "stick_programs.h"
 #include "tamborex/devices/joystick.h"
 #include "tamborex/devices/midi_out.h"
 #include "tamborex/engine/engine.h"
@@ -192,26 +193,7 @@ int main(int argc, char** argv) {
     JackPeer floorOut("FloorLoop", JackPeer::Role::Source);
     floorOut.Connect(floorOut.Port("out"), sinks[0]->Port("in"));
     std::atomic<bool> stop{false};
-    std::thread floor([&] {
-        SDL_LockJoysticks();
-        SDL_Joystick* j = SDL_JoystickOpen(0);
-        Sint16 previous = SDL_JoystickGetAxis(j, 0);
-        SDL_UnlockJoysticks();
-        while (!stop) {
-            std::this_thread::sleep_for(1ms);
-            SDL_LockJoysticks();
-            SDL_JoystickUpdate();
-            const Sint16 now = SDL_JoystickGetAxis(j, 0);
-            SDL_UnlockJoysticks();
-            if (now != previous) {
-                previous = now;
-                floorOut.Send(platform::PackShortMessage(0xB0, 7, now > 0 ? 127 : 0), 3);
-            }
-        }
-        SDL_LockJoysticks();
-        SDL_JoystickClose(j);
-        SDL_UnlockJoysticks();
-    });
+    std::thread floor([&] { bench::RunFloorLoop(floorOut, stop); });
     {
         TamborexPath tamborexQuick("TbxQuick", sinks[1]->Port("in"), true);
         TamborexPath tamborexPoll("TbxPoll", sinks[2]->Port("in"), false);

@@ -28,6 +28,7 @@
 #include "jack_server.h"
 #include "platform/file_io.h"
 #include "platform/joystick.h"
+#include "stick_programs.h"
 #include "tamborex/devices/midi_in.h"
 #include "tamborex/devices/midi_out.h"
 #include "tamborex/devices/midi_thru.h"
@@ -95,14 +96,6 @@ Figures Measure(const std::vector<std::uint64_t>& sentUs,
     return f;
 }
 
-void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
-    int cause = 0;
-    platform::WriteStage stage{};
-    if (!platform::WriteFileAtomically(path.string(), bytes, cause, stage)) {
-        std::fprintf(stderr, "could not write %s\n", path.c_str());
-    }
-}
-
 // A bank with thru ticked, reading the program's own "in" port and playing on its own "out".
 void PrepareThruBank(const std::filesystem::path& dir) {
     std::array<CPatch, 2> patches;
@@ -113,9 +106,9 @@ void PrepareThruBank(const std::filesystem::path& dir) {
     bank.midiInDevice = 0;
     bank.patchNames[0] = "Thru";
     bank.patchPaths[0] = (dir / "thru.txp").string();
-    WriteFile(dir / "thru.txp", FormatPatchFile(bank.patchNames[0], patches));
-    WriteFile(dir / kBankFileName, FormatBank(bank));
-    WriteFile(dir / kExtraSettingsFile, FormatExtraSettings({"jack", "", true}));
+    bench::WriteFile(dir / "thru.txp", FormatPatchFile(bank.patchNames[0], patches));
+    bench::WriteFile(dir / kBankFileName, FormatBank(bank));
+    bench::WriteFile(dir / kExtraSettingsFile, FormatExtraSettings({"jack", "", true}));
 }
 
 void Report(const char* label, const Figures& f) {
