@@ -53,19 +53,12 @@ int main(int argc, char** argv) {
         return std::make_unique<platform::VirtualStick>("Tamborex Virtual Pad", 6, 12, 1);
     };
     std::unique_ptr<platform::VirtualStick> stick = plug();
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, [&] {
-        char buffer[256];
-        const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
-        if (got <= 0) {
-            input.setEnabled(false);  // end of input: the stick stays as it is
-            return;
-        }
-        std::istringstream lines(std::string(buffer, static_cast<std::size_t>(got)));
+    auto apply = [&](const std::string& line) {
+        std::istringstream words(line);
         std::string kind;
         int index = 0;
         std::string value;
-        while (lines >> kind >> index >> value) {
+        while (words >> kind >> index >> value) {
             if (kind == "s") {
                 stick = value == "in" ? plug() : nullptr;
             } else if (!stick) {
@@ -75,6 +68,36 @@ int main(int argc, char** argv) {
             } else if (long position = 0; kind == "a" && std::istringstream(value) >> position) {
                 stick->Axis(index, static_cast<Sint16>(std::clamp(position, -32768L, 32767L)));
             }
+        }
+    };
+    // A read may end inside a line: its start waits here for the rest. No command is longer
+    // than kLongestLine; a longer line is dropped up to its end.
+    std::string pending;
+    bool dropping = false;
+    constexpr std::size_t kLongestLine = 4096;
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&] {
+        char buffer[256];
+        const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
+        if (got <= 0) {
+            if (!dropping) {
+                apply(pending);  // the last line, without its line break
+            }
+            pending.clear();
+            input.setEnabled(false);  // end of input: the stick stays as it is
+            return;
+        }
+        pending.append(buffer, static_cast<std::size_t>(got));
+        for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+            if (!dropping) {
+                apply(pending.substr(0, end));
+            }
+            dropping = false;
+            pending.erase(0, end + 1);
+        }
+        if (pending.size() > kLongestLine) {
+            pending.clear();
+            dropping = true;
         }
     });
     int status = 0;
