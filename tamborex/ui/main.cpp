@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
         "  Tamborex.ini            the MIDI system and the input port's name\n"
         "  Tamborex.recovered.txp  unsaved edits kept when Tamborex was ended by a signal\n"
         "  Tamborex.session.bnk    the session's bank when Tamborex.bnk could not be read\n"
+        "  .Tamborex.lock          keeps a second Tamborex off the folder while one plays it\n"
         "  *.txp                   patch files, wherever they are saved (the bank stores their "
         "paths)\n"
         "All but the patch files are in the bank's folder.\n",

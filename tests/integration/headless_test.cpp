@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -17,6 +18,8 @@
 #include "jack_peer.h"
 #include "jack_server.h"
 #include "platform/file_io.h"
+#include "platform/file_lock.h"
+#include "tamborex/app/core.h"
 #include "tamborex/model/button_modes.h"
 #include "tamborex/storage/bank_file.h"
 #include "tamborex/storage/patch_file.h"
@@ -198,6 +201,45 @@ TEST_F(Headless, AStickCommandSplitBetweenTwoReadsIsPlayedWhole) {
     if (!HasFailure()) {
         fs::remove_all(dir);
     }
+}
+
+// One Tamborex per bank folder: a second one started on a folder another one plays says which
+// one that is and ends, writing nothing there.
+TEST_F(Headless, ASecondCopyOnTheSameBankSaysWhichOneHasItAndDoesNotRun) {
+    const fs::path dir = Folder("locked");
+    CBankState bank;
+    bank.patchNames[2] = "Theirs";
+    Write(dir / kBankFileName, FormatBank(bank));
+    platform::FileLock held;
+    long holder = 0;
+    int cause = 0;
+    ASSERT_EQ(held.Take((dir / kBankLockFile).string(), holder, cause),
+              platform::FileLock::Result::Taken);
+    ChildProcess::Options options;
+    options.argv = {TAMBOREX_PROGRAM, "--headless", "--midi=jack", "--bank-dir", dir.string()};
+    options.unset = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+    options.errorFile = (fs::temp_directory_path() /
+                         ("tamborex-headless-locked-" + std::to_string(getpid()) + ".txt"))
+                            .string();
+    ChildProcess program(options);
+    ASSERT_TRUE(program.Started());
+    EXPECT_EQ(program.Wait(20s), 1);
+    std::stringstream said;
+    said << std::ifstream(options.errorFile).rdbuf();
+    EXPECT_NE(said.str().find("Tamborex: Another Tamborex (process " + std::to_string(getpid()) +
+                              ") is playing the bank in " + dir.string()),
+              std::string::npos)
+        << said.str();
+    std::set<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
+        names.insert(entry.path().filename().string());
+    }
+    EXPECT_EQ(names, (std::set<std::string>{kBankFileName, kBankLockFile}));
+    std::vector<std::uint8_t> bytes;
+    ASSERT_TRUE(platform::ReadWholeFile((dir / kBankFileName).string(), bytes, cause));
+    EXPECT_EQ(bytes, FormatBank(bank));
+    fs::remove(options.errorFile);
+    fs::remove_all(dir);
 }
 
 // The program itself: no display, no window system, a clear line for what the bar would show in
