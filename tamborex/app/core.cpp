@@ -9,12 +9,16 @@
 #include "tamborex/storage/port_names.h"
 
 platform::MidiBackend ConfiguredMidiBackend(const std::string& bankPath) {
-    const std::string path =
-        (std::filesystem::path(bankPath).parent_path() / kExtraSettingsFile).string();
+    const std::filesystem::path path =
+        std::filesystem::path(bankPath).parent_path() / kExtraSettingsFile;
     std::vector<std::uint8_t> bytes;
     int cause = 0;
     platform::MidiBackend chosen = platform::MidiBackend::Automatic;
-    if (platform::ReadWholeFile(path, bytes, cause, 64 * 1024)) {
+    std::string sessionCopy;
+    // Where it cannot be read, the session keeps its settings beside it, as it says at start.
+    if (platform::ReadWholeFile(path.string(), bytes, cause, kMaxExtraSettingsSize) ||
+        (cause != ENOENT &&
+         CSession::ReadSessionCopy(path.string(), kMaxExtraSettingsSize, sessionCopy, bytes))) {
         const CExtraSettings extra =
             ParseExtraSettings({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
         (void)platform::ParseMidiBackend(extra.midiSystem, chosen);

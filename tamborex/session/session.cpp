@@ -178,6 +178,11 @@ bool CSession::Shutdown() {
             "), so it was left as it is. This session's bank was saved to " + sessionBankTarget_ +
             ".");
     }
+    if (!extraUnreadable_.empty()) {
+        Say(ExtraSettingsPath() + " could not be read at start (" + extraUnreadable_ +
+            "), so it was left as it is. This session's settings were saved to " + extraTarget_ +
+            ".");
+    }
     engine_.StopTimers();
     hideTimer_.reset();
     // Nothing may keep sounding once the program is gone.
@@ -267,18 +272,49 @@ void CSession::LoadBank() {
     }
     // Also on a first run: the bar shows, and the bank keeps, the entry's "(no patch)".
     bank_.patchName = bank_.patchNames[bank_.patchNumber];
+    // Tamborex.ini likewise: one that cannot be read is never written over, and what this
+    // session sets is kept beside it.
     bytes.clear();
-    extraUnreadable_ =
-        !platform::ReadWholeFile(ExtraSettingsPath(), bytes, cause, 64 * 1024) && cause != ENOENT;
+    extraUnreadable_.clear();
+    if (!platform::ReadWholeFile(ExtraSettingsPath(), bytes, cause, kMaxExtraSettingsSize) &&
+        cause != ENOENT) {
+        extraUnreadable_ = platform::ReadFailureText(cause, kMaxExtraSettingsSize);
+        const bool last =
+            ReadSessionCopy(ExtraSettingsPath(), kMaxExtraSettingsSize, extraTarget_, bytes);
+        Message(ExtraSettingsPath() + " could not be read (" + extraUnreadable_ +
+                "). It is left as it is; " +
+                (last ? "the settings of the last session, " + extraTarget_ +
+                            ", are used and saved again."
+                      : "this session's settings (the MIDI system, the input port, low-latency "
+                        "input) will be saved to " +
+                            extraTarget_ + "."));
+    }
     extra_ = ParseExtraSettings({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
 }
 
-std::string CSession::ReadSessionBank() {
-    sessionBankTarget_ = SessionBankPath();
-    std::vector<std::uint8_t> bytes;
+bool CSession::ReadSessionCopy(const std::string& path, std::size_t maxSize, std::string& target,
+                               std::vector<std::uint8_t>& bytes) {
+    const std::string extension = std::filesystem::path(path).extension().string();
+    target = Beside(path, ".session", extension.c_str());
     int cause = 0;
-    if (platform::ReadWholeFile(sessionBankTarget_, bytes, cause)) {
-        // The last session on this bank left its work here: this one goes on from it.
+    if (platform::ReadWholeFile(target, bytes, cause, maxSize)) {
+        return true;  // the last session left its work here: this one goes on from it
+    }
+    bytes.clear();
+    if (cause != ENOENT) {
+        // That one cannot be read either: it is kept too, and this session's copy goes beside
+        // both under a name of its own.
+        char stamp[32];
+        const std::time_t now = std::time(nullptr);
+        std::strftime(stamp, sizeof stamp, ".session-%Y%m%d-%H%M%S", std::localtime(&now));
+        target = Beside(path, stamp, extension.c_str());
+    }
+    return false;
+}
+
+std::string CSession::ReadSessionBank() {
+    std::vector<std::uint8_t> bytes;
+    if (ReadSessionCopy(bankPath_, platform::kMaxStoredFileSize, sessionBankTarget_, bytes)) {
         std::vector<std::string> messages;
         ReadBank(bytes, bank_, messages);
         for (const std::string& message : messages) {
@@ -286,15 +322,6 @@ std::string CSession::ReadSessionBank() {
         }
         return "the bank of the last session, " + sessionBankTarget_ +
                ", is played and saved again";
-    }
-    if (cause != ENOENT) {
-        // That one cannot be read either: it is kept too, and this session's bank goes beside
-        // both under a name of its own.
-        char stamp[32];
-        const std::time_t now = std::time(nullptr);
-        std::strftime(stamp, sizeof stamp, ".session-%Y%m%d-%H%M%S", std::localtime(&now));
-        sessionBankTarget_ =
-            Beside(bankPath_, stamp, std::filesystem::path(bankPath_).extension().c_str());
     }
     return "this session's bank will be saved to " + sessionBankTarget_;
 }
@@ -423,10 +450,9 @@ bool CSession::SaveBank() {
         extra_.midiInPortName =
             bank_.midiInDevice >= 0 ? midiIn_.GetDevName(bank_.midiInDevice) : std::string();
     }
-    if (!extraUnreadable_ &&
-        !platform::WriteFileAtomically(ExtraSettingsPath(), FormatExtraSettings(extra_), cause,
-                                       failedAt)) {
-        Say("Tamborex: Error writing " + ExtraSettingsPath() + " (" + std::strerror(cause) + ").");
+    const std::string extraPath = extraUnreadable_.empty() ? ExtraSettingsPath() : extraTarget_;
+    if (!platform::WriteFileAtomically(extraPath, FormatExtraSettings(extra_), cause, failedAt)) {
+        Say("Tamborex: Error writing " + extraPath + " (" + std::strerror(cause) + ").");
     }
     return true;
 }

@@ -138,6 +138,11 @@ class CSession final : public CBankLink, private CEngineEvents {
     // Where the bank goes when the bank file could not be read at start (it is never written
     // over then), beside it.
     std::string SessionBankPath() const;
+    // For a file of ours at path that cannot be read: where this session keeps its copy instead
+    // ("<stem>.session<extension>" beside it, or one with the date and time when that cannot be
+    // read either), and whether bytes now holds the copy the last session kept there.
+    static bool ReadSessionCopy(const std::string& path, std::size_t maxSize, std::string& target,
+                                std::vector<std::uint8_t>& bytes);
 
     const CBankState& Bank() const { return bank_; }
     const CExtraSettings& Extra() const { return extra_; }
@@ -234,7 +239,10 @@ class CSession final : public CBankLink, private CEngineEvents {
     // Why the bank file could not be read at start; empty when it was read or did not exist.
     std::string bankUnreadable_;
     std::string sessionBankTarget_;  // where the bank goes while bankPath_ cannot be read
-    bool extraUnreadable_ = false;   // then "Tamborex.ini" is not written over either
+    // Why "Tamborex.ini" could not be read at start; it is then not written over either, and
+    // the session's settings go to extraTarget_.
+    std::string extraUnreadable_;
+    std::string extraTarget_;
     // A port whose remembered name is gone stays closed; its stored index and name are kept
     // for the files until the user chooses another port.
     bool outputMissing_ = false;

@@ -419,6 +419,44 @@ TEST_F(StartupTest, PortsAreFoundByNameAndAMissingOneStaysClosedWithOneMessage) 
     EXPECT_NE(midi.InputOnDevice(1), platform::kNoHandle);
 }
 
+// "Tamborex.ini" that cannot be read (a FIFO, a folder, a file past its bound) is refused with a
+// message naming it, without waiting, and is left as it is; the session's settings are kept
+// beside it, and the next start plays them.
+TEST_F(StartupTest, AnUnreadableIniIsSaidAndTheSessionsSettingsAreNotLost) {
+    const fs::path ini = dir / kExtraSettingsFile;
+    auto check = [&](const std::string& what, const std::string& why) {
+        bar.messages.clear();
+        CSession& c = Start();
+        const auto said = std::find_if(bar.messages.begin(), bar.messages.end(), [&](auto& m) {
+            return m.find(ini.string() + " could not be read (" + why) != std::string::npos;
+        });
+        EXPECT_NE(said, bar.messages.end()) << what;
+        c.SetMidiSystem("jack");
+        c.SetLowLatencyInput(false);
+        ASSERT_TRUE(c.Shutdown());
+        CSession& again = Start();
+        EXPECT_EQ(again.Extra().midiSystem, "jack") << what;
+        EXPECT_FALSE(again.Extra().lowLatencyInput) << what;
+        again.Shutdown();
+        core.reset();
+        fs::remove(dir / "Tamborex.session.ini");
+    };
+    ASSERT_EQ(mkfifo(ini.c_str(), 0600), 0);
+    check("fifo", "not a regular file");
+    EXPECT_TRUE(fs::is_fifo(ini));
+    fs::remove(ini);
+
+    fs::create_directory(ini);
+    check("folder", "not a regular file");
+    EXPECT_TRUE(fs::is_directory(ini));
+    fs::remove(ini);
+
+    std::ofstream(ini) << "[MIDI]\nSystem=alsa\n" << std::string(64 * 1024, '#');
+    const auto size = fs::file_size(ini);
+    check("too large", "larger than 64 KB");
+    EXPECT_EQ(fs::file_size(ini), size);
+}
+
 TEST_F(StartupTest, LoadMinimisedHidesTheBarOnce) {
     CBankState state;
     state.loadMinimized = 1;

@@ -35,6 +35,7 @@ void SetOutputPortName(CPatch& patch, std::string_view name);
 // What "Tamborex.ini", beside the bank, keeps: settings the bank's layout has no room for.
 // Keys: System, InputPort, LowLatencyInput (1 or 0).
 inline constexpr const char* kExtraSettingsFile = "Tamborex.ini";
+inline constexpr std::size_t kMaxExtraSettingsSize = 64 * 1024;  // a few lines in truth
 
 struct CExtraSettings {
     std::string midiSystem = "auto";  // auto, alsa or jack, from the next start
