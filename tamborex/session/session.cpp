@@ -18,6 +18,16 @@ std::string Beside(const std::string& path, const char* suffix, const char* exte
     return (p.parent_path() / (p.stem().string() + suffix + extension)).string();
 }
 
+std::vector<std::string> DeviceNames(const CMIDI& port) {
+    std::vector<std::string> names;
+    for (std::uint32_t i = 0; i < port.DeviceCount(); ++i) {
+        names.push_back(port.GetDevName(static_cast<int>(i)));
+    }
+    return names;
+}
+
+constexpr std::size_t kMaxLongPortNamesSize = 1024 * 1024;
+
 }  // namespace
 
 CSession::CSession(platform::MidiService& midi, platform::JoystickService& joystick, CUiThread& ui,
@@ -219,11 +229,58 @@ std::string CSession::SessionBankPath() const {
 void CSession::WriteRecovery() {
     int cause = 0;
     platform::WriteStage failedAt{};
-    if (!platform::WriteFileAtomically(
-            RecoveryPath(), FormatPatchFile(bank_.patchName, PatchesForFile()), cause, failedAt)) {
+    CMarksLeftOut leftOut;
+    if (!platform::WriteFileAtomically(RecoveryPath(),
+                                       FormatPatchFile(bank_.patchName, PatchesForFile(leftOut)),
+                                       cause, failedAt)) {
         Say("The unsaved patch could not be kept in " + RecoveryPath() + " (" +
             std::strerror(cause) + ").");
+        return;
     }
+    KeepLeftOut(leftOut);
+}
+
+std::string CSession::LongPortNamesPath() const {
+    return (std::filesystem::path(bankPath_).parent_path() / kLongPortNamesFile).string();
+}
+
+bool CSession::ReadLongPortNames(std::vector<std::string>& names, std::string& why) const {
+    std::vector<std::uint8_t> bytes;
+    int cause = 0;
+    names.clear();
+    if (!platform::ReadWholeFile(LongPortNamesPath(), bytes, cause, kMaxLongPortNamesSize)) {
+        why = cause == ENOENT ? "" : platform::ReadFailureText(cause, kMaxLongPortNamesSize);
+        return cause == ENOENT;
+    }
+    names = ParseLongPortNames({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
+    return true;
+}
+
+void CSession::KeepLeftOut(const CMarksLeftOut& leftOut) {
+    for (const std::string& what : leftOut.marks) {
+        Say("The patch file has no room for " + what + ", so the patch was saved without it.");
+    }
+    const std::string& name = leftOut.wholePortName;
+    std::vector<std::string> names;
+    std::string why;
+    if (name.empty() || (ReadLongPortNames(names, why) &&
+                         std::find(names.begin(), names.end(), name) != names.end())) {
+        return;
+    }
+    // What cannot be read is the user's: it is not written over.
+    int cause = 0;
+    platform::WriteStage failedAt{};
+    if (why.empty() && name.find_first_of("\r\n") == std::string::npos) {
+        names.push_back(name);
+        if (platform::WriteFileAtomically(LongPortNamesPath(), FormatLongPortNames(names), cause,
+                                          failedAt)) {
+            return;
+        }
+        why = std::strerror(cause);
+    }
+    Say("The output port's name \"" + name + "\" is too long for the patch file and could not be " +
+        "kept in " + LongPortNamesPath() + (why.empty() ? "" : " (" + why + ")") +
+        ", so a start without that port will not say which port it was.");
 }
 
 void CSession::OfferRecovery() {
@@ -335,12 +392,10 @@ std::string CSession::ExtraSettingsPath() const {
     return (std::filesystem::path(bankPath_).parent_path() / kExtraSettingsFile).string();
 }
 
-int CSession::FollowPort(const CMIDI& port, const char* kind, const std::string& name, int index) {
-    std::vector<std::string> names;
-    for (std::uint32_t i = 0; i < port.DeviceCount(); ++i) {
-        names.push_back(port.GetDevName(static_cast<int>(i)));
-    }
-    const int now = FollowPortName(names, name, index);
+int CSession::FollowPort(const CMIDI& port, const char* kind, const std::string& name, int index,
+                         bool nameKnown) {
+    const int now =
+        nameKnown ? FollowPortName(DeviceNames(port), name, index) : std::min(index, -1);
     if (now < 0 && index >= 0 && saidMissing_.insert(std::string(kind) + name).second) {
         Notify([kind, &name](CSessionObserver& o) { o.OnPortMissing(kind, name); });
         Message("The MIDI " + std::string(kind) + " port \"" + name +
@@ -351,12 +406,28 @@ int CSession::FollowPort(const CMIDI& port, const char* kind, const std::string&
     return now;
 }
 
-std::array<CPatch, 2> CSession::PatchesForFile() const {
+std::string CSession::WholeOutputPortName(const CPatchMarks& marks, bool& known) const {
+    known = true;
+    if (marks.outputPortKey.empty()) {
+        return marks.outputPort;
+    }
+    std::string whole = FindWholePortName(marks, DeviceNames(midiOut_));
+    std::vector<std::string> kept;
+    std::string why;
+    if (whole.empty() && ReadLongPortNames(kept, why)) {
+        whole = FindWholePortName(marks, kept);
+    }
+    known = !whole.empty();
+    return known ? whole : marks.outputPort + "\u2026";
+}
+
+std::array<CPatch, 2> CSession::PatchesForFile(CMarksLeftOut& leftOut) const {
     std::array<CPatch, 2> patches = engine_.patches;
     CPatchMarks marks = ReadPatchMarks(patches[0]);
     const int device = patches[0].outputDevice;
     if (!outputMissing_) {
         marks.outputPort = device >= 0 ? midiOut_.GetDevName(device) : "";
+        marks.outputPortKey.clear();
     }
     // The patch is made for the controller it is played with; while none is attached it keeps
     // the one it was made for.
@@ -365,7 +436,7 @@ std::array<CPatch, 2> CSession::PatchesForFile() const {
         marks.controllerGuid = controllerCaps_.guid;
         patches[0].joystickNumber = controllerCaps_.number;
     }
-    WritePatchMarks(patches[0], marks);
+    leftOut = WritePatchMarks(patches[0], marks);
     return patches;
 }
 
@@ -498,7 +569,9 @@ CSession::PatchLoad CSession::ReadPatch(const std::string& path, std::int32_t ba
     }
     // A port remembered by name that is gone stays closed, like one that would not open, and
     // polling stays as it was; one that moved in the list is followed.
-    const int output = FollowPort(midiOut_, "output", OutputPortName(slot0), slot0.outputDevice);
+    bool known = true;
+    const std::string port = WholeOutputPortName(ReadPatchMarks(slot0), known);
+    const int output = FollowPort(midiOut_, "output", port, slot0.outputDevice, known);
     outputMissing_ = output < 0 && slot0.outputDevice >= 0;
     if (!outputMissing_) {
         engine_.patches[0].outputDevice = output;
@@ -516,7 +589,8 @@ CSession::PatchLoad CSession::ReadPatch(const std::string& path, std::int32_t ba
 bool CSession::SavePatchFile(const std::string& path) {
     int cause = 0;
     platform::WriteStage failedAt{};
-    const std::array<CPatch, 2> patches = PatchesForFile();
+    CMarksLeftOut leftOut;
+    const std::array<CPatch, 2> patches = PatchesForFile(leftOut);
     if (!platform::WriteFileAtomically(
             InBankFolder(path), FormatPatchFile(bank_.patchName, patches), cause, failedAt)) {
         Message(failedAt == platform::WriteStage::Create
@@ -525,6 +599,7 @@ bool CSession::SavePatchFile(const std::string& path) {
                           "). The old file was left as it was.");
         return false;
     }
+    KeepLeftOut(leftOut);
     bank_.patchPaths[bank_.patchNumber] = path;
     // The patch in use is now the one made for this controller, as the file says.
     engine_.patches[0].reserved = patches[0].reserved;

@@ -419,6 +419,63 @@ TEST_F(StartupTest, PortsAreFoundByNameAndAMissingOneStaysClosedWithOneMessage) 
     EXPECT_NE(midi.InputOnDevice(1), platform::kNoHandle);
 }
 
+// A JACK port's full name can be longer than a patch file has room for: it is kept whole, so the
+// next start finds the port (or names it whole when it is gone), the part the file keeps never
+// ends inside a letter, and the controller the patch was made for is not pushed out by it.
+TEST_F(StartupTest, ALongPortNameIsKeptWholeAndLeavesTheControllerInThePatch) {
+    // The file used to keep 251 bytes of it, which here end half-way through the "é".
+    const std::string synth = "Synth with a long client name:" + std::string(220, 'p') +
+                              "\xC3\xA9 input " + std::string(40, 'q');
+    ASSERT_EQ(static_cast<unsigned char>(synth[250]), 0xC3u);
+    const std::string patch = (dir / "long.txp").string();
+    stick.Attach();
+    midi.SetInputs({"Tamborex"});
+    midi.SetOutputs({"Tamborex", synth});
+    {
+        CSession& c = Start();
+        ASSERT_TRUE(c.SelectOutput(1));
+        ASSERT_TRUE(c.SavePatchFile(patch));
+        ASSERT_TRUE(c.SaveBank());
+        core.reset();
+    }
+    std::vector<std::uint8_t> bytes;
+    int cause = 0;
+    ASSERT_TRUE(platform::ReadWholeFile(patch, bytes, cause));
+    std::string name;
+    std::array<CPatch, 2> read{};
+    ASSERT_EQ(ReadPatchFile(bytes, name, read), "");
+    const CPatchMarks marks = ReadPatchMarks(read[0]);
+    EXPECT_EQ(marks.controllerName, "Fake Joystick");
+    EXPECT_EQ(marks.controllerGuid, "03000000fa4b0000010000000000fa4b");
+    const std::size_t kept = marks.outputPort.size();
+    EXPECT_EQ(synth.compare(0, kept, marks.outputPort), 0);
+    EXPECT_NE(static_cast<unsigned char>(synth[kept]) & 0xC0, 0x80) << "cut inside a letter";
+
+    midi.SetOutputs({"Tamborex", "Other", synth});
+    bar.messages.clear();
+    {
+        CSession& c = Start();
+        EXPECT_TRUE(bar.messages.empty()) << bar.messages[0];
+        EXPECT_EQ(c.Engine().patches[0].outputDevice, 2);
+        EXPECT_EQ(midi.OpenOutputCount(), 1u);
+        core.reset();
+    }
+    midi.SetOutputs({"Tamborex", "Other"});
+    bar.messages.clear();
+    Start();
+    ASSERT_EQ(bar.messages.size(), 1u);
+    EXPECT_NE(bar.messages[0].find("\"" + synth + "\" is missing"), std::string::npos)
+        << bar.messages[0];
+    // The patch carried to a bank without the whole name still finds its port when it is there.
+    core.reset();
+    ASSERT_TRUE(fs::remove(dir / kLongPortNamesFile));
+    midi.SetOutputs({"Tamborex", synth + "2", synth});
+    bar.messages.clear();
+    CSession& carried = Start();
+    EXPECT_TRUE(bar.messages.empty());
+    EXPECT_EQ(carried.Engine().patches[0].outputDevice, 2);
+}
+
 // "Tamborex.ini" that cannot be read (a FIFO, a folder, a file past its bound) is refused with a
 // message naming it, without waiting, and is left as it is; the session's settings are kept
 // beside it, and the next start plays them.
