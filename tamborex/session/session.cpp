@@ -85,8 +85,14 @@ std::optional<bool> CSession::Ask(std::string_view question) {
 }
 
 bool CSession::ChooseFile(bool save, std::string& chosen) {
-    return asker_ != nullptr && asker_->ChooseFile(save, kPatchFilter, kPatchExtension,
-                                                   bank_.patchPaths[bank_.patchNumber], chosen);
+    // Where the entry's patch is, or the bank's folder for an entry without one: a path kept
+    // without its folder is in the bank's folder, which need not be the working folder.
+    const std::string& path = bank_.patchPaths[bank_.patchNumber];
+    const std::string initial = path.empty()
+                                    ? (std::filesystem::path(bankPath_).parent_path() / "").string()
+                                    : InBankFolder(path);
+    return asker_ != nullptr &&
+           asker_->ChooseFile(save, kPatchFilter, kPatchExtension, initial, chosen);
 }
 
 void CSession::SetModified(bool modified) {
