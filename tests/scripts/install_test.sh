@@ -28,6 +28,10 @@ for app in tamborex corvane; do
     ! grep -q '^ *E:' <<<"$out" || fail "$app.metainfo.xml: $out"
     page=$(MANWIDTH=80 man --warnings -l "$prefix/share/man/man1/$app.1" 2>&1 >/dev/null)
     [ -z "$page" ] || fail "$app.1: $page"
+    # A font escape written through a shell or a script as a control character ("\fB" as a form
+    # feed) shows as stray letters ("BGamepad layoutR"), and man says nothing of it.
+    ! LC_ALL=C grep -nP '[\x00-\x08\x0b-\x1f\x7f]' "$prefix/share/man/man1/$app.1" ||
+        fail "$app.1 holds control characters"
     man -l "$prefix/share/man/man1/$app.1" | grep -q -- "--user-dir" || fail "$app.1 has no options"
 
     # No display is needed to ask a program about itself, and a wrong option never starts it.
