@@ -36,6 +36,16 @@ class StartupTest : public ::testing::Test {
         return *core;
     }
     std::string BankPath() const { return (dir / "Tamborex.bnk").string(); }
+    // The marks slot 0 of the patch file at path keeps; none when it cannot be read.
+    static CPatchMarks SavedMarks(const std::string& path) {
+        std::vector<std::uint8_t> bytes;
+        int cause = 0;
+        std::string name;
+        std::array<CPatch, 2> read{};
+        EXPECT_TRUE(platform::ReadWholeFile(path, bytes, cause)) << path;
+        EXPECT_EQ(ReadPatchFile(bytes, name, read), "") << path;
+        return ReadPatchMarks(read[0]);
+    }
     void WriteBank(const CBankState& state) {
         const auto bytes = FormatBank(state);
         std::ofstream(BankPath(), std::ios::binary)
@@ -438,13 +448,7 @@ TEST_F(StartupTest, ALongPortNameIsKeptWholeAndLeavesTheControllerInThePatch) {
         ASSERT_TRUE(c.SaveBank());
         core.reset();
     }
-    std::vector<std::uint8_t> bytes;
-    int cause = 0;
-    ASSERT_TRUE(platform::ReadWholeFile(patch, bytes, cause));
-    std::string name;
-    std::array<CPatch, 2> read{};
-    ASSERT_EQ(ReadPatchFile(bytes, name, read), "");
-    const CPatchMarks marks = ReadPatchMarks(read[0]);
+    const CPatchMarks marks = SavedMarks(patch);
     EXPECT_EQ(marks.controllerName, "Fake Joystick");
     EXPECT_EQ(marks.controllerGuid, "03000000fa4b0000010000000000fa4b");
     const std::size_t kept = marks.outputPort.size();
@@ -593,16 +597,12 @@ TEST_F(StartupTest, ControllersComeAndGoWithoutARestartOrAStuckNote) {
     // A patch saved now remembers the controller; Quit loses nothing of the bank.
     const std::string patchPath = (dir / "pad.txp").string();
     ASSERT_TRUE(c.SavePatchFile(patchPath));
-    std::vector<std::uint8_t> bytes;
-    int cause = 0;
-    ASSERT_TRUE(platform::ReadWholeFile(patchPath, bytes, cause));
-    std::string name;
-    std::array<CPatch, 2> read{};
-    ASSERT_EQ(ReadPatchFile(bytes, name, read), "");
-    EXPECT_EQ(ReadPatchMarks(read[0]).controllerName, "Fake Joystick");
-    EXPECT_EQ(ReadPatchMarks(read[0]).controllerGuid, "03000000fa4b0000010000000000fa4b");
+    EXPECT_EQ(SavedMarks(patchPath).controllerName, "Fake Joystick");
+    EXPECT_EQ(SavedMarks(patchPath).controllerGuid, "03000000fa4b0000010000000000fa4b");
     ASSERT_TRUE(c.Shutdown());
     EXPECT_EQ(bar.messages.size(), 1u);
+    std::vector<std::uint8_t> bytes;
+    int cause = 0;
     ASSERT_TRUE(platform::ReadWholeFile(BankPath(), bytes, cause));
     CBankState bank;
     std::vector<std::string> problems;
