@@ -2,7 +2,10 @@
 // 64 frames at 48 kHz), on a virtual joystick moved through tamborex-virtual-stick's standard
 // input: from writing the move to the control change arriving at another JACK client. With
 // low-latency input on, with the bar alone and then with the Joystick options dialog open (the
-// activity light repaints the bar on every message); and with it off, at the 20 ms poll.
+// activity light repaints the bar on every message); and with it off, at the 20 ms poll. Side by
+// side with each low-latency line, the same moves through the floor: a minimal loop in a process
+// of its own that reads SDL every millisecond and writes through a plain JACK client, its virtual
+// stick moved by the same lines on its standard input at the same moment.
 //
 // usage: program_stick_latency [moves per phase (default 150)]
 
@@ -22,10 +25,15 @@
 #include <thread>
 #include <vector>
 
+#include <SDL.h>
 #include <jack/jack.h>
+
+#include <iostream>
 
 #include "jack_peer.h"
 #include "jack_server.h"
+#include "platform/midi.h"
+#include "platform/virtual_stick.h"
 #include "tamborex/session/session.h"
 #include "tamborex/storage/patch_file.h"
 #include "xvfb.h"
@@ -61,7 +69,7 @@ struct Program {
     pid_t pid = -1;
     int input = -1;  // the program's standard input
 
-    Program(const fs::path& dir) {
+    Program(const fs::path& dir, const char* path = TAMBOREX_PROGRAM, const char* arg = nullptr) {
         int fds[2];
         if (pipe(fds) != 0) {
             return;
@@ -76,7 +84,7 @@ struct Program {
             dup2(null, STDOUT_FILENO);
             dup2(null, STDERR_FILENO);
             close(fds[1]);
-            execl(TAMBOREX_PROGRAM, TAMBOREX_PROGRAM, static_cast<char*>(nullptr));
+            execl(path, path, arg, static_cast<char*>(nullptr));
             _exit(127);
         }
         close(fds[0]);
@@ -103,20 +111,47 @@ struct Figures {
     int lost = 0;
 };
 
-// Moves X between its ends at random moments; each move is timed until its value arrives.
-Figures Measure(const Program& program, JackPeer& sink, int moves, std::mt19937& random) {
-    std::uniform_int_distribution<int> pause(40, 100);
-    const std::size_t before = sink.WaitForArrivals(1u << 20, 1ms).size();
-    std::vector<std::uint64_t> movedUs;
-    std::vector<int> values;
-    for (int m = 0; m < moves; ++m) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
-        const bool up = m % 2 == 0;
-        movedUs.push_back(jack_get_time());
-        program.Say(up ? "a 0 32767" : "a 0 -32768");
-        values.push_back(up ? 127 : 0);
+// The floor's process: a virtual stick moved by "a 0 VALUE" lines on standard input, read every
+// millisecond by a plain loop that sends control change 7 through a plain JACK client.
+int FloorChild() {
+    if (SDL_InitSubSystem(SDL_INIT_JOYSTICK) != 0) {
+        return 1;
     }
-    std::this_thread::sleep_for(300ms);
+    platform::VirtualStick stick("Floor Stick", 3, 4, 0);
+    JackPeer out("FloorLoop", JackPeer::Role::Source);
+    std::atomic<bool> stop{false};
+    std::thread loop([&] {
+        SDL_LockJoysticks();
+        SDL_Joystick* j = SDL_JoystickOpen(0);
+        Sint16 previous = SDL_JoystickGetAxis(j, 0);
+        SDL_UnlockJoysticks();
+        while (!stop) {
+            std::this_thread::sleep_for(1ms);
+            SDL_LockJoysticks();
+            SDL_JoystickUpdate();
+            const Sint16 now = SDL_JoystickGetAxis(j, 0);
+            SDL_UnlockJoysticks();
+            if (now != previous) {
+                previous = now;
+                out.Send(platform::PackShortMessage(0xB0, 7, now > 0 ? 127 : 0), 3);
+            }
+        }
+    });
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        int axis = 0;
+        int value = 0;
+        if (std::sscanf(line.c_str(), "a %d %d", &axis, &value) == 2) {
+            stick.Axis(axis, static_cast<Sint16>(value));
+        }
+    }
+    stop = true;
+    loop.join();
+    return 0;
+}
+
+Figures Measured(const std::vector<std::uint64_t>& movedUs, const std::vector<int>& values,
+                 JackPeer& sink, std::size_t before) {
     const auto all = sink.WaitForArrivals(1u << 20, 1ms);
     const std::vector<JackPeer::Arrival> arrivals(all.begin() + static_cast<long>(before),
                                                   all.end());
@@ -141,6 +176,35 @@ Figures Measure(const Program& program, JackPeer& sink, int moves, std::mt19937&
     return f;
 }
 
+// Moves X between its ends at random moments, in each program at once (in turns, which goes
+// first); each move is timed until its value arrives at that program's sink.
+std::vector<Figures> Measure(const std::vector<std::pair<const Program*, JackPeer*>>& paths,
+                             int moves, std::mt19937& random) {
+    std::uniform_int_distribution<int> pause(40, 100);
+    std::vector<std::size_t> before;
+    for (const auto& [program, sink] : paths) {
+        before.push_back(sink->WaitForArrivals(1u << 20, 1ms).size());
+    }
+    std::vector<std::vector<std::uint64_t>> movedUs(paths.size());
+    std::vector<int> values;
+    for (int m = 0; m < moves; ++m) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
+        const bool up = m % 2 == 0;
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            const std::size_t p = (i + static_cast<std::size_t>(m)) % paths.size();
+            movedUs[p].push_back(jack_get_time());
+            paths[p].first->Say(up ? "a 0 32767" : "a 0 -32768");
+        }
+        values.push_back(up ? 127 : 0);
+    }
+    std::this_thread::sleep_for(300ms);
+    std::vector<Figures> figures;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        figures.push_back(Measured(movedUs[i], values, *paths[i].second, before[i]));
+    }
+    return figures;
+}
+
 void Report(const char* label, const Figures& f) {
     std::printf("%-40s median %6.2f ms  p99 %6.2f ms  lost %d\n", label, f.medianMs, f.p99Ms,
                 f.lost);
@@ -158,7 +222,19 @@ bool WaitForPort(JackPeer& sink, const char* port) {
 
 }  // namespace
 
+// The program's p99 against the floor's, measured side by side.
+void Compare(const char* label, const std::vector<Figures>& f) {
+    Report(label, f[0]);
+    Report("  the minimal loop beside it", f[1]);
+    const double ratio = f[1].p99Ms > 0 ? f[0].p99Ms / f[1].p99Ms : 0;
+    std::printf("  p99 ratio %.2f (1.2 or less) and under 3 ms: %s\n", ratio,
+                ratio > 0 && ratio <= 1.2 && f[0].p99Ms < 3.0 && f[0].lost == 0 ? "met" : "MISSED");
+}
+
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "floor-child") {
+        return FloorChild();
+    }
     const int moves = argc > 1 ? std::max(10, std::atoi(argv[1])) : 150;
     testsupport::JackTestServer jack("tbx-bench-program", 64, true);
     XvfbServer xvfb;
@@ -170,6 +246,13 @@ int main(int argc, char** argv) {
     setenv("DISPLAY", xvfb.Display().c_str(), 1);
     setenv("QT_QPA_PLATFORM", "xcb", 1);
     JackPeer sink("ProgramSink", JackPeer::Role::Sink);
+    JackPeer floorSink("FloorSink", JackPeer::Role::Sink);
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
+    Program floor(fs::temp_directory_path(), self.c_str(), "floor-child");
+    if (!WaitForPort(floorSink, "FloorLoop:out")) {
+        std::fprintf(stderr, "the minimal loop's port never appeared\n");
+        return 1;
+    }
     std::mt19937 random(11);
     std::printf("%d moves per line, Tamborex under Xvfb, real-time JACK, 64 frames at 48 kHz\n",
                 moves);
@@ -185,15 +268,20 @@ int main(int argc, char** argv) {
                 return 1;
             }
             std::this_thread::sleep_for(1s);
-            Report(lowLatency ? "low latency, bar alone" : "20 ms poll, bar alone",
-                   Measure(program, sink, moves, random));
+            if (lowLatency) {
+                Compare("low latency, bar alone",
+                        Measure({{&program, &sink}, {&floor, &floorSink}}, moves, random));
+            } else {
+                Report("20 ms poll, bar alone", Measure({{&program, &sink}}, moves, random)[0]);
+            }
             if (lowLatency) {
                 // "Edit" on the bar opens the Joystick options dialog.
                 if (std::system("xdotool mousemove 312 12 click 1") != 0) {
                     std::fprintf(stderr, "xdotool failed\n");
                 }
                 std::this_thread::sleep_for(1s);
-                Report("low latency, Joystick options open", Measure(program, sink, moves, random));
+                Compare("low latency, Joystick options open",
+                        Measure({{&program, &sink}, {&floor, &floorSink}}, moves, random));
             }
         }
         fs::remove_all(dir);

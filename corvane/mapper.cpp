@@ -5,11 +5,6 @@
 namespace corvane {
 namespace {
 
-int IndexOf(const std::vector<std::string>& names, const std::string& name) {
-    const auto it = std::find(names.begin(), names.end(), name);
-    return it == names.end() ? -1 : static_cast<int>(it - names.begin());
-}
-
 std::string NameAt(const std::vector<std::string>& names, int index) {
     return index >= 0 && index < static_cast<int>(names.size()) ? names[index] : std::string();
 }
@@ -73,18 +68,13 @@ void Mapper::SetGamepadLayout(bool on) {
 void Mapper::FollowPortNames() {
     auto follow = [this](const std::vector<std::string>& names, const std::string& name, int& index,
                          const char* kind) {
-        if (name.empty() || index < 0) {
-            return false;  // nothing remembered: the index as it is
-        }
-        const int now = IndexOf(names, name);
-        if (now >= 0) {
-            index = now;
+        const int now = platform::FollowPortName(names, name, index);
+        if (now >= 0 || index < 0) {
+            index = now;  // found, or nothing picked
             return false;
         }
-        portProblem_ += "The MIDI " + std::string(kind) + " port \"" + name +
-                        "\" is missing, so Corvane leaves it closed rather than use another "
-                        "port in its place. Connect it and start Corvane again, or choose a port "
-                        "in the options.\n";
+        // Missing: the stored index stays for the settings file.
+        portProblem_ += platform::MissingPortMessage("Corvane", kind, name) + "\n";
         return true;
     };
     portProblem_.clear();

@@ -10,7 +10,7 @@ packages=(
     libsdl2-dev liblo-dev liblo-tools
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins fonts-dejavu-core
     xvfb xauth xdotool imagemagick
-    desktop-file-utils appstream man-db dpkg-dev systemd
+    desktop-file-utils appstream man-db dpkg-dev systemd lintian
 )
 
 missing=()

@@ -10,19 +10,15 @@
 // alsa) picks the MIDI system.
 
 #include <SDL.h>
-#include <unistd.h>
 
-#include <QSocketNotifier>
-#include <algorithm>
 #include <cstdio>
 #include <memory>
-#include <sstream>
-#include <string>
+#include <optional>
 #include <string_view>
 
 #include "platform/joystick.h"
 #include "platform/midi.h"
-#include "platform/virtual_stick.h"
+#include "stdin_stick.h"
 #include "tamborex/app/core.h"
 #include "tamborex/app/headless.h"
 #include "tamborex/app/qt_ui_thread.h"
@@ -54,57 +50,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "SDL joysticks unavailable: %s\n", SDL_GetError());
         return 1;
     }
-    auto plug = [] {
-        return std::make_unique<platform::VirtualStick>("Tamborex Virtual Pad", 6, 12, 1);
-    };
-    std::unique_ptr<platform::VirtualStick> stick = plug();
-    auto apply = [&](const std::string& line) {
-        std::istringstream words(line);
-        std::string kind;
-        int index = 0;
-        std::string value;
-        while (words >> kind >> index >> value) {
-            if (kind == "s") {
-                stick = value == "in" ? plug() : nullptr;
-            } else if (!stick) {
-                continue;  // pulled out: nothing to press
-            } else if (kind == "b") {
-                stick->Button(index, value == "down");
-            } else if (long position = 0; kind == "a" && std::istringstream(value) >> position) {
-                stick->Axis(index, static_cast<Sint16>(std::clamp(position, -32768L, 32767L)));
-            }
-        }
-    };
-    // A read may end inside a line: its start waits here for the rest. No command is longer
-    // than kLongestLine; a longer line is dropped up to its end.
-    std::string pending;
-    bool dropping = false;
-    constexpr std::size_t kLongestLine = 4096;
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, [&] {
-        char buffer[256];
-        const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
-        if (got <= 0) {
-            if (!dropping) {
-                apply(pending);  // the last line, without its line break
-            }
-            pending.clear();
-            input.setEnabled(false);  // end of input: the stick stays as it is
-            return;
-        }
-        pending.append(buffer, static_cast<std::size_t>(got));
-        for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
-            if (!dropping) {
-                apply(pending.substr(0, end));
-            }
-            dropping = false;
-            pending.erase(0, end + 1);
-        }
-        if (pending.size() > kLongestLine) {
-            pending.clear();
-            dropping = true;
-        }
-    });
+    std::optional<StdinStick> stick(std::in_place, "Tamborex Virtual Pad", 6, 12, 1);
     int status = 0;
     if (headless) {
         CQtUiThread ui;

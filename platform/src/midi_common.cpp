@@ -162,4 +162,21 @@ std::string NoMidiDevicesAdvice(const MidiService& service, std::string_view pro
            std::string(program) + " again.";
 }
 
+int FollowPortName(const std::vector<std::string>& names, const std::string& remembered,
+                   int storedIndex) {
+    if (remembered.empty() || storedIndex < 0) {
+        return storedIndex;
+    }
+    const auto it = std::find(names.begin(), names.end(), remembered);
+    return it == names.end() ? -1 : static_cast<int>(it - names.begin());
+}
+
+std::string MissingPortMessage(std::string_view program, std::string_view kind,
+                               std::string_view name) {
+    return "The MIDI " + std::string(kind) + " port \"" + std::string(name) + "\" is missing, so " +
+           std::string(program) +
+           " leaves it closed rather than use another port in its place. Connect it and start " +
+           std::string(program) + " again, or choose a port in the options.";
+}
+
 }  // namespace platform

@@ -28,5 +28,13 @@ TEST(ShortMessage, LengthFollowsTheStatusByte) {
     EXPECT_TRUE(IsShortMessageStatus(0xF8));
 }
 
+// Both programs find a remembered port by its name, never by an index that now means another.
+TEST(RememberedPort, FollowsItsNameAndIsMissingRatherThanReplaced) {
+    EXPECT_EQ(FollowPortName({"Tamborex", "Other", "Synth"}, "Synth", 1), 2);
+    EXPECT_EQ(FollowPortName({"Tamborex", "Other"}, "Synth", 1), -1);
+    EXPECT_EQ(FollowPortName({"Tamborex", "Other"}, "", 1), 1);  // nothing remembered
+    EXPECT_EQ(FollowPortName({"Tamborex", "Synth"}, "Synth", -1), -1);
+}
+
 }  // namespace
 }  // namespace platform

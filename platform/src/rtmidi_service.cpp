@@ -5,17 +5,15 @@
 #include <chrono>
 #include <map>
 #include <mutex>
-#include <semaphore>
 #include <thread>
 
+#include "input_hand_off.h"
 #include "midi_backends.h"
 #include "platform/midi.h"
-#include "platform/spsc_ring.h"
 
 namespace platform {
 namespace {
 
-constexpr std::size_t kInputRingSize = 4096;
 constexpr std::size_t kIdleOutputsKept = 2;
 constexpr const char* kOutPortName = "out";
 constexpr const char* kInPortName = "in";
@@ -72,11 +70,6 @@ std::string DisplayName(const std::string& full) {
     return numeric ? full.substr(0, space) : full;
 }
 
-struct InputEvent {
-    std::uint32_t message;
-    std::uint32_t timestampMs;
-};
-
 struct OutPort {
     std::string target;  // backend name of the port, empty for our own virtual port
     ErrorSink sink;
@@ -87,16 +80,10 @@ struct InPort {
     std::string target;
     ErrorSink sink;
     std::unique_ptr<RtMidiIn> rt;
-    MidiInCallback callback;
-    SpscRing<InputEvent, kInputRingSize> ring;
-    std::counting_semaphore<> pending{0};
+    InputHandOff handOff;
     std::atomic<bool> started{false};
-    std::atomic<bool> quit{false};
     std::atomic<std::int64_t> startNs{0};
     std::atomic<MidiOutHandle> thru{kNoHandle};
-    std::atomic<std::uint64_t> received{0};
-    std::atomic<std::uint64_t> overflowed{0};
-    std::thread dispatcher;
 };
 
 template <typename RtPort>
@@ -272,7 +259,6 @@ class RtMidiService final : public ByteSendingMidiService {
         }
         auto port = std::make_unique<InPort>();
         port->target = target;
-        port->callback = std::move(callback);
         MidiResult r = CreatePort(api_, inClientName_, port->sink, port->rt);
         if (r != MidiResult::NoError) {
             return r;
@@ -285,7 +271,12 @@ class RtMidiService final : public ByteSendingMidiService {
             return r;
         }
         InPort* raw = port.get();
-        port->dispatcher = std::thread([this, raw] { Dispatch(*raw); });
+        port->handOff.Start(std::move(callback), [this, raw](std::uint32_t message) {
+            if (const MidiOutHandle out = raw->thru.load(std::memory_order_acquire);
+                out != kNoHandle) {
+                (void)SendShort(out, message);
+            }
+        });
         handle = nextHandle_++;
         inputs_.emplace(handle, std::move(port));
         return MidiResult::NoError;
@@ -322,7 +313,7 @@ class RtMidiService final : public ByteSendingMidiService {
             if (it == inputs_.end()) {
                 return MidiResult::InvalidHandle;
             }
-            if (it->second->dispatcher.get_id() == std::this_thread::get_id()) {
+            if (it->second->handOff.OnDispatcher()) {
                 return MidiResult::InvalidParam;
             }
             port = std::move(it->second);
@@ -330,9 +321,7 @@ class RtMidiService final : public ByteSendingMidiService {
         }
         port->started.store(false, std::memory_order_release);
         port->rt.reset();  // no more producer once the backend port is gone
-        port->quit.store(true, std::memory_order_release);
-        port->pending.release();
-        port->dispatcher.join();
+        port->handOff.Stop();
         return MidiResult::NoError;
     }
 
@@ -342,7 +331,7 @@ class RtMidiService final : public ByteSendingMidiService {
         if (it == inputs_.end()) {
             return {};
         }
-        return {it->second->received.load(), it->second->overflowed.load()};
+        return it->second->handOff.Stats();
     }
 
     MidiResult Connect(MidiInHandle input, MidiOutHandle output) override {
@@ -373,8 +362,9 @@ class RtMidiService final : public ByteSendingMidiService {
         c.sent = sent_.load();
         std::lock_guard lock(inMutex_);
         for (const auto& [handle, port] : inputs_) {
-            c.received += port->received.load();
-            c.overflowed += port->overflowed.load();
+            const MidiInputStats stats = port->handOff.Stats();
+            c.received += stats.received;
+            c.overflowed += stats.overflowed;
         }
         return c;
     }
@@ -465,31 +455,8 @@ class RtMidiService final : public ByteSendingMidiService {
             packed |= static_cast<std::uint32_t>((*message)[i]) << (8 * i);
         }
         const auto sinceStart = NowNs() - port->startNs.load(std::memory_order_relaxed);
-        if (!port->ring.TryPush({packed, static_cast<std::uint32_t>(sinceStart / 1000000)})) {
-            port->overflowed.fetch_add(1, std::memory_order_relaxed);
-            return;
-        }
-        port->received.fetch_add(1, std::memory_order_relaxed);
-        port->pending.release();
-    }
-
-    void Dispatch(InPort& port) {
-        for (;;) {
-            port.pending.acquire();
-            if (port.quit.load(std::memory_order_acquire)) {
-                return;
-            }
-            InputEvent event{};
-            if (!port.ring.TryPop(event)) {
-                continue;
-            }
-            if (const MidiOutHandle out = port.thru.load(std::memory_order_acquire);
-                out != kNoHandle) {
-                (void)SendShort(out, event.message);
-            }
-            if (port.callback) {
-                port.callback(event.message, event.timestampMs);
-            }
+        if (port->handOff.Offer(packed, static_cast<std::uint32_t>(sinceStart / 1000000))) {
+            port->handOff.Wake(1);
         }
     }
 

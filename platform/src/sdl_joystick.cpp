@@ -1,11 +1,18 @@
 #include <SDL.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -25,6 +32,22 @@ class SdlJoystickLock {
     SdlJoystickLock(const SdlJoystickLock&) = delete;
     SdlJoystickLock& operator=(const SdlJoystickLock&) = delete;
 };
+
+// The wake-up descriptors of the services that report changes, for WakeJoystickWatchers.
+std::mutex watchersMutex;
+std::vector<int> watcherWakes;
+
+void Signal(int fd) {
+    const std::uint64_t one = 1;
+    (void)!write(fd, &one, sizeof one);
+}
+
+// Empties a descriptor that woke a poll; what it held is not needed, only that it came.
+void Drain(int fd) {
+    char bytes[4096];
+    while (fd >= 0 && read(fd, bytes, sizeof bytes) > 0) {
+    }
+}
 
 // Read by us, not by SDL, which opens whatever is there: a FIFO held every program before
 // its window, and a link to a device would be read for ever. Only a regular file of a
@@ -80,6 +103,9 @@ class SdlJoystickService final : public JoystickServiceBase {
         if (ready_) {
             SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
         }
+        if (wake_ >= 0) {
+            close(wake_);
+        }
     }
 
     void SetEventListener(JoyEventListener listener) override {
@@ -89,7 +115,11 @@ class SdlJoystickService final : public JoystickServiceBase {
         }
         JoystickServiceBase::SetEventListener(std::move(listener));
         if (wanted && ready_ && !watcher_.joinable()) {
-            watchStop_ = false;
+            watchStop_.store(false);
+            if (wake_ >= 0) {
+                std::lock_guard lock(watchersMutex);
+                watcherWakes.push_back(wake_);
+            }
             watcher_ = std::thread([this] { Watch(); });
         }
     }
@@ -145,6 +175,7 @@ class SdlJoystickService final : public JoystickServiceBase {
         } else {
             joystick_ = SDL_JoystickOpen(index);
         }
+        WakeWatcher();  // to look at the new joystick at once
         return joystick_ != nullptr;
     }
 
@@ -157,6 +188,7 @@ class SdlJoystickService final : public JoystickServiceBase {
         }
         controller_ = nullptr;
         joystick_ = nullptr;
+        WakeWatcher();
     }
 
     bool DeviceUpdate() override {
@@ -241,27 +273,57 @@ class SdlJoystickService final : public JoystickServiceBase {
         return -1;
     }
 
-    // SDL reads the devices when asked to update; asked every millisecond here while the stick
-    // is in use, so that a change is reported within about a millisecond of the device sending
-    // it. After kIdleAfter without a change it is asked every kIdleInterval instead: waking a
-    // thousand times a second costs about 1 % of a core by itself. SDL's own event queue would
-    // do the same reading on its own thread-bound pump, with nothing to gain.
-    static constexpr auto kActiveInterval = std::chrono::milliseconds(1);
-    static constexpr auto kIdleInterval = std::chrono::milliseconds(4);
+    // The watcher sleeps until the held joystick's device file has something to read (SDL reads
+    // it from its own descriptor; the kernel wakes every reader), a device node comes or goes, a
+    // virtual joystick changes, or the service stops: a stick at rest costs no wake-ups, and a
+    // move is seen at once. A device SDL reads some other way is asked every kActiveInterval
+    // while in use and every kIdleInterval after kIdleAfter without a change. After a device
+    // node came or went SDL is asked every kSettleInterval for kSettle, since it sees the device
+    // only once the system has set it up; and every kLookAnyway in any case.
+    static constexpr int kActiveInterval = 1;  // milliseconds
+    static constexpr int kIdleInterval = 4;
+    static constexpr int kSettleInterval = 5;
+    static constexpr int kLookAnyway = 250;
     static constexpr auto kIdleAfter = std::chrono::seconds(2);
+    static constexpr auto kSettle = std::chrono::seconds(1);
 
     void Watch() {
         RawJoyInput last;
         bool haveLast = false;
         std::vector<SDL_JoystickID> lastAttached, attached;
         bool haveAttached = false;
-        auto lastChange = std::chrono::steady_clock::now();
-        auto interval = kActiveInterval;
-        std::unique_lock lock(watchMutex_);
-        while (!watchWake_.wait_for(lock, interval, [this] { return watchStop_; })) {
-            lock.unlock();
+        const auto start = std::chrono::steady_clock::now();
+        auto lastChange = start;
+        auto settleUntil = start;
+        int timeout = kActiveInterval;
+        const int nodes = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (nodes >= 0) {
+            inotify_add_watch(nodes, "/dev/input", IN_CREATE | IN_DELETE | IN_ATTRIB);
+        }
+        int device = -1;  // our own descriptor of the held joystick's device file
+        std::string devicePath;
+        for (;;) {
+            pollfd fds[3] = {{wake_, POLLIN, 0}, {nodes, POLLIN, 0}, {device, POLLIN, 0}};
+            poll(fds, 3, timeout);
+            if (watchStop_.load(std::memory_order_acquire)) {
+                break;
+            }
+            Drain(wake_);
+            if (fds[1].revents != 0) {
+                Drain(nodes);
+                settleUntil = std::chrono::steady_clock::now() + kSettle;
+            }
+            if ((fds[2].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+                close(device);  // unplugged: looked for again below
+                device = -1;
+                devicePath.clear();
+            } else {
+                Drain(device);
+            }
             JoyEvent events[3]{};
             int count = 0;
+            bool isVirtual = false;
+            std::string path;
             {
                 SdlJoystickLock sdl;
                 SDL_JoystickUpdate();
@@ -292,9 +354,22 @@ class SdlJoystickService final : public JoystickServiceBase {
                     }
                     last = now;
                     haveLast = true;
+                    const int index = IndexOf(SDL_JoystickInstanceID(joystick_));
+                    isVirtual = index >= 0 && SDL_JoystickIsVirtual(index) == SDL_TRUE;
+                    const char* p = SDL_JoystickPath(joystick_);
+                    path = p != nullptr ? p : "";
                 } else {
                     haveLast = false;
                 }
+            }
+            if (path != devicePath) {
+                if (device >= 0) {
+                    close(device);
+                }
+                devicePath = path;
+                device = path.rfind("/dev/", 0) == 0
+                             ? open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)
+                             : -1;
             }
             for (int i = 0; i < count; ++i) {
                 Notify(events[i]);
@@ -303,20 +378,38 @@ class SdlJoystickService final : public JoystickServiceBase {
             if (count > 0) {
                 lastChange = now;
             }
-            interval = now - lastChange > kIdleAfter ? kIdleInterval : kActiveInterval;
-            lock.lock();
+            const bool wakesUs = device >= 0 || isVirtual || path.empty();
+            if (now < settleUntil) {
+                timeout = kSettleInterval;
+            } else if (wakesUs) {
+                timeout = kLookAnyway;
+            } else {
+                timeout = now - lastChange > kIdleAfter ? kIdleInterval : kActiveInterval;
+            }
+        }
+        for (int fd : {nodes, device}) {
+            if (fd >= 0) {
+                close(fd);
+            }
+        }
+    }
+
+    // Also while no watcher runs: the next one looks at once, which does no harm.
+    void WakeWatcher() {
+        if (wake_ >= 0) {
+            Signal(wake_);
         }
     }
 
     void StopWatching() {
-        {
-            std::lock_guard lock(watchMutex_);
-            watchStop_ = true;
+        if (!watcher_.joinable()) {
+            return;
         }
-        watchWake_.notify_all();
-        if (watcher_.joinable()) {
-            watcher_.join();
-        }
+        watchStop_.store(true, std::memory_order_release);
+        WakeWatcher();
+        watcher_.join();
+        std::lock_guard lock(watchersMutex);
+        std::erase(watcherWakes, wake_);
     }
 
     static bool SameInput(const RawJoyInput& a, const RawJoyInput& b) {
@@ -339,9 +432,9 @@ class SdlJoystickService final : public JoystickServiceBase {
     SDL_Joystick* joystick_ = nullptr;
     SDL_GameController* controller_ = nullptr;
 
-    std::mutex watchMutex_;
-    std::condition_variable watchWake_;
-    bool watchStop_ = false;
+    std::atomic<bool> watchStop_{false};
+    // An eventfd for the watcher: a joystick opened or closed, a virtual one changed, or stop.
+    const int wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     std::thread watcher_;
 };
 
@@ -349,6 +442,13 @@ class SdlJoystickService final : public JoystickServiceBase {
 
 std::unique_ptr<JoystickService> CreateJoystickService() {
     return std::make_unique<SdlJoystickService>();
+}
+
+void WakeJoystickWatchers() {
+    std::lock_guard lock(watchersMutex);
+    for (int fd : watcherWakes) {
+        Signal(fd);
+    }
 }
 
 }  // namespace platform

@@ -401,13 +401,10 @@ std::string CSession::ExtraSettingsPath() const {
 int CSession::FollowPort(const CMIDI& port, const char* kind, const std::string& name, int index,
                          bool nameKnown) {
     const int now =
-        nameKnown ? FollowPortName(DeviceNames(port), name, index) : std::min(index, -1);
+        nameKnown ? platform::FollowPortName(DeviceNames(port), name, index) : std::min(index, -1);
     if (now < 0 && index >= 0 && saidMissing_.insert(std::string(kind) + name).second) {
         Notify([kind, &name](CSessionObserver& o) { o.OnPortMissing(kind, name); });
-        Message("The MIDI " + std::string(kind) + " port \"" + name +
-                "\" is missing, so Tamborex leaves it closed rather than use "
-                "another port in its place. Connect it and start Tamborex again, "
-                "or choose a port in the options.");
+        Message(platform::MissingPortMessage("Tamborex", kind, name));
     }
     return now;
 }

@@ -235,12 +235,3 @@ CExtraSettings ParseExtraSettings(std::string_view text) {
     }
     return settings;
 }
-
-int FollowPortName(const std::vector<std::string>& names, const std::string& remembered,
-                   int storedIndex) {
-    if (remembered.empty() || storedIndex < 0) {
-        return storedIndex;
-    }
-    const auto it = std::find(names.begin(), names.end(), remembered);
-    return it == names.end() ? -1 : static_cast<int>(it - names.begin());
-}

@@ -68,8 +68,3 @@ struct CExtraSettings {
 std::vector<std::uint8_t> FormatExtraSettings(const CExtraSettings& settings);
 // Lines it does not know are skipped; missing keys keep their defaults.
 CExtraSettings ParseExtraSettings(std::string_view text);
-
-// Where a remembered port is now: its index in names when there, -1 when it is gone; the stored
-// index when no name was remembered (files from before names were kept).
-int FollowPortName(const std::vector<std::string>& names, const std::string& remembered,
-                   int storedIndex);

@@ -253,11 +253,6 @@ TEST(PortNames, TheOutputNameTravelsInTheReservedBlockAndOldFilesHaveNone) {
     EXPECT_EQ(OutputPortName(patches[0]), std::string(kReservedSize - 5 - 21, 'n'));
     SetOutputPortName(patches[0], "");
     EXPECT_EQ(patches[0].reserved, CPatch{}.reserved);
-
-    EXPECT_EQ(FollowPortName({"Tamborex", "Other", "Synth"}, "Synth", 1), 2);
-    EXPECT_EQ(FollowPortName({"Tamborex", "Other"}, "Synth", 1), -1);
-    EXPECT_EQ(FollowPortName({"Tamborex", "Other"}, "", 1), 1);  // nothing remembered
-    EXPECT_EQ(FollowPortName({"Tamborex", "Synth"}, "Synth", -1), -1);
 }
 
 TEST(PortNames, TheControllerTravelsBesideThePortAndAPortChangeKeepsIt) {

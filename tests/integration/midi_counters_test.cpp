@@ -1,7 +1,7 @@
-// The MIDI counters the JACK service publishes for list-devices --stats, when there is no
-// XDG_RUNTIME_DIR (cron, su, containers): what other users planted in the shared temporary folder
-// is neither written through nor waited on, and list-devices reads the counters back from the
-// private folder they went to.
+// The MIDI counters the JACK service publishes for tamborex-list-devices --stats, when there is
+// no XDG_RUNTIME_DIR (cron, su, containers): what other users planted in the shared temporary
+// folder is neither written through nor waited on, and tamborex-list-devices reads the counters
+// back from the private folder they went to.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -48,8 +48,8 @@ bool WaitUntil(const std::function<bool()>& done) {
     return true;
 }
 
-// What list-devices --stats prints in this environment; a reader stuck on a FIFO is ended, so
-// that the test fails rather than hangs.
+// What tamborex-list-devices --stats prints in this environment; a reader stuck on a FIFO is ended,
+// so that the test fails rather than hangs.
 std::string ListDevicesStats() {
     const std::string command = std::string("timeout 30 ") + LIST_DEVICES_PROGRAM + " --stats";
     std::string output;
@@ -198,9 +198,9 @@ TEST_F(MidiCountersTest, PlantedLinksAndFifosAreNeitherWrittenThroughNorWaitedOn
     EXPECT_EQ(stats.find("TbxPlanted"), std::string::npos) << stats;
 }
 
-// list-devices reads only a private folder of the user's own, and only regular files there of a
-// sensible size: a link in place of the folder or of a file, a FIFO and a huge file are passed
-// over without waiting or flooding the terminal.
+// tamborex-list-devices reads only a private folder of the user's own, and only regular files
+// there of a sensible size: a link in place of the folder or of a file, a FIFO and a huge file are
+// passed over without waiting or flooding the terminal.
 TEST_F(MidiCountersTest, ListDevicesReadsOnlyRegularFilesOfAPrivateFolder) {
     const fs::path elsewhere = shared / "elsewhere";
     fs::create_directory(elsewhere);

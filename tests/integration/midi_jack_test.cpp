@@ -478,8 +478,10 @@ TEST(MidiJackServerLoss, SendsFailAtOnceWhileTheServerIsGoneAndThePortsComeBackW
         // Far more sends than any queue holds: each fails at once, none blocks.
         const auto start = std::chrono::steady_clock::now();
         MidiResult last = MidiResult::NoError;
+        std::uint64_t failed = 0;
         for (int i = 0; i < 100000 && (last == MidiResult::NoError || i < 50000); ++i) {
             last = midi->SendShort(out, PackShortMessage(0x90, 60, 100));
+            failed += last == MidiResult::NoError ? 0 : 1;
             if (last == MidiResult::NoError && i % 100 == 0) {
                 std::this_thread::sleep_for(1ms);
             }
@@ -488,6 +490,8 @@ TEST(MidiJackServerLoss, SendsFailAtOnceWhileTheServerIsGoneAndThePortsComeBackW
         EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
         const Bytes block = {0xF0, 0x01, 0xF7};
         EXPECT_EQ(midi->SendLong(out, block), MidiResult::NoDevice);
+        // Every one that failed is counted, as are those still queued when the server went.
+        EXPECT_GE(midi->Counters().dropped, failed + 1);
         MidiOutHandle again = kNoHandle;
         EXPECT_NE(midi->OpenOutput(1, again), MidiResult::NoError);
     }

@@ -12,8 +12,19 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
-for program in tamborex corvane list-devices tamborex-virtual-stick; do
+# Each program with its manual page, compressed, that man reads without a warning.
+programs=(tamborex corvane tamborex-list-devices tamborex-virtual-stick corvane-virtual-stick)
+for program in "${programs[@]}"; do
     [ -x "$prefix/bin/$program" ] || fail "bin/$program is not installed"
+    page="$prefix/share/man/man1/$program.1.gz"
+    gzip -t "$page" || fail "$program.1.gz is not gzip-compressed"
+    out=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
+    [ -z "$out" ] || fail "$program.1: $out"
+    man -l "$page" | grep -q "^NAME" || fail "$program.1 has no NAME section"
+    # A font escape written through a shell or a script as a control character ("\fB" as a form
+    # feed) shows as stray letters ("BGamepad layoutR"), and man says nothing of it.
+    ! zcat "$page" | LC_ALL=C grep -nP '[\x00-\x08\x0b-\x1f\x7f]' ||
+        fail "$program.1 holds control characters"
 done
 for app in tamborex corvane; do
     desktop-file-validate "$prefix/share/applications/$app.desktop" || fail "$app.desktop"
@@ -26,13 +37,8 @@ for app in tamborex corvane; do
     # is expected, errors are not.
     out=$(appstreamcli validate --no-net "$prefix/share/metainfo/$app.metainfo.xml" 2>&1 || true)
     ! grep -q '^ *E:' <<<"$out" || fail "$app.metainfo.xml: $out"
-    page=$(MANWIDTH=80 man --warnings -l "$prefix/share/man/man1/$app.1" 2>&1 >/dev/null)
-    [ -z "$page" ] || fail "$app.1: $page"
-    # A font escape written through a shell or a script as a control character ("\fB" as a form
-    # feed) shows as stray letters ("BGamepad layoutR"), and man says nothing of it.
-    ! LC_ALL=C grep -nP '[\x00-\x08\x0b-\x1f\x7f]' "$prefix/share/man/man1/$app.1" ||
-        fail "$app.1 holds control characters"
-    man -l "$prefix/share/man/man1/$app.1" | grep -q -- "--user-dir" || fail "$app.1 has no options"
+    man -l "$prefix/share/man/man1/$app.1.gz" | grep -q -- "--user-dir" ||
+        fail "$app.1 has no options"
 
     # No display is needed to ask a program about itself, and a wrong option never starts it.
     version=$(env -u DISPLAY -u WAYLAND_DISPLAY "$prefix/bin/$app" --version)
@@ -52,9 +58,11 @@ grep -q "^ExecStart=$prefix/bin/tamborex --headless --user-dir$" "$unit" ||
 grep -q "^Restart=on-failure$" "$unit" || fail "tamborex.service is not restarted on failure"
 out=$(systemd-analyze verify --man=no "$unit" 2>&1) || fail "systemd-analyze verify: $out"
 env -u DISPLAY "$prefix/bin/tamborex" --help | grep -q -- "--headless" || fail "no --headless in --help"
+env -u DISPLAY "$prefix/bin/corvane-virtual-stick" --help |
+    grep -q "^Usage: corvane-virtual-stick" || fail "corvane-virtual-stick --help"
 
 tv=$("$prefix/bin/tamborex" --version)
 cv=$("$prefix/bin/corvane" --version)
 [ "${tv#Tamborex }" = "${cv#Corvane }" ] || fail "versions disagree: $tv / $cv"
-grep -q "${tv#Tamborex }" "$prefix/share/man/man1/tamborex.1" || fail "man page version"
+zgrep -q "${tv#Tamborex }" "$prefix/share/man/man1/tamborex.1.gz" || fail "man page version"
 echo "install: ok ($tv)"

@@ -58,14 +58,14 @@ enum class FolderState {
 FolderState CheckPrivateFolder(const std::string& folder);
 
 // The folder for files a running program leaves for the user's other programs (the MIDI counters
-// list-devices prints), where nobody else can plant a link or a FIFO: XDG_RUNTIME_DIR when it is
-// private, else "<name>-<uid>" in TMPDIR (or /tmp), made with mode 0700 first when create is
+// tamborex-list-devices prints), where nobody else can plant a link or a FIFO: XDG_RUNTIME_DIR when
+// it is private, else "<name>-<uid>" in TMPDIR (or /tmp), made with mode 0700 first when create is
 // true. folder is set to the one chosen, or to the one that failed, for a message. Anything but
 // Private means nothing should be written there or read from it.
 FolderState PrivateRuntimeFolder(const std::string& name, bool create, std::string& folder);
 
 // The name the MIDI counters' folder is asked for by: the JACK service publishes them there and
-// list-devices --stats reads them from it.
+// tamborex-list-devices --stats reads them from it.
 inline constexpr char kMidiCountersFolderName[] = "midi-counters";
 
 }  // namespace platform

@@ -156,4 +156,8 @@ class JoystickService {
 
 std::unique_ptr<JoystickService> CreateJoystickService();
 
+// Tells every service that reports changes to look now: a virtual joystick's changes reach no
+// device file that could wake them (platform/virtual_stick.h calls it).
+void WakeJoystickWatchers();
+
 }  // namespace platform

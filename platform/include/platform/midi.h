@@ -148,4 +148,15 @@ std::unique_ptr<MidiService> CreateMidiService(std::string_view clientName,
 // in one line for a message.
 std::string NoMidiDevicesAdvice(const MidiService& service, std::string_view program);
 
+// Where a port the user picked, remembered by name and by its index in the list, is now: its
+// index in names when there, -1 when it is gone; the stored index when no name was remembered
+// (files from before names were kept).
+int FollowPortName(const std::vector<std::string>& names, const std::string& remembered,
+                   int storedIndex);
+
+// What the user is told when a remembered port is gone: the program leaves it closed rather
+// than play on whatever port took its place in the list. kind is "input" or "output".
+std::string MissingPortMessage(std::string_view program, std::string_view kind,
+                               std::string_view name);
+
 }  // namespace platform

@@ -2,6 +2,8 @@
 
 #include <SDL.h>
 
+#include "platform/joystick.h"
+
 namespace platform {
 
 // An SDL virtual joystick, attached for the lifetime of the object or until Unplug. The caller
@@ -21,6 +23,7 @@ class VirtualStick {
             handle_ = SDL_JoystickOpen(index);
             id_ = SDL_JoystickInstanceID(handle_);
         }
+        WakeJoystickWatchers();
     }
     ~VirtualStick() { Unplug(); }
     VirtualStick(const VirtualStick&) = delete;
@@ -32,16 +35,19 @@ class VirtualStick {
         SDL_LockJoysticks();
         SDL_JoystickSetVirtualAxis(handle_, axis, value);
         SDL_UnlockJoysticks();
+        WakeJoystickWatchers();
     }
     void Button(int button, bool down) {
         SDL_LockJoysticks();
         SDL_JoystickSetVirtualButton(handle_, button, down);
         SDL_UnlockJoysticks();
+        WakeJoystickWatchers();
     }
     void Hat(Uint8 value) {
         SDL_LockJoysticks();
         SDL_JoystickSetVirtualHat(handle_, 0, value);
         SDL_UnlockJoysticks();
+        WakeJoystickWatchers();
     }
 
     void Unplug() {
@@ -55,6 +61,7 @@ class VirtualStick {
                 SDL_JoystickDetachVirtual(i);
             }
         }
+        WakeJoystickWatchers();
     }
 
   private:

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+namespace platform::jack {
+
+// The messages one output port has been asked to send, on their way to the process cycle: one
+// producer at a time (the port's send mutex orders them), the cycle the one consumer. A record,
+// its header and its bytes, becomes visible to the cycle whole or not at all, and the cycle takes
+// a record only when all of it is there; it neither locks nor allocates.
+class SendQueue {
+  public:
+    struct Header {
+        std::uint32_t stamp;  // the frame time when the message was sent
+        std::uint32_t size;
+    };
+
+    // The storage is made here, on the control thread, never by the cycle.
+    explicit SendQueue(std::size_t capacity)
+        : bytes_(std::make_unique<std::uint8_t[]>(capacity)), capacity_(capacity) {}
+
+    // Producer. False when there is no room for the whole record.
+    bool Push(std::uint32_t stamp, const std::uint8_t* bytes, std::size_t size) {
+        const std::size_t head = head_.load(std::memory_order_relaxed);
+        const std::size_t used = head - tail_.load(std::memory_order_acquire);
+        if (sizeof(Header) + size > capacity_ - used) {
+            return false;
+        }
+        const Header header{stamp, static_cast<std::uint32_t>(size)};
+        CopyIn(head, reinterpret_cast<const std::uint8_t*>(&header), sizeof header);
+        CopyIn(head + sizeof header, bytes, size);
+        head_.store(head + sizeof header + size, std::memory_order_release);
+        return true;
+    }
+
+    // Consumer: the oldest record's header; false when there is none.
+    bool Peek(Header& header) const {
+        const std::size_t tail = tail_.load(std::memory_order_relaxed);
+        if (head_.load(std::memory_order_acquire) == tail) {
+            return false;
+        }
+        CopyOut(tail, reinterpret_cast<std::uint8_t*>(&header), sizeof header);
+        return true;
+    }
+
+    // Consumer: the oldest record's bytes into to (its size from Peek), then it is gone.
+    void Pop(std::uint8_t* to) {
+        Header header{};
+        if (!Peek(header)) {
+            return;
+        }
+        const std::size_t tail = tail_.load(std::memory_order_relaxed);
+        CopyOut(tail + sizeof header, to, header.size);
+        tail_.store(tail + sizeof header + header.size, std::memory_order_release);
+    }
+
+    // Consumer: the oldest record goes unsent.
+    void Skip() {
+        Header header{};
+        if (Peek(header)) {
+            tail_.store(tail_.load(std::memory_order_relaxed) + sizeof header + header.size,
+                        std::memory_order_release);
+        }
+    }
+
+    bool Empty() const {
+        return head_.load(std::memory_order_acquire) == tail_.load(std::memory_order_acquire);
+    }
+
+  private:
+    void CopyIn(std::size_t at, const std::uint8_t* from, std::size_t size) {
+        const std::size_t offset = at % capacity_;
+        const std::size_t first = std::min(size, capacity_ - offset);
+        std::memcpy(bytes_.get() + offset, from, first);
+        std::memcpy(bytes_.get(), from + first, size - first);
+    }
+
+    void CopyOut(std::size_t at, std::uint8_t* to, std::size_t size) const {
+        const std::size_t offset = at % capacity_;
+        const std::size_t first = std::min(size, capacity_ - offset);
+        std::memcpy(to, bytes_.get() + offset, first);
+        std::memcpy(to + first, bytes_.get(), size - first);
+    }
+
+    std::unique_ptr<std::uint8_t[]> bytes_;
+    const std::size_t capacity_;
+    alignas(64) std::atomic<std::size_t> head_{0};  // bytes ever written
+    alignas(64) std::atomic<std::size_t> tail_{0};  // bytes ever taken
+};
+
+}  // namespace platform::jack
