@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,15 +44,65 @@ void Usage() {
         "  had exits 1.");
 }
 
-// The counter files the running programs keep, one per process, in the private folder they
-// publish them in; those of processes that have ended are skipped. Only regular files of a
-// counter file's size are read, so nothing in that folder makes this wait or floods the terminal.
+// When the process with this id started, in seconds since the epoch; 0 when there is none.
+double ProcessStartTime(const std::string& pid) {
+    // The start is kept in clock ticks since boot: field 22 of /proc/PID/stat, counted after the
+    // command's name, which is in parentheses and may hold anything, spaces included.
+    std::vector<std::uint8_t> stat;
+    std::vector<std::uint8_t> systemStat;
+    int cause = 0;
+    if (!platform::ReadWholeFile("/proc/" + pid + "/stat", stat, cause, 4096) ||
+        !platform::ReadWholeFile("/proc/stat", systemStat, cause, 1 << 20)) {
+        return 0;
+    }
+    const std::string fields(stat.begin(), stat.end());
+    const std::string system(systemStat.begin(), systemStat.end());
+    const auto nameEnd = fields.rfind(')');
+    const auto bootAt = system.find("\nbtime ");
+    if (nameEnd == std::string::npos || bootAt == std::string::npos) {
+        return 0;
+    }
+    std::istringstream after(fields.substr(nameEnd + 1));
+    std::string field;
+    for (int i = 3; i <= 22 && after >> field; ++i) {
+    }
+    const double ticks = std::strtod(field.c_str(), nullptr);
+    const double boot = std::strtod(system.c_str() + bootAt + 7, nullptr);
+    return ticks > 0 && boot > 0 ? boot + ticks / static_cast<double>(sysconf(_SC_CLK_TCK)) : 0;
+}
+
+// A counters file's text as it may go to a terminal: control characters (a program name, a
+// damaged file) are shown as '?', so that nothing in the file acts on the terminal.
+std::string Printable(const std::vector<std::uint8_t>& text) {
+    std::string shown;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::uint8_t c = text[i];
+        if (c == 0xC2 && i + 1 < text.size() && text[i + 1] >= 0x80 && text[i + 1] <= 0x9F) {
+            shown += '?';  // a control character of the second set, in UTF-8
+            ++i;
+        } else {
+            shown += (c < 0x20 && c != '\n') || c == 0x7F ? '?' : static_cast<char>(c);
+        }
+    }
+    return shown;
+}
+
+// The counter files the running programs keep, "<program>.<process id>.midi-counters", one per
+// process, in the private folder they publish them in. A file whose process has ended is removed
+// (a program that was killed leaves its file behind), also when a later process has its id: the
+// file was last written before that process started. Only regular files of a counter file's size
+// are read, so nothing in that folder makes this wait or floods the terminal, and nothing but
+// such files of the user's own is removed.
 int PrintStats() {
     namespace fs = std::filesystem;
     constexpr std::size_t kMaxCountersFileSize = 4096;  // a few hundred bytes in truth
+    constexpr double kClockSlack = 2;                   // the boot time is kept in whole seconds
+    const char* kSuffix = ".midi-counters";
     std::string folder;
     const platform::FolderState state =
         platform::PrivateRuntimeFolder(platform::kMidiCountersFolderName, false, folder);
+    // Without the process table nothing can be told about the writers: all are listed.
+    const bool judge = ProcessStartTime(std::to_string(getpid())) > 0;
     int found = 0;
     std::error_code error;
     fs::directory_iterator it;
@@ -60,29 +111,33 @@ int PrintStats() {
     }
     for (const fs::directory_iterator end; !error && it != end; it.increment(error)) {
         const std::string name = it->path().filename().string();
-        const auto dot = name.rfind(".midi-counters");
-        if (dot == std::string::npos || dot + 14 != name.size()) {
+        if (!name.ends_with(kSuffix)) {
             continue;
         }
-        const auto pidDot = name.rfind('.', dot - 1);
-        const std::string pid =
-            pidDot == std::string::npos ? "" : name.substr(pidDot + 1, dot - pidDot - 1);
-        if (pid.empty() ||
+        const std::string stem = name.substr(0, name.size() - std::strlen(kSuffix));
+        const auto pidDot = stem.rfind('.');
+        const std::string pid = pidDot == std::string::npos ? "" : stem.substr(pidDot + 1);
+        struct stat info {};
+        if (pidDot == 0 || pid.empty() || pid.size() > 9 ||
             !std::all_of(pid.begin(), pid.end(),
                          [](unsigned char c) { return std::isdigit(c) != 0; }) ||
-            !fs::exists("/proc/" + pid)) {
+            lstat(it->path().c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+            info.st_uid != geteuid()) {
             continue;
         }
-        struct stat info {};
+        const double started = judge ? ProcessStartTime(pid) : 0;
+        const double written =
+            static_cast<double>(info.st_mtim.tv_sec) + info.st_mtim.tv_nsec / 1e9;
+        if (judge && (started == 0 || written + kClockSlack < started)) {
+            unlink(it->path().c_str());
+            continue;
+        }
         std::vector<std::uint8_t> text;
         int cause = 0;
-        if (lstat(it->path().c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
-            info.st_uid != geteuid() ||
-            !platform::ReadWholeFile(it->path().string(), text, cause, kMaxCountersFileSize)) {
+        if (!platform::ReadWholeFile(it->path().string(), text, cause, kMaxCountersFileSize)) {
             continue;
         }
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        std::puts("");
+        std::puts(Printable(text).c_str());
         ++found;
     }
     if (state == platform::FolderState::NotPrivate) {

@@ -35,6 +35,11 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    platform::FileLock lock;
+    if (std::string refusal; !LockBankFolder(kBankFileName, lock, refusal)) {
+        std::fprintf(stderr, "tamborex-virtual-stick: %s\n", refusal.c_str());
+        return 1;
+    }
     // Without a window only QtCore is started, so no display is needed.
     std::unique_ptr<QCoreApplication> app = headless
                                                 ? std::make_unique<QCoreApplication>(argc, argv)

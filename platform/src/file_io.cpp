@@ -74,8 +74,9 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, in
 
 std::string ReadFailureText(int cause, std::size_t maxSize) {
     if (cause == EFBIG) {
-        return "larger than " + std::to_string(maxSize / (1024 * 1024)) +
-               " MB, far more than any real one";
+        const bool megabytes = maxSize >= 1024 * 1024;
+        return "larger than " + std::to_string(maxSize / (megabytes ? 1024 * 1024 : 1024)) +
+               (megabytes ? " MB" : " KB") + ", far more than any real one";
     }
     return cause == kNotRegularFile ? "not a regular file" : std::strerror(cause);
 }

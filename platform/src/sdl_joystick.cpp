@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "joystick_base.h"
+#include "platform/file_io.h"
 
 namespace platform {
 namespace {
@@ -46,6 +49,27 @@ void Drain(int fd) {
     }
 }
 
+// Read by us, not by SDL, which opens whatever is there: a FIFO held every program before
+// its window, and a link to a device would be read for ever. Only a regular file of a
+// sensible size is taken; anything else is said on the error stream and passed over.
+void AddUsersGamepadLayouts() {
+    constexpr std::size_t kMaxLayoutsSize = 4 * 1024 * 1024;  // SDL's own database is 0.5 MB
+    const std::string path = GamepadMappingsPath();
+    std::vector<std::uint8_t> text;
+    int cause = 0;
+    if (!ReadWholeFile(path, text, cause, kMaxLayoutsSize)) {
+        if (cause != ENOENT) {
+            std::fprintf(stderr, "%s is not read (%s): its gamepad layouts are not used.\n",
+                         path.c_str(), ReadFailureText(cause, kMaxLayoutsSize).c_str());
+        }
+        return;
+    }
+    if (!text.empty()) {
+        SDL_GameControllerAddMappingsFromRW(
+            SDL_RWFromConstMem(text.data(), static_cast<int>(text.size())), 1);
+    }
+}
+
 // SDL keeps its subsystems reference-counted, so several services (and a test that attaches
 // virtual joysticks) can each init and quit without stepping on each other.
 class SdlJoystickService final : public JoystickServiceBase {
@@ -64,7 +88,7 @@ class SdlJoystickService final : public JoystickServiceBase {
             gamepads_ = SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER) == 0;
             if (gamepads_) {
                 SDL_GameControllerEventState(SDL_IGNORE);
-                SDL_GameControllerAddMappingsFromFile(GamepadMappingsPath().c_str());
+                AddUsersGamepadLayouts();
             }
         }
     }

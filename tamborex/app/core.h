@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/file_lock.h"
 #include "platform/joystick.h"
 #include "platform/midi.h"
 #include "tamborex/engine/core_services.h"
@@ -47,3 +48,13 @@ class CTamborexCore {
 
 // The MIDI system that Tamborex.ini beside bankPath names; automatic without one.
 platform::MidiBackend ConfiguredMidiBackend(const std::string& bankPath);
+
+// The file in the bank's folder whose lock keeps a second Tamborex off that folder.
+inline constexpr const char* kBankLockFile = ".Tamborex.lock";
+
+// One Tamborex per bank folder: two would both write the bank, Tamborex.ini and the recovery
+// file, and the last to quit would win. Every front end takes the lock of bankPath's folder into
+// lock before it makes the core, and holds it for the whole run. False, with the message to give,
+// when another copy holds it: this one must not start. A folder that cannot be locked (a
+// read-only one, say) is played all the same, with a warning on the error stream.
+bool LockBankFolder(const std::string& bankPath, platform::FileLock& lock, std::string& refusal);

@@ -75,6 +75,11 @@ int RunHeadless(int argc, char** argv, const platform::CommandLine& line) {
     if (const std::string url = platform::NsmUrlFromEnvironment(); !url.empty()) {
         return RunUnderSessionManager(url, line);
     }
+    platform::FileLock lock;
+    if (std::string refusal; !LockBankFolder(kBankFileName, lock, refusal)) {
+        std::fprintf(stderr, "Tamborex: %s\n", refusal.c_str());
+        return 1;
+    }
     CQtUiThread ui;
     CTamborexCore core(ui, {kBankFileName, line.midi, "Tamborex"});
     return RunHeadlessSession(core.Session());

@@ -40,6 +40,11 @@ platform::NsmResult CNsmLink::Open(const platform::NsmOpen& request) {
     }
     CTamborexCore::Options options;
     options.bankPath = (std::filesystem::path(request.path) / kBankFileName).string();
+    // Another Tamborex on this folder (another session's, or one started by hand): the manager
+    // is told, and this one keeps waiting for an open it can take.
+    if (std::string refusal; !LockBankFolder(options.bankPath, lock_, refusal)) {
+        return {platform::kNsmErrSessionLocked, refusal};
+    }
     options.midi = midi_;
     options.clientName = request.clientId.empty() ? "Tamborex" : request.clientId;
     core_ = makeCore_ ? makeCore_(options) : std::make_unique<CTamborexCore>(ui_, options);

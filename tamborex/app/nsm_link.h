@@ -52,6 +52,7 @@ class CNsmLink final : private CSessionObserver {
     std::optional<platform::MidiBackend> midi_;
     FrontEnd frontEnd_;
     CoreMaker makeCore_;
+    platform::FileLock lock_;  // the session folder's, for as long as the core plays it
     std::unique_ptr<CTamborexCore> core_;
     std::unique_ptr<platform::NsmClient> client_;
 };

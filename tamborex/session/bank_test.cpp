@@ -293,6 +293,22 @@ TEST_F(SessionBankTest, RenamingReachesTheBankFileWithoutSavingThePatch) {
     EXPECT_EQ(read.patchNames[4], "My lead");
 }
 
+// The chooser opens where the entry's patch is: a path the bank keeps without its folder (as a
+// session manager's saves keep them) is in the bank's folder, not the working folder, where a
+// file of the same name filled in would be written over with one "Yes"; an entry without a patch
+// opens the bank's folder.
+TEST_F(SessionBankTest, TheChooserOpensInTheBanksFolderWhateverTheWorkingFolder) {
+    ASSERT_NE(fs::current_path(), dir);
+    CSessionTestAccess::Bank(session).patchPaths[0] = "Entry 0.txp";
+    session.SaveCommand();
+    EXPECT_EQ(bar.chooserInitial, (dir / "Entry 0.txp").string());
+    session.LoadCommand();
+    EXPECT_EQ(bar.chooserInitial, (dir / "Entry 0.txp").string());
+    CSessionTestAccess::Bank(session).patchPaths[0].clear();
+    session.SaveCommand();
+    EXPECT_EQ(bar.chooserInitial, (dir / "").string());
+}
+
 TEST_F(SessionBankTest, SaveCommandWritesThePatchAndRemembersItsPath) {
     CSessionTestAccess::Bank(session).patchName = "Saved";
     CSessionTestAccess::Bank(session).patchPaths[0] = "/previous.txp";

@@ -18,6 +18,16 @@ std::string Beside(const std::string& path, const char* suffix, const char* exte
     return (p.parent_path() / (p.stem().string() + suffix + extension)).string();
 }
 
+std::vector<std::string> DeviceNames(const CMIDI& port) {
+    std::vector<std::string> names;
+    for (std::uint32_t i = 0; i < port.DeviceCount(); ++i) {
+        names.push_back(port.GetDevName(static_cast<int>(i)));
+    }
+    return names;
+}
+
+constexpr std::size_t kMaxLongPortNamesSize = 1024 * 1024;
+
 }  // namespace
 
 CSession::CSession(platform::MidiService& midi, platform::JoystickService& joystick, CUiThread& ui,
@@ -75,8 +85,14 @@ std::optional<bool> CSession::Ask(std::string_view question) {
 }
 
 bool CSession::ChooseFile(bool save, std::string& chosen) {
-    return asker_ != nullptr && asker_->ChooseFile(save, kPatchFilter, kPatchExtension,
-                                                   bank_.patchPaths[bank_.patchNumber], chosen);
+    // Where the entry's patch is, or the bank's folder for an entry without one: a path kept
+    // without its folder is in the bank's folder, which need not be the working folder.
+    const std::string& path = bank_.patchPaths[bank_.patchNumber];
+    const std::string initial = path.empty()
+                                    ? (std::filesystem::path(bankPath_).parent_path() / "").string()
+                                    : InBankFolder(path);
+    return asker_ != nullptr &&
+           asker_->ChooseFile(save, kPatchFilter, kPatchExtension, initial, chosen);
 }
 
 void CSession::SetModified(bool modified) {
@@ -178,6 +194,11 @@ bool CSession::Shutdown() {
             "), so it was left as it is. This session's bank was saved to " + sessionBankTarget_ +
             ".");
     }
+    if (!extraUnreadable_.empty()) {
+        Say(ExtraSettingsPath() + " could not be read at start (" + extraUnreadable_ +
+            "), so it was left as it is. This session's settings were saved to " + extraTarget_ +
+            ".");
+    }
     engine_.StopTimers();
     hideTimer_.reset();
     // Nothing may keep sounding once the program is gone.
@@ -214,11 +235,58 @@ std::string CSession::SessionBankPath() const {
 void CSession::WriteRecovery() {
     int cause = 0;
     platform::WriteStage failedAt{};
-    if (!platform::WriteFileAtomically(
-            RecoveryPath(), FormatPatchFile(bank_.patchName, PatchesForFile()), cause, failedAt)) {
+    CMarksLeftOut leftOut;
+    if (!platform::WriteFileAtomically(RecoveryPath(),
+                                       FormatPatchFile(bank_.patchName, PatchesForFile(leftOut)),
+                                       cause, failedAt)) {
         Say("The unsaved patch could not be kept in " + RecoveryPath() + " (" +
             std::strerror(cause) + ").");
+        return;
     }
+    KeepLeftOut(leftOut);
+}
+
+std::string CSession::LongPortNamesPath() const {
+    return (std::filesystem::path(bankPath_).parent_path() / kLongPortNamesFile).string();
+}
+
+bool CSession::ReadLongPortNames(std::vector<std::string>& names, std::string& why) const {
+    std::vector<std::uint8_t> bytes;
+    int cause = 0;
+    names.clear();
+    if (!platform::ReadWholeFile(LongPortNamesPath(), bytes, cause, kMaxLongPortNamesSize)) {
+        why = cause == ENOENT ? "" : platform::ReadFailureText(cause, kMaxLongPortNamesSize);
+        return cause == ENOENT;
+    }
+    names = ParseLongPortNames({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
+    return true;
+}
+
+void CSession::KeepLeftOut(const CMarksLeftOut& leftOut) {
+    for (const std::string& what : leftOut.marks) {
+        Say("The patch file has no room for " + what + ", so the patch was saved without it.");
+    }
+    const std::string& name = leftOut.wholePortName;
+    std::vector<std::string> names;
+    std::string why;
+    if (name.empty() || (ReadLongPortNames(names, why) &&
+                         std::find(names.begin(), names.end(), name) != names.end())) {
+        return;
+    }
+    // What cannot be read is the user's: it is not written over.
+    int cause = 0;
+    platform::WriteStage failedAt{};
+    if (why.empty() && name.find_first_of("\r\n") == std::string::npos) {
+        names.push_back(name);
+        if (platform::WriteFileAtomically(LongPortNamesPath(), FormatLongPortNames(names), cause,
+                                          failedAt)) {
+            return;
+        }
+        why = std::strerror(cause);
+    }
+    Say("The output port's name \"" + name + "\" is too long for the patch file and could not be " +
+        "kept in " + LongPortNamesPath() + (why.empty() ? "" : " (" + why + ")") +
+        ", so a start without that port will not say which port it was.");
 }
 
 void CSession::OfferRecovery() {
@@ -267,18 +335,49 @@ void CSession::LoadBank() {
     }
     // Also on a first run: the bar shows, and the bank keeps, the entry's "(no patch)".
     bank_.patchName = bank_.patchNames[bank_.patchNumber];
+    // Tamborex.ini likewise: one that cannot be read is never written over, and what this
+    // session sets is kept beside it.
     bytes.clear();
-    extraUnreadable_ =
-        !platform::ReadWholeFile(ExtraSettingsPath(), bytes, cause, 64 * 1024) && cause != ENOENT;
+    extraUnreadable_.clear();
+    if (!platform::ReadWholeFile(ExtraSettingsPath(), bytes, cause, kMaxExtraSettingsSize) &&
+        cause != ENOENT) {
+        extraUnreadable_ = platform::ReadFailureText(cause, kMaxExtraSettingsSize);
+        const bool last =
+            ReadSessionCopy(ExtraSettingsPath(), kMaxExtraSettingsSize, extraTarget_, bytes);
+        Message(ExtraSettingsPath() + " could not be read (" + extraUnreadable_ +
+                "). It is left as it is; " +
+                (last ? "the settings of the last session, " + extraTarget_ +
+                            ", are used and saved again."
+                      : "this session's settings (the MIDI system, the input port, low-latency "
+                        "input) will be saved to " +
+                            extraTarget_ + "."));
+    }
     extra_ = ParseExtraSettings({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
 }
 
-std::string CSession::ReadSessionBank() {
-    sessionBankTarget_ = SessionBankPath();
-    std::vector<std::uint8_t> bytes;
+bool CSession::ReadSessionCopy(const std::string& path, std::size_t maxSize, std::string& target,
+                               std::vector<std::uint8_t>& bytes) {
+    const std::string extension = std::filesystem::path(path).extension().string();
+    target = Beside(path, ".session", extension.c_str());
     int cause = 0;
-    if (platform::ReadWholeFile(sessionBankTarget_, bytes, cause)) {
-        // The last session on this bank left its work here: this one goes on from it.
+    if (platform::ReadWholeFile(target, bytes, cause, maxSize)) {
+        return true;  // the last session left its work here: this one goes on from it
+    }
+    bytes.clear();
+    if (cause != ENOENT) {
+        // That one cannot be read either: it is kept too, and this session's copy goes beside
+        // both under a name of its own.
+        char stamp[32];
+        const std::time_t now = std::time(nullptr);
+        std::strftime(stamp, sizeof stamp, ".session-%Y%m%d-%H%M%S", std::localtime(&now));
+        target = Beside(path, stamp, extension.c_str());
+    }
+    return false;
+}
+
+std::string CSession::ReadSessionBank() {
+    std::vector<std::uint8_t> bytes;
+    if (ReadSessionCopy(bankPath_, platform::kMaxStoredFileSize, sessionBankTarget_, bytes)) {
         std::vector<std::string> messages;
         ReadBank(bytes, bank_, messages);
         for (const std::string& message : messages) {
@@ -286,15 +385,6 @@ std::string CSession::ReadSessionBank() {
         }
         return "the bank of the last session, " + sessionBankTarget_ +
                ", is played and saved again";
-    }
-    if (cause != ENOENT) {
-        // That one cannot be read either: it is kept too, and this session's bank goes beside
-        // both under a name of its own.
-        char stamp[32];
-        const std::time_t now = std::time(nullptr);
-        std::strftime(stamp, sizeof stamp, ".session-%Y%m%d-%H%M%S", std::localtime(&now));
-        sessionBankTarget_ =
-            Beside(bankPath_, stamp, std::filesystem::path(bankPath_).extension().c_str());
     }
     return "this session's bank will be saved to " + sessionBankTarget_;
 }
@@ -308,12 +398,10 @@ std::string CSession::ExtraSettingsPath() const {
     return (std::filesystem::path(bankPath_).parent_path() / kExtraSettingsFile).string();
 }
 
-int CSession::FollowPort(const CMIDI& port, const char* kind, const std::string& name, int index) {
-    std::vector<std::string> names;
-    for (std::uint32_t i = 0; i < port.DeviceCount(); ++i) {
-        names.push_back(port.GetDevName(static_cast<int>(i)));
-    }
-    const int now = platform::FollowPortName(names, name, index);
+int CSession::FollowPort(const CMIDI& port, const char* kind, const std::string& name, int index,
+                         bool nameKnown) {
+    const int now =
+        nameKnown ? platform::FollowPortName(DeviceNames(port), name, index) : std::min(index, -1);
     if (now < 0 && index >= 0 && saidMissing_.insert(std::string(kind) + name).second) {
         Notify([kind, &name](CSessionObserver& o) { o.OnPortMissing(kind, name); });
         Message(platform::MissingPortMessage("Tamborex", kind, name));
@@ -321,12 +409,28 @@ int CSession::FollowPort(const CMIDI& port, const char* kind, const std::string&
     return now;
 }
 
-std::array<CPatch, 2> CSession::PatchesForFile() const {
+std::string CSession::WholeOutputPortName(const CPatchMarks& marks, bool& known) const {
+    known = true;
+    if (marks.outputPortKey.empty()) {
+        return marks.outputPort;
+    }
+    std::string whole = FindWholePortName(marks, DeviceNames(midiOut_));
+    std::vector<std::string> kept;
+    std::string why;
+    if (whole.empty() && ReadLongPortNames(kept, why)) {
+        whole = FindWholePortName(marks, kept);
+    }
+    known = !whole.empty();
+    return known ? whole : marks.outputPort + "\u2026";
+}
+
+std::array<CPatch, 2> CSession::PatchesForFile(CMarksLeftOut& leftOut) const {
     std::array<CPatch, 2> patches = engine_.patches;
     CPatchMarks marks = ReadPatchMarks(patches[0]);
     const int device = patches[0].outputDevice;
     if (!outputMissing_) {
         marks.outputPort = device >= 0 ? midiOut_.GetDevName(device) : "";
+        marks.outputPortKey.clear();
     }
     // The patch is made for the controller it is played with; while none is attached it keeps
     // the one it was made for.
@@ -335,7 +439,7 @@ std::array<CPatch, 2> CSession::PatchesForFile() const {
         marks.controllerGuid = controllerCaps_.guid;
         patches[0].joystickNumber = controllerCaps_.number;
     }
-    WritePatchMarks(patches[0], marks);
+    leftOut = WritePatchMarks(patches[0], marks);
     return patches;
 }
 
@@ -420,10 +524,9 @@ bool CSession::SaveBank() {
         extra_.midiInPortName =
             bank_.midiInDevice >= 0 ? midiIn_.GetDevName(bank_.midiInDevice) : std::string();
     }
-    if (!extraUnreadable_ &&
-        !platform::WriteFileAtomically(ExtraSettingsPath(), FormatExtraSettings(extra_), cause,
-                                       failedAt)) {
-        Say("Tamborex: Error writing " + ExtraSettingsPath() + " (" + std::strerror(cause) + ").");
+    const std::string extraPath = extraUnreadable_.empty() ? ExtraSettingsPath() : extraTarget_;
+    if (!platform::WriteFileAtomically(extraPath, FormatExtraSettings(extra_), cause, failedAt)) {
+        Say("Tamborex: Error writing " + extraPath + " (" + std::strerror(cause) + ").");
     }
     return true;
 }
@@ -469,7 +572,9 @@ CSession::PatchLoad CSession::ReadPatch(const std::string& path, std::int32_t ba
     }
     // A port remembered by name that is gone stays closed, like one that would not open, and
     // polling stays as it was; one that moved in the list is followed.
-    const int output = FollowPort(midiOut_, "output", OutputPortName(slot0), slot0.outputDevice);
+    bool known = true;
+    const std::string port = WholeOutputPortName(ReadPatchMarks(slot0), known);
+    const int output = FollowPort(midiOut_, "output", port, slot0.outputDevice, known);
     outputMissing_ = output < 0 && slot0.outputDevice >= 0;
     if (!outputMissing_) {
         engine_.patches[0].outputDevice = output;
@@ -487,7 +592,8 @@ CSession::PatchLoad CSession::ReadPatch(const std::string& path, std::int32_t ba
 bool CSession::SavePatchFile(const std::string& path) {
     int cause = 0;
     platform::WriteStage failedAt{};
-    const std::array<CPatch, 2> patches = PatchesForFile();
+    CMarksLeftOut leftOut;
+    const std::array<CPatch, 2> patches = PatchesForFile(leftOut);
     if (!platform::WriteFileAtomically(
             InBankFolder(path), FormatPatchFile(bank_.patchName, patches), cause, failedAt)) {
         Message(failedAt == platform::WriteStage::Create
@@ -496,6 +602,7 @@ bool CSession::SavePatchFile(const std::string& path) {
                           "). The old file was left as it was.");
         return false;
     }
+    KeepLeftOut(leftOut);
     bank_.patchPaths[bank_.patchNumber] = path;
     // The patch in use is now the one made for this controller, as the file says.
     engine_.patches[0].reserved = patches[0].reserved;

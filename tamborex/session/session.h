@@ -138,6 +138,11 @@ class CSession final : public CBankLink, private CEngineEvents {
     // Where the bank goes when the bank file could not be read at start (it is never written
     // over then), beside it.
     std::string SessionBankPath() const;
+    // For a file of ours at path that cannot be read: where this session keeps its copy instead
+    // ("<stem>.session<extension>" beside it, or one with the date and time when that cannot be
+    // read either), and whether bytes now holds the copy the last session kept there.
+    static bool ReadSessionCopy(const std::string& path, std::size_t maxSize, std::string& target,
+                                std::vector<std::uint8_t>& bytes);
 
     const CBankState& Bank() const { return bank_; }
     const CExtraSettings& Extra() const { return extra_; }
@@ -188,8 +193,20 @@ class CSession final : public CBankLink, private CEngineEvents {
     // A message box, or while terminating (nobody may be asked to click) the error stream.
     void Say(const std::string& text);
     void WriteRecovery();
-    // The patches as a file keeps them: slot 0 with its output port's name.
-    std::array<CPatch, 2> PatchesForFile() const;
+    // The patches as a file keeps them: slot 0 with its output port's name, and what its block
+    // had no room for.
+    std::array<CPatch, 2> PatchesForFile(CMarksLeftOut& leftOut) const;
+    // After a patch file was written: a cut port's whole name is kept beside the bank, and a
+    // mark the file has no room for is said.
+    void KeepLeftOut(const CMarksLeftOut& leftOut);
+    // "Tamborex.ports" beside the bank. Reading gives false with why when it is there but
+    // cannot be read (then it is never written over).
+    std::string LongPortNamesPath() const;
+    bool ReadLongPortNames(std::vector<std::string>& names, std::string& why) const;
+    // The output port a patch remembers, whole, also when its file keeps only the start of the
+    // name: found among the ports there now, or the names kept beside the bank. Otherwise known
+    // is false and the start is given, for a message.
+    std::string WholeOutputPortName(const CPatchMarks& marks, bool& known) const;
     // Which controller slot 0 was made for, and how it is read.
     platform::JoystickChoice ControllerChoice() const;
     // Takes the controller the patch picks among those attached now and shows it on the bar.
@@ -203,8 +220,10 @@ class CSession final : public CBankLink, private CEngineEvents {
     // A patch path as the bank keeps it, made whole: a path without a folder, or relative, is
     // in the bank's folder.
     std::string InBankFolder(const std::string& path) const;
-    // Where a remembered port is now in the list; -1, said once per port and run, when gone.
-    int FollowPort(const CMIDI& port, const char* kind, const std::string& name, int index);
+    // Where a remembered port is now in the list; -1, said once per port and run, when gone
+    // (always, when its whole name is not known).
+    int FollowPort(const CMIDI& port, const char* kind, const std::string& name, int index,
+                   bool nameKnown = true);
     void OfferRecovery();
 
     platform::MidiService& midiService_;
@@ -234,7 +253,10 @@ class CSession final : public CBankLink, private CEngineEvents {
     // Why the bank file could not be read at start; empty when it was read or did not exist.
     std::string bankUnreadable_;
     std::string sessionBankTarget_;  // where the bank goes while bankPath_ cannot be read
-    bool extraUnreadable_ = false;   // then "Tamborex.ini" is not written over either
+    // Why "Tamborex.ini" could not be read at start; it is then not written over either, and
+    // the session's settings go to extraTarget_.
+    std::string extraUnreadable_;
+    std::string extraTarget_;
     // A port whose remembered name is gone stays closed; its stored index and name are kept
     // for the files until the user chooses another port.
     bool outputMissing_ = false;

@@ -36,6 +36,16 @@ class StartupTest : public ::testing::Test {
         return *core;
     }
     std::string BankPath() const { return (dir / "Tamborex.bnk").string(); }
+    // The marks slot 0 of the patch file at path keeps; none when it cannot be read.
+    static CPatchMarks SavedMarks(const std::string& path) {
+        std::vector<std::uint8_t> bytes;
+        int cause = 0;
+        std::string name;
+        std::array<CPatch, 2> read{};
+        EXPECT_TRUE(platform::ReadWholeFile(path, bytes, cause)) << path;
+        EXPECT_EQ(ReadPatchFile(bytes, name, read), "") << path;
+        return ReadPatchMarks(read[0]);
+    }
     void WriteBank(const CBankState& state) {
         const auto bytes = FormatBank(state);
         std::ofstream(BankPath(), std::ios::binary)
@@ -419,6 +429,95 @@ TEST_F(StartupTest, PortsAreFoundByNameAndAMissingOneStaysClosedWithOneMessage) 
     EXPECT_NE(midi.InputOnDevice(1), platform::kNoHandle);
 }
 
+// A JACK port's full name can be longer than a patch file has room for: it is kept whole, so the
+// next start finds the port (or names it whole when it is gone), the part the file keeps never
+// ends inside a letter, and the controller the patch was made for is not pushed out by it.
+TEST_F(StartupTest, ALongPortNameIsKeptWholeAndLeavesTheControllerInThePatch) {
+    // The file used to keep 251 bytes of it, which here end half-way through the "é".
+    const std::string synth = "Synth with a long client name:" + std::string(220, 'p') +
+                              "\xC3\xA9 input " + std::string(40, 'q');
+    ASSERT_EQ(static_cast<unsigned char>(synth[250]), 0xC3u);
+    const std::string patch = (dir / "long.txp").string();
+    stick.Attach();
+    midi.SetInputs({"Tamborex"});
+    midi.SetOutputs({"Tamborex", synth});
+    {
+        CSession& c = Start();
+        ASSERT_TRUE(c.SelectOutput(1));
+        ASSERT_TRUE(c.SavePatchFile(patch));
+        ASSERT_TRUE(c.SaveBank());
+        core.reset();
+    }
+    const CPatchMarks marks = SavedMarks(patch);
+    EXPECT_EQ(marks.controllerName, "Fake Joystick");
+    EXPECT_EQ(marks.controllerGuid, "03000000fa4b0000010000000000fa4b");
+    const std::size_t kept = marks.outputPort.size();
+    EXPECT_EQ(synth.compare(0, kept, marks.outputPort), 0);
+    EXPECT_NE(static_cast<unsigned char>(synth[kept]) & 0xC0, 0x80) << "cut inside a letter";
+
+    midi.SetOutputs({"Tamborex", "Other", synth});
+    bar.messages.clear();
+    {
+        CSession& c = Start();
+        EXPECT_TRUE(bar.messages.empty()) << bar.messages[0];
+        EXPECT_EQ(c.Engine().patches[0].outputDevice, 2);
+        EXPECT_EQ(midi.OpenOutputCount(), 1u);
+        core.reset();
+    }
+    midi.SetOutputs({"Tamborex", "Other"});
+    bar.messages.clear();
+    Start();
+    ASSERT_EQ(bar.messages.size(), 1u);
+    EXPECT_NE(bar.messages[0].find("\"" + synth + "\" is missing"), std::string::npos)
+        << bar.messages[0];
+    // The patch carried to a bank without the whole name still finds its port when it is there.
+    core.reset();
+    ASSERT_TRUE(fs::remove(dir / kLongPortNamesFile));
+    midi.SetOutputs({"Tamborex", synth + "2", synth});
+    bar.messages.clear();
+    CSession& carried = Start();
+    EXPECT_TRUE(bar.messages.empty());
+    EXPECT_EQ(carried.Engine().patches[0].outputDevice, 2);
+}
+
+// "Tamborex.ini" that cannot be read (a FIFO, a folder, a file past its bound) is refused with a
+// message naming it, without waiting, and is left as it is; the session's settings are kept
+// beside it, and the next start plays them.
+TEST_F(StartupTest, AnUnreadableIniIsSaidAndTheSessionsSettingsAreNotLost) {
+    const fs::path ini = dir / kExtraSettingsFile;
+    auto check = [&](const std::string& what, const std::string& why) {
+        bar.messages.clear();
+        CSession& c = Start();
+        const auto said = std::find_if(bar.messages.begin(), bar.messages.end(), [&](auto& m) {
+            return m.find(ini.string() + " could not be read (" + why) != std::string::npos;
+        });
+        EXPECT_NE(said, bar.messages.end()) << what;
+        c.SetMidiSystem("jack");
+        c.SetLowLatencyInput(false);
+        ASSERT_TRUE(c.Shutdown());
+        CSession& again = Start();
+        EXPECT_EQ(again.Extra().midiSystem, "jack") << what;
+        EXPECT_FALSE(again.Extra().lowLatencyInput) << what;
+        again.Shutdown();
+        core.reset();
+        fs::remove(dir / "Tamborex.session.ini");
+    };
+    ASSERT_EQ(mkfifo(ini.c_str(), 0600), 0);
+    check("fifo", "not a regular file");
+    EXPECT_TRUE(fs::is_fifo(ini));
+    fs::remove(ini);
+
+    fs::create_directory(ini);
+    check("folder", "not a regular file");
+    EXPECT_TRUE(fs::is_directory(ini));
+    fs::remove(ini);
+
+    std::ofstream(ini) << "[MIDI]\nSystem=alsa\n" << std::string(64 * 1024, '#');
+    const auto size = fs::file_size(ini);
+    check("too large", "larger than 64 KB");
+    EXPECT_EQ(fs::file_size(ini), size);
+}
+
 TEST_F(StartupTest, LoadMinimisedHidesTheBarOnce) {
     CBankState state;
     state.loadMinimized = 1;
@@ -502,16 +601,12 @@ TEST_F(StartupTest, ControllersComeAndGoWithoutARestartOrAStuckNote) {
     // A patch saved now remembers the controller; Quit loses nothing of the bank.
     const std::string patchPath = (dir / "pad.txp").string();
     ASSERT_TRUE(c.SavePatchFile(patchPath));
-    std::vector<std::uint8_t> bytes;
-    int cause = 0;
-    ASSERT_TRUE(platform::ReadWholeFile(patchPath, bytes, cause));
-    std::string name;
-    std::array<CPatch, 2> read{};
-    ASSERT_EQ(ReadPatchFile(bytes, name, read), "");
-    EXPECT_EQ(ReadPatchMarks(read[0]).controllerName, "Fake Joystick");
-    EXPECT_EQ(ReadPatchMarks(read[0]).controllerGuid, "03000000fa4b0000010000000000fa4b");
+    EXPECT_EQ(SavedMarks(patchPath).controllerName, "Fake Joystick");
+    EXPECT_EQ(SavedMarks(patchPath).controllerGuid, "03000000fa4b0000010000000000fa4b");
     ASSERT_TRUE(c.Shutdown());
     EXPECT_EQ(bar.messages.size(), 1u);
+    std::vector<std::uint8_t> bytes;
+    int cause = 0;
     ASSERT_TRUE(platform::ReadWholeFile(BankPath(), bytes, cause));
     CBankState bank;
     std::vector<std::string> problems;

@@ -1,15 +1,20 @@
 #include "tamborex/storage/port_names.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace {
 
 constexpr std::size_t kTagSize = 4;
+constexpr std::size_t kRecordHead = kTagSize + 1;  // the tag and the length byte
+constexpr std::size_t kBlockSize = kReservedSize;
+constexpr std::size_t kKeySize = 16;  // a 64-bit hash in hexadecimal
 constexpr char kPortTag[] = "PORT";
 constexpr char kNameTag[] = "JNAM";
 constexpr char kGuidTag[] = "JGID";
 constexpr char kPadTag[] = "JPAD";
+constexpr char kPortKeyTag[] = "PKEY";
 
 std::string_view Trimmed(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
@@ -21,17 +26,41 @@ std::string_view Trimmed(std::string_view s) {
     return s;
 }
 
+// A record's tag: four capital letters. Anything else (zeros) ends the marks.
+bool IsTag(std::string_view tag) {
+    return std::all_of(tag.begin(), tag.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+}
+
+// The first at most maxBytes bytes of text, ending between two UTF-8 characters.
+std::string_view CutBetweenLetters(std::string_view text, std::size_t maxBytes) {
+    if (text.size() <= maxBytes) {
+        return text;
+    }
+    std::size_t end = maxBytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    return text.substr(0, end);
+}
+
+std::size_t RecordSize(std::string_view value) {
+    return value.empty() ? 0 : kRecordHead + value.size();
+}
+
 }  // namespace
 
 CPatchMarks ReadPatchMarks(const CPatch& patch) {
     CPatchMarks marks;
     const auto* block = reinterpret_cast<const char*>(patch.reserved.data());
     std::size_t at = 0;
-    while (at + kTagSize + 1 <= patch.reserved.size()) {
+    while (at + kRecordHead <= patch.reserved.size()) {
         const std::string_view tag(block + at, kTagSize);
+        if (!IsTag(tag)) {
+            break;  // zeros: the end of the marks
+        }
         const std::size_t length =
-            std::min<std::size_t>(patch.reserved[at + kTagSize], kReservedSize - at - kTagSize - 1);
-        const std::string value(block + at + kTagSize + 1, length);
+            std::min<std::size_t>(patch.reserved[at + kTagSize], kReservedSize - at - kRecordHead);
+        const std::string value(block + at + kRecordHead, length);
         if (tag == kPortTag) {
             marks.outputPort = value;
         } else if (tag == kNameTag) {
@@ -40,35 +69,127 @@ CPatchMarks ReadPatchMarks(const CPatch& patch) {
             marks.controllerGuid = value;
         } else if (tag == kPadTag) {
             marks.gamepadLayout = value == "1";
-        } else {
-            break;  // zeros: the end of the marks
+        } else if (tag == kPortKeyTag) {
+            marks.outputPortKey = value;
         }
-        at += kTagSize + 1 + length;
+        // A tag of a later version is passed over.
+        at += kRecordHead + length;
     }
     return marks;
 }
 
-void WritePatchMarks(CPatch& patch, const CPatchMarks& marks) {
+CMarksLeftOut WritePatchMarks(CPatch& patch, const CPatchMarks& marks) {
     patch.reserved.fill(0);
-    std::size_t at = 0;
-    // The port's name is cut to the room, as it always was; a cut controller mark would name no
-    // controller, so one that does not fit whole is left out.
-    auto put = [&](const char* tag, std::string_view value, bool mayCut = false) {
-        const std::size_t used = std::min(at + kTagSize + 1, patch.reserved.size());
-        const std::size_t room = std::min<std::size_t>(patch.reserved.size() - used, 255);
-        if (value.empty() || room == 0 || (!mayCut && value.size() > room)) {
-            return;
-        }
-        const std::size_t length = std::min(value.size(), room);
-        std::memcpy(patch.reserved.data() + at, tag, kTagSize);
-        patch.reserved[at + kTagSize] = static_cast<std::uint8_t>(length);
-        std::memcpy(patch.reserved.data() + at + kTagSize + 1, value.data(), length);
-        at += kTagSize + 1 + length;
+    struct Mark {
+        const char* tag;
+        std::string_view value;
+        const char* what;
     };
-    put(kPortTag, marks.outputPort, true);
-    put(kNameTag, marks.controllerName);
-    put(kGuidTag, marks.controllerGuid);
-    put(kPadTag, marks.gamepadLayout ? "1" : "");
+    const Mark controller[] = {
+        {kNameTag, marks.controllerName, "the controller's name"},
+        {kGuidTag, marks.controllerGuid, "the controller's GUID"},
+        {kPadTag, marks.gamepadLayout ? "1" : "", "the gamepad layout"},
+    };
+    // The controller marks that fit in room, in their order; a controller mark is whole or not
+    // there, since a cut one would name no controller. Gives the room left.
+    auto fit = [&](std::size_t room, std::vector<const Mark*>& kept, CMarksLeftOut& out) {
+        for (const Mark& mark : controller) {
+            if (RecordSize(mark.value) <= room && !mark.value.empty()) {
+                room -= RecordSize(mark.value);
+                kept.push_back(&mark);
+            } else if (!mark.value.empty()) {
+                out.marks.emplace_back(mark.what);
+            }
+        }
+        return room;
+    };
+    // The port's name whole where it fits beside the controller marks; otherwise its start and
+    // its key, and the whole name goes beside the bank.
+    const std::string_view port = marks.outputPort;
+    std::vector<const Mark*> kept;
+    CMarksLeftOut leftOut;
+    fit(kBlockSize - std::min(RecordSize(port), kBlockSize), kept, leftOut);
+    std::vector<const Mark*> keptBesideCut;
+    CMarksLeftOut leftOutBesideCut;
+    const std::size_t startRoom =
+        fit(kBlockSize - kRecordHead - kRecordHead - kKeySize, keptBesideCut, leftOutBesideCut);
+    const bool cut = !marks.outputPortKey.empty() ||
+                     (!port.empty() && (RecordSize(port) > kBlockSize ||
+                                        leftOut.marks.size() > leftOutBesideCut.marks.size()));
+    if (cut) {
+        kept = std::move(keptBesideCut);
+        leftOut = std::move(leftOutBesideCut);
+        if (marks.outputPortKey.empty()) {
+            leftOut.wholePortName = port;
+        }
+    }
+    std::size_t at = 0;
+    auto put = [&](const char* tag, std::string_view value) {
+        std::memcpy(patch.reserved.data() + at, tag, kTagSize);
+        patch.reserved[at + kTagSize] = static_cast<std::uint8_t>(value.size());
+        std::memcpy(patch.reserved.data() + at + kRecordHead, value.data(), value.size());
+        at += kRecordHead + value.size();
+    };
+    if (!port.empty() || cut) {
+        put(kPortTag, cut ? CutBetweenLetters(port, startRoom) : port);
+    }
+    for (const Mark* mark : kept) {
+        put(mark->tag, mark->value);
+    }
+    // Last, where a reader of older versions, which stops at a tag it does not know, has read
+    // the controller marks already.
+    if (cut) {
+        put(kPortKeyTag, marks.outputPortKey.empty() ? PortNameKey(port) : marks.outputPortKey);
+    }
+    return leftOut;
+}
+
+std::string PortNameKey(std::string_view wholeName) {
+    // FNV-1a: the key only has to tell apart the few long names one bank ever meets.
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const char c : wholeName) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    }
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+    return text;
+}
+
+std::string FindWholePortName(const CPatchMarks& marks, const std::vector<std::string>& names) {
+    if (marks.outputPortKey.empty()) {
+        return {};
+    }
+    const auto it = std::find_if(names.begin(), names.end(), [&](const std::string& name) {
+        return name.starts_with(marks.outputPort) && PortNameKey(name) == marks.outputPortKey;
+    });
+    return it != names.end() ? *it : std::string();
+}
+
+std::vector<std::uint8_t> FormatLongPortNames(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names) {
+        // A line break would split the name: such a name is not kept (no port has one).
+        if (name.find_first_of("\r\n") == std::string::npos) {
+            text += name + "\n";
+        }
+    }
+    return {text.begin(), text.end()};
+}
+
+std::vector<std::string> ParseLongPortNames(std::string_view text) {
+    std::vector<std::string> names;
+    while (!text.empty()) {
+        const std::size_t end = std::min(text.find('\n'), text.size());
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(std::min(end + 1, text.size()));
+        if (line.ends_with('\r')) {
+            line.remove_suffix(1);
+        }
+        if (!line.empty()) {
+            names.emplace_back(line);
+        }
+    }
+    return names;
 }
 
 std::string OutputPortName(const CPatch& patch) {
@@ -78,6 +199,7 @@ std::string OutputPortName(const CPatch& patch) {
 void SetOutputPortName(CPatch& patch, std::string_view name) {
     CPatchMarks marks = ReadPatchMarks(patch);
     marks.outputPort = name;
+    marks.outputPortKey.clear();
     WritePatchMarks(patch, marks);
 }
 

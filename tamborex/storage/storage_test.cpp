@@ -248,8 +248,9 @@ TEST(PortNames, TheOutputNameTravelsInTheReservedBlockAndOldFilesHaveNone) {
     ASSERT_EQ(ReadPatchFile(FormatPatchFile("p", patches), name, read), "");
     EXPECT_EQ(OutputPortName(read[0]), "FLUID Synth:Synth input port");
     EXPECT_EQ(OutputPortName(read[1]), "");
-    SetOutputPortName(patches[0], std::string(400, 'n'));  // cut to the block, never beyond
-    EXPECT_EQ(OutputPortName(patches[0]), std::string(kReservedSize - 5, 'n'));
+    // Too long for the block: its start and the key of the whole name, never beyond the block.
+    SetOutputPortName(patches[0], std::string(400, 'n'));
+    EXPECT_EQ(OutputPortName(patches[0]), std::string(kReservedSize - 5 - 21, 'n'));
     SetOutputPortName(patches[0], "");
     EXPECT_EQ(patches[0].reserved, CPatch{}.reserved);
 }
@@ -267,14 +268,80 @@ TEST(PortNames, TheControllerTravelsBesideThePortAndAPortChangeKeepsIt) {
     CPatchMarks changed = marks;
     changed.outputPort = "Other:in";
     EXPECT_EQ(ReadPatchMarks(read[0]), changed);
-    // After a long port name, a controller mark that does not fit whole is left out rather than
-    // cut into a name no controller has; nothing is written beyond the block.
+    // A long port name does not push the controller marks out: it keeps its start and its key
+    // (the whole name goes beside the bank); nothing is written beyond the block.
     SetOutputPortName(read[0], std::string(220, 'n'));
     const CPatchMarks cut = ReadPatchMarks(read[0]);
-    EXPECT_EQ(cut.outputPort, std::string(220, 'n'));
+    EXPECT_EQ(cut.outputPort, std::string(256 - 5 - 24 - 37 - 6 - 21, 'n'));
+    EXPECT_EQ(cut.outputPortKey, PortNameKey(std::string(220, 'n')));
     EXPECT_EQ(cut.controllerName, "Logitech Extreme 3D");
-    EXPECT_EQ(cut.controllerGuid, "");
+    EXPECT_EQ(cut.controllerGuid, "030000006d04000015c2000010010000");
     EXPECT_TRUE(cut.gamepadLayout);
+}
+
+// The layout of a block whose port name did not fit, byte for byte: "PORT" first with the start
+// of the name, cut between two letters, the controller marks whole, "PKEY" last with the key of
+// the whole name, which finds it again. A reader of an older version, which stops at a tag it
+// does not know, still reads the port's start and the controller.
+TEST(PortNames, ALongPortNameKeepsItsStartAndKeyAndFindsItsWholeNameAgain) {
+    EXPECT_EQ(PortNameKey(""), "cbf29ce484222325");  // FNV-1a: a key in a file stays the same
+    EXPECT_EQ(PortNameKey("a"), "af63dc4c8601ec8c");
+    const std::string guid = "030000006d04000015c2000010010000";
+    // 178 bytes fit beside the other records: the "é" after them would be cut in two.
+    const std::string whole = std::string(178, 'p') + "\xC3\xA9" + std::string(100, 'q');
+    CPatch patch;
+    const CMarksLeftOut leftOut = WritePatchMarks(patch, {whole, "Pad", guid, true});
+    EXPECT_EQ(leftOut.wholePortName, whole);
+    EXPECT_TRUE(leftOut.marks.empty());
+    Bytes expected;
+    auto record = [&expected](const char* tag, const std::string& value) {
+        expected.insert(expected.end(), tag, tag + 4);
+        expected.push_back(static_cast<std::uint8_t>(value.size()));
+        expected.insert(expected.end(), value.begin(), value.end());
+    };
+    record("PORT", std::string(178, 'p'));
+    record("JNAM", "Pad");
+    record("JGID", guid);
+    record("JPAD", "1");
+    record("PKEY", PortNameKey(whole));
+    ASSERT_EQ(expected.size(), 255u);
+    expected.resize(kReservedSize, 0);
+    EXPECT_EQ(Bytes(patch.reserved.begin(), patch.reserved.end()), expected);
+
+    const CPatchMarks read = ReadPatchMarks(patch);
+    EXPECT_EQ(read, (CPatchMarks{std::string(178, 'p'), "Pad", guid, true, PortNameKey(whole)}));
+    EXPECT_EQ(FindWholePortName(read, {"Tamborex", std::string(178, 'p') + "x", whole}), whole);
+    EXPECT_EQ(FindWholePortName(read, {"Tamborex", std::string(178, 'p') + "x"}), "");
+    // Written again without the whole name (the port is not there): the same block.
+    CPatch again;
+    EXPECT_EQ(WritePatchMarks(again, read).wholePortName, "");
+    EXPECT_EQ(again.reserved, patch.reserved);
+    // A later tag this version does not know is passed over.
+    CPatch later;
+    WritePatchMarks(later, {"Synth:in", "Pad", "", false});
+    const std::size_t end = 5 + 8 + 5 + 3;
+    std::memcpy(later.reserved.data() + end, "ZZZZ\x02xyJGID\x01g", 13);
+    EXPECT_EQ(ReadPatchMarks(later), (CPatchMarks{"Synth:in", "Pad", "g", false}));
+}
+
+// A mark that cannot fit whole is left out and named, so that the program can say so; a short
+// port name stays whole beside it.
+TEST(PortNames, AMarkLeftOutForWantOfRoomIsNamed) {
+    CPatch patch;
+    const std::string longName(255, 'n');
+    const CMarksLeftOut leftOut = WritePatchMarks(patch, {"Synth:in", longName, "guid", true});
+    EXPECT_EQ(leftOut.marks, (std::vector<std::string>{"the controller's name"}));
+    EXPECT_EQ(leftOut.wholePortName, "");
+    EXPECT_EQ(ReadPatchMarks(patch), (CPatchMarks{"Synth:in", "", "guid", true}));
+}
+
+TEST(PortNames, LongPortNamesAreKeptOneALine) {
+    const std::vector<std::string> names = {std::string(300, 'a'), "b\xC3\xA9 c"};
+    std::vector<std::string> withBreak = names;
+    withBreak.push_back("broken\nname");  // no port has one: it is not kept
+    const Bytes text = FormatLongPortNames(withBreak);
+    EXPECT_EQ(std::string(text.begin(), text.end()), names[0] + "\n" + names[1] + "\n");
+    EXPECT_EQ(ParseLongPortNames("\r\n" + names[0] + "\r\n\n" + names[1]), names);
 }
 
 TEST(PortNames, ExtraSettingsReadWhatTheyKnowAndKeepDefaultsForTheRest) {

@@ -18,8 +18,11 @@ int main(int argc, char** argv) {
         "the bank, Tamborex.bnk,",
         "  Tamborex.bnk            the bank: 128 entries, presets and the global settings\n"
         "  Tamborex.ini            the MIDI system and the input port's name\n"
+        "  Tamborex.ports          whole names of ports too long for a patch file\n"
         "  Tamborex.recovered.txp  unsaved edits kept when Tamborex was ended by a signal\n"
         "  Tamborex.session.bnk    the session's bank when Tamborex.bnk could not be read\n"
+        "  Tamborex.session.ini    the session's settings when Tamborex.ini could not be read\n"
+        "  .Tamborex.lock          keeps a second Tamborex off the folder while one plays it\n"
         "  *.txp                   patch files, wherever they are saved (the bank stores their "
         "paths)\n"
         "All but the patch files are in the bank's folder.\n",

@@ -1,6 +1,7 @@
 #include "tamborex_app.h"
 
 #include <QSocketNotifier>
+#include <cstdio>
 
 #include "main_bar.h"
 #include "platform/termination.h"
@@ -15,6 +16,20 @@ CTamborexApp::CTamborexApp(int& argc, char** argv) : QApplication(argc, argv) {
 }
 
 int CTamborexApp::InitInstance(std::optional<platform::MidiBackend> midiSystem) {
+    platform::FileLock lock;
+    if (std::string refusal; !LockBankFolder(kBankFileName, lock, refusal)) {
+        std::fprintf(stderr, "Tamborex: %s\n", refusal.c_str());
+        // The box ends with the run when the program is told to end while it is open.
+        if (const int fd = platform::WatchTerminationSignals(); fd >= 0) {
+            auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+            connect(notifier, &QSocketNotifier::activated, this, [fd] {
+                platform::AcknowledgeTerminationSignals(fd);
+                QCoreApplication::exit(1);
+            });
+        }
+        CQtPrompter().Warn(nullptr, QString::fromStdString(refusal));
+        return 1;
+    }
     CQtUiThread ui;
     CTamborexCore core(ui, {kBankFileName, midiSystem, kProgramName});
     return RunBar(core);

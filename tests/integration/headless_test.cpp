@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -17,6 +18,8 @@
 #include "jack_peer.h"
 #include "jack_server.h"
 #include "platform/file_io.h"
+#include "platform/file_lock.h"
+#include "tamborex/app/core.h"
 #include "tamborex/model/button_modes.h"
 #include "tamborex/storage/bank_file.h"
 #include "tamborex/storage/patch_file.h"
@@ -150,6 +153,93 @@ TEST_F(Headless, PlaysTheBankByteForByteAsTheWindowDoesAndSavesOnSigterm) {
         fs::remove_all(windowDir);
         fs::remove_all(headlessDir);
     }
+}
+
+// The stick's commands come in reads of 256 bytes: one that a read cuts in two is still played
+// whole, and neither half is taken for a command of its own.
+TEST_F(Headless, AStickCommandSplitBetweenTwoReadsIsPlayedWhole) {
+    ASSERT_FALSE(testsupport::FixtureJackServer().empty()) << "run through ctest";
+    JackPeer sink("tbx-split-sink", JackPeer::Role::Sink);
+    ASSERT_TRUE(sink.Ok());
+    const fs::path dir = Folder("split");
+    WriteBankFor(dir, sink.Port("in"));
+    ChildProcess::Options options;
+    options.argv = {TAMBOREX_VIRTUAL_STICK, "--midi=jack", "--headless"};
+    options.folder = dir.string();
+    options.errorFile = (dir / "stderr.txt").string();
+    options.unset = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+    ChildProcess program(options);
+    ASSERT_TRUE(program.Started());
+    // Button 1 until its note arrives: the program is up and its port connected; then until
+    // the presses still on their way have arrived.
+    std::size_t before = 0;
+    for (int i = 0; i < 100 && before == 0; ++i) {
+        program.Write("b 0 down\nb 0 up\n");
+        before = sink.WaitForArrivals(1, 100ms).size();
+    }
+    ASSERT_GT(before, 0u) << std::ifstream(options.errorFile).rdbuf();
+    for (std::size_t now = 0; (now = sink.WaitForArrivals(before + 1, 300ms).size()) != before;) {
+        before = now;
+    }
+
+    // One write, read in two: "b 1 down" is cut after "b 1 do" (which alone would let the
+    // button go, and "wn" would be nothing). Then "b 1 up" on its own, once the press is seen.
+    std::string text(256 - 6, ' ');
+    text += "b 1 down\n";
+    ASSERT_EQ(text.substr(250, 6), "b 1 do");
+    ASSERT_TRUE(program.Write(text));
+    sink.WaitForArrivals(before + 1, 5s);
+    ASSERT_TRUE(program.Write("b 1 up\n"));
+    const std::vector<JackPeer::Arrival> after = sink.WaitForArrivals(before + 2, 5s);
+    std::vector<Bytes> played;
+    for (std::size_t i = before; i < after.size(); ++i) {
+        played.emplace_back(after[i].bytes.begin(), after[i].bytes.begin() + after[i].size);
+    }
+    EXPECT_EQ(Text(played), Text({Bytes{0x91, 62, 90}, Bytes{0x81, 62, 90}}));
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.Wait(10s), 0);
+    if (!HasFailure()) {
+        fs::remove_all(dir);
+    }
+}
+
+// One Tamborex per bank folder: a second one started on a folder another one plays says which
+// one that is and ends, writing nothing there.
+TEST_F(Headless, ASecondCopyOnTheSameBankSaysWhichOneHasItAndDoesNotRun) {
+    const fs::path dir = Folder("locked");
+    CBankState bank;
+    bank.patchNames[2] = "Theirs";
+    Write(dir / kBankFileName, FormatBank(bank));
+    platform::FileLock held;
+    long holder = 0;
+    int cause = 0;
+    ASSERT_EQ(held.Take((dir / kBankLockFile).string(), holder, cause),
+              platform::FileLock::Result::Taken);
+    ChildProcess::Options options;
+    options.argv = {TAMBOREX_PROGRAM, "--headless", "--midi=jack", "--bank-dir", dir.string()};
+    options.unset = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+    options.errorFile = (fs::temp_directory_path() /
+                         ("tamborex-headless-locked-" + std::to_string(getpid()) + ".txt"))
+                            .string();
+    ChildProcess program(options);
+    ASSERT_TRUE(program.Started());
+    EXPECT_EQ(program.Wait(20s), 1);
+    std::stringstream said;
+    said << std::ifstream(options.errorFile).rdbuf();
+    EXPECT_NE(said.str().find("Tamborex: Another Tamborex (process " + std::to_string(getpid()) +
+                              ") is playing the bank in " + dir.string()),
+              std::string::npos)
+        << said.str();
+    std::set<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
+        names.insert(entry.path().filename().string());
+    }
+    EXPECT_EQ(names, (std::set<std::string>{kBankFileName, kBankLockFile}));
+    std::vector<std::uint8_t> bytes;
+    ASSERT_TRUE(platform::ReadWholeFile((dir / kBankFileName).string(), bytes, cause));
+    EXPECT_EQ(bytes, FormatBank(bank));
+    fs::remove(options.errorFile);
+    fs::remove_all(dir);
 }
 
 // The program itself: no display, no window system, a clear line for what the bar would show in

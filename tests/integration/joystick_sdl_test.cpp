@@ -3,6 +3,8 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <atomic>
 #include <chrono>
@@ -196,6 +198,39 @@ TEST_F(SdlJoystickTest, TheUsersOwnGamepadLayoutsAreReadAtStart) {
     unsetenv("XDG_CONFIG_HOME");
     std::filesystem::remove_all(config);
     EXPECT_EQ(SDL_GameControllerNumMappings(), before + 1);
+}
+
+// A FIFO in place of the layouts file once held all three programs before any window (and
+// SIGTERM with them): only a regular file is read. The writer gives a layout to whoever opens the
+// FIFO first; with the service passing the FIFO by, that is the test, after the service is made.
+TEST_F(SdlJoystickTest, AGamepadLayoutsFifoIsNeitherWaitedOnNorRead) {
+    const std::string config =
+        ::testing::TempDir() + "tbx-gamepad-fifo-" + std::to_string(getpid());
+    std::filesystem::create_directories(config);
+    const std::string fifo = config + "/gamecontrollerdb.txt";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string line =
+        "03000000cccc0000dddd000000000000,Tbx Fifo Pad,a:b0,b:b1,platform:Linux,\n";
+    std::thread writer([&fifo, &line] {
+        const int fd = open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            EXPECT_EQ(write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+            close(fd);
+        }
+    });
+    const int before = SDL_GameControllerNumMappings();
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    auto service = CreateJoystickService();
+    unsetenv("XDG_CONFIG_HOME");
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    writer.join();
+    char got[256] = {};
+    const ssize_t n = read(reader, got, sizeof got);
+    close(reader);
+    EXPECT_EQ(std::string(got, n > 0 ? static_cast<std::size_t>(n) : 0), line)
+        << "the service took the layout from the FIFO";
+    EXPECT_EQ(SDL_GameControllerNumMappings(), before);
+    std::filesystem::remove_all(config);
 }
 
 TEST_F(SdlJoystickTest, ChangesAreReportedAsTheyHappenOnTheServicesThread) {

@@ -233,5 +233,51 @@ TEST_F(MidiCountersTest, ListDevicesReadsOnlyRegularFilesOfAPrivateFolder) {
     EXPECT_EQ(stats.find("program TbxReal"), std::string::npos) << stats;
 }
 
+// What a counters file holds reaches the terminal as plain text: a control character in it acts
+// on nothing. Only programs that still run are listed, and what ended ones left is removed: the
+// file of a process that has ended, and one whose process id a later process has taken (it was
+// written before that process started). Nothing else in the folder is touched.
+TEST_F(MidiCountersTest, ListDevicesShowsRunningProgramsAsTextAndRemovesWhatEndedOnesLeft) {
+    fs::create_directory(privateFolder);
+    fs::permissions(privateFolder, fs::perms::owner_all, fs::perm_options::replace);
+    const pid_t ended = fork();
+    if (ended == 0) {
+        _exit(0);
+    }
+    ASSERT_GT(ended, 0);
+    ASSERT_EQ(waitpid(ended, nullptr, 0), ended);
+    const std::string endedPid = std::to_string(ended);
+
+    const fs::path running = privateFolder / ("TbxRunning." + pid + ".midi-counters");
+    std::ofstream(running) << "program TbxRunning\x1b[2J\x1b]0;title\x07\xc2\x9b (process " << pid
+                           << ")\r\nsent 3\n";
+    const fs::path endedFile = privateFolder / ("TbxEnded." + endedPid + ".midi-counters");
+    std::ofstream(endedFile) << "program TbxEnded\n";
+    const fs::path reused = privateFolder / ("TbxReused." + pid + ".midi-counters");
+    std::ofstream(reused) << "program TbxReused\n";
+    fs::last_write_time(reused, fs::file_time_type::clock::now() - std::chrono::hours(24 * 365));
+    const fs::path endedFifo = privateFolder / ("TbxFifo." + endedPid + ".midi-counters");
+    ASSERT_EQ(mkfifo(endedFifo.c_str(), 0600), 0);
+    const fs::path notCounters = privateFolder / ("TbxEnded." + endedPid + ".midi-counters.old");
+    std::ofstream(notCounters) << "program TbxOld\n";
+
+    const std::string stats = ListDevicesStats();
+    EXPECT_NE(stats.find("program TbxRunning"), std::string::npos) << stats;
+    EXPECT_NE(stats.find("\nsent 3\n"), std::string::npos) << stats;
+    for (const char control : {'\x1b', '\x07', '\r'}) {
+        EXPECT_EQ(stats.find(control), std::string::npos) << int(control) << ": " << stats;
+    }
+    EXPECT_EQ(stats.find("\xc2\x9b"), std::string::npos) << stats;
+    EXPECT_EQ(stats.find("TbxEnded"), std::string::npos) << stats;
+    EXPECT_EQ(stats.find("TbxReused"), std::string::npos) << stats;
+    EXPECT_EQ(stats.find("TbxOld"), std::string::npos) << stats;
+
+    EXPECT_TRUE(fs::exists(running));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(endedFile)));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(reused)));
+    EXPECT_TRUE(fs::is_fifo(fs::symlink_status(endedFifo)));
+    EXPECT_TRUE(fs::exists(notCounters));
+}
+
 }  // namespace
 }  // namespace platform

@@ -17,6 +17,7 @@
 #include "jack_server.h"
 #include "nsm_fake_server.h"
 #include "platform/file_io.h"
+#include "platform/file_lock.h"
 #include "tamborex/app/nsm_link.h"
 #include "tamborex/storage/bank_file.h"
 #include "tamborex/storage/patch_file.h"
@@ -229,6 +230,60 @@ TEST(TamborexUnderNsm, DirtyAndCleanFollowThePatchAndSaveKeepsItInTheFolder) {
     EXPECT_EQ(ReadPatchFile(bytes, name, slots), "");
     EXPECT_EQ(slots[0].axes[0].controller, 9);
     session->Shutdown();
+    fs::remove_all(dir);
+}
+
+// A session folder that another Tamborex plays is not opened: the manager hears which one has
+// it, and the client stays ready to open the folder once it is free.
+TEST(TamborexUnderNsm, AFolderAnotherTamborexPlaysIsRefusedAsLocked) {
+    NsmFakeServer nsm;
+    const fs::path dir = Folder("locked");
+    fs::create_directories(dir);
+    platform::FileLock held;
+    long holder = 0;
+    int cause = 0;
+    ASSERT_EQ(held.Take((dir / kBankLockFile).string(), holder, cause),
+              platform::FileLock::Result::Taken);
+    platform::FakeMidiService midi;
+    platform::FakeJoystickService stick;
+    CLoopUiThread ui;
+    int made = 0;
+    CSession* session = nullptr;
+    CNsmLink link(ui, std::nullopt,
+                  {[&](CTamborexCore& core) {
+                       session = &core.Session();
+                       session->Startup();
+                   },
+                   {}},
+                  [&](const CTamborexCore::Options& options) {
+                      ++made;
+                      return std::make_unique<CTamborexCore>(ui, midi, stick, options.bankPath);
+                  });
+    std::string error;
+    ASSERT_TRUE(link.Start(nsm.Url(), error)) << error;
+    ASSERT_TRUE(nsm.WaitForAnnounce());
+    auto runUntil = [&](auto done) {
+        for (int i = 0; i < 2000 && !done(); ++i) {
+            ui.RunFor(10ms);
+        }
+        return done();
+    };
+    ASSERT_TRUE(nsm.Open(dir.string(), "Tamborex", "tbx-nsm-locked"));
+    ASSERT_TRUE(runUntil([&] { return !nsm.Messages("/error").empty(); }));
+    const testsupport::OscMessage refused = nsm.Messages("/error").front();
+    EXPECT_EQ(refused.Int(1), platform::kNsmErrSessionLocked);
+    EXPECT_NE(refused.Text(2).find("(process " + std::to_string(getpid()) + ")"), std::string::npos)
+        << refused.Text(2);
+    EXPECT_EQ(made, 0);
+    EXPECT_FALSE(fs::exists(dir / kBankFileName));
+
+    held.Release();
+    ASSERT_TRUE(nsm.Open(dir.string(), "Tamborex", "tbx-nsm-locked"));
+    ASSERT_TRUE(runUntil([&] { return !nsm.Messages("/reply").empty(); }));
+    EXPECT_EQ(made, 1);
+    ASSERT_NE(session, nullptr);
+    session->Shutdown();
+    EXPECT_TRUE(fs::exists(dir / kBankFileName));
     fs::remove_all(dir);
 }
 

@@ -21,6 +21,10 @@ for program in "${programs[@]}"; do
     out=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
     [ -z "$out" ] || fail "$program.1: $out"
     man -l "$page" | grep -q "^NAME" || fail "$program.1 has no NAME section"
+    # A font escape written through a shell or a script as a control character ("\fB" as a form
+    # feed) shows as stray letters ("BGamepad layoutR"), and man says nothing of it.
+    ! zcat "$page" | LC_ALL=C grep -nP '[\x00-\x08\x0b-\x1f\x7f]' ||
+        fail "$program.1 holds control characters"
 done
 for app in tamborex corvane; do
     desktop-file-validate "$prefix/share/applications/$app.desktop" || fail "$app.desktop"

@@ -18,6 +18,7 @@ inline constexpr int kNsmErrUnsavedChanges = -7;
 inline constexpr int kNsmErrNotNow = -8;
 inline constexpr int kNsmErrBadProject = -9;
 inline constexpr int kNsmErrCreateFailed = -10;
+inline constexpr int kNsmErrSessionLocked = -11;
 
 // What /nsm/client/open asks for: the folder (or file prefix) the program keeps this session's
 // state under, the name the user sees, and the id to name the program's JACK or ALSA client.
