@@ -1,6 +1,6 @@
-// list-devices: what a user runs when their controller or synthesiser does not show up. Prints
-// the MIDI system and why it was chosen, the MIDI ports with the indices both programs use, the
-// attached joysticks with their numbers and identities, and with --watch N the live axis and
+// tamborex-list-devices: what a user runs when their controller or synthesiser does not show up.
+// Prints the MIDI system and why it was chosen, the MIDI ports with the indices both programs use,
+// the attached joysticks with their numbers and identities, and with --watch N the live axis and
 // button values of joystick N.
 // --stats prints the MIDI counters of the programs running on JACK.
 
@@ -33,7 +33,7 @@ void OnSignal(int) {
 
 void Usage() {
     std::puts(
-        "usage: list-devices [--watch [N] [--gamepad]] [--stats]\n"
+        "usage: tamborex-list-devices [--watch [N] [--gamepad]] [--stats]\n"
         "                    [--backend auto|alsa|jack|none] [--client NAME]\n"
         "  Lists the MIDI system in use and why, MIDI outputs and inputs with the indices\n"
         "  Tamborex and Corvane use, and the attached joysticks with their numbers, names and\n"
@@ -264,7 +264,8 @@ int main(int argc, char** argv) {
                 midi->BackendReason().c_str());
     if (midi->BackendName() == "none" && backend != platform::MidiBackend::None &&
         backend != platform::MidiBackend::Automatic) {
-        std::fprintf(stderr, "list-devices: the MIDI system asked for is not available: %s\n",
+        std::fprintf(stderr,
+                     "tamborex-list-devices: the MIDI system asked for is not available: %s\n",
                      midi->BackendReason().c_str());
         return 1;
     }
@@ -275,8 +276,8 @@ int main(int argc, char** argv) {
     const auto sticks = joy->ListJoysticks();
     std::puts("Joysticks (by number, the order a patch's joystick number counts in):");
     if (sticks.empty()) {
-        const std::string advice =
-            platform::JoystickAccessAdvice(platform::UnreadableJoysticks(), "list-devices");
+        const std::string advice = platform::JoystickAccessAdvice(platform::UnreadableJoysticks(),
+                                                                  "tamborex-list-devices");
         std::printf("  (none attached)%s%s\n", advice.empty() ? "" : "\n  ", advice.c_str());
     }
     for (const auto& s : sticks) {
