@@ -13,9 +13,7 @@
 #include <optional>
 
 #include "platform/command_line.h"
-#include "platform/joystick.h"
 #include "platform/midi.h"
-#include "platform/timer.h"
 #include "program.h"
 #include "prompter.h"
 #include "stdin_stick.h"
@@ -50,11 +48,7 @@ int main(int argc, char** argv) {
         corvane::ProgramSetup setup;
         setup.midi = line.midi;
         setup.executable = argv[0];
-        setup.makeServices = [](std::string_view clientName, platform::MidiBackend backend) {
-            return corvane::Services{platform::CreateMidiService(clientName, backend),
-                                     platform::CreateJoystickService(),
-                                     platform::CreatePeriodicTimer()};
-        };
+        setup.makeServices = corvane::MakeSystemServices;
         corvane::QtPrompter prompter;
         corvane::Program program(std::move(setup), prompter);
         status = program.Run();

@@ -4,6 +4,11 @@
 #include "prompter.h"
 
 namespace corvane {
+
+Services MakeSystemServices(std::string_view clientName, platform::MidiBackend backend) {
+    return Services{platform::CreateMidiService(clientName, backend),
+                    platform::CreateJoystickService(), platform::CreatePeriodicTimer()};
+}
 namespace {
 
 IniProfile MakeProfile(const QString& path) {

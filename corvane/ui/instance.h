@@ -41,6 +41,8 @@ struct Services {
 // the program, fakes in tests.
 using ServiceMaker =
     std::function<Services(std::string_view clientName, platform::MidiBackend backend)>;
+// The real services: MIDI on the backend given, SDL joysticks, the thread timer.
+Services MakeSystemServices(std::string_view clientName, platform::MidiBackend backend);
 
 // One Corvane at work: its profile, its services, the mapper, the configurations and the window,
 // for one set of places. Built when the places are known: at once without a session manager,

@@ -3,10 +3,8 @@
 #include <QApplication>
 
 #include "platform/command_line.h"
-#include "platform/joystick.h"
 #include "platform/midi.h"
 #include "platform/nsm.h"
-#include "platform/timer.h"
 #include "program.h"
 #include "prompter.h"
 
@@ -37,11 +35,7 @@ int main(int argc, char** argv) {
     setup.midi = line.midi;
     setup.nsmUrl = platform::NsmUrlFromEnvironment();
     setup.executable = argv[0];
-    setup.makeServices = [](std::string_view clientName, platform::MidiBackend backend) {
-        return corvane::Services{platform::CreateMidiService(clientName, backend),
-                                 platform::CreateJoystickService(),
-                                 platform::CreatePeriodicTimer()};
-    };
+    setup.makeServices = corvane::MakeSystemServices;
     corvane::QtPrompter prompter;
     corvane::Program program(std::move(setup), prompter);
     return program.Run();
