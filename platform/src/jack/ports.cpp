@@ -12,7 +12,8 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr std::size_t kSendQueueBytes = 1 << 17;  // a thousand-message burst is 12 KiB
-constexpr auto kCloseWait = 2s;  // a port with messages queued drains before it goes
+constexpr auto kCloseWait = 2s;    // a port with messages queued drains before it goes
+constexpr auto kLinkWait = 500ms;  // a new connection takes effect within a cycle or two
 
 template <typename Slot>
 constexpr bool kIsOutput = std::is_same_v<Slot, OutSlot>;
@@ -57,15 +58,19 @@ MidiResult JackMidiService::OpenOutput(int index, MidiOutHandle& handle) {
         return r;
     }
     OutSlot& slot = outs_[claimed];
-    std::lock_guard sendLock(slot.sendMutex);
-    if (!slot.carry) {
-        slot.carry = std::make_unique<OutputCarry>(kSendQueueBytes);
-    } else {
-        slot.carry->Discard(cycle_);  // left by a close that could not wait for the server
+    {
+        std::lock_guard sendLock(slot.sendMutex);
+        if (!slot.carry) {
+            slot.carry = std::make_unique<OutputCarry>(kSendQueueBytes);
+        } else {
+            slot.carry->Discard(cycle_);  // left by a close that could not wait for the server
+        }
     }
     handle = NewHandle(claimed);
     slot.handle.store(handle);
+    slot.linking.store(!slot.target.empty(), std::memory_order_relaxed);
     slot.state.store(kOpen, std::memory_order_release);
+    WaitUntilLinked(slot);
     return MidiResult::NoError;
 }
 
@@ -308,6 +313,18 @@ MidiResult JackMidiService::Resolve(unsigned long flags, std::vector<std::string
     }
     target = targets[static_cast<std::size_t>(index)];
     return MidiResult::NoError;
+}
+
+// A port opened to a synth returns once the server runs cycles with the connection, so that the
+// first messages sent on it (a patch's reset, a note) reach the synth; at once when there are no
+// cycles to wait for, and never longer than kLinkWait.
+void JackMidiService::WaitUntilLinked(OutSlot& slot) {
+    const auto until = std::chrono::steady_clock::now() + kLinkWait;
+    while (slot.linking.load(std::memory_order_acquire) && alive_.load() &&
+           std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(100us);
+    }
+    slot.linking.store(false, std::memory_order_relaxed);
 }
 
 // Waits until the process callback has let go of a closing port; at once when there are no

@@ -142,6 +142,9 @@ void JackMidiService::Process(jack_nframes_t frames) {
             slot.state.store(kReleased, std::memory_order_release);
             continue;
         }
+        if (slot.linking.load(std::memory_order_relaxed) && jack_port_connected(port) > 0) {
+            slot.linking.store(false, std::memory_order_release);
+        }
         JackCycleBuffer out(buffer);
         largestEvent_.store(out.Largest(), std::memory_order_relaxed);
         const bool drained = slot.carry->Merge(out, slot.handle.load(std::memory_order_relaxed),

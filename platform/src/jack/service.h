@@ -51,6 +51,9 @@ struct OutSlot {
     std::atomic<int> state{kFree};
     std::mutex sendMutex;
     std::unique_ptr<OutputCarry> carry;  // made at the first open
+    // Connected to its target, but the server has not yet run a cycle with the connection: what
+    // the port carries now would reach nobody. The process callback clears it.
+    std::atomic<bool> linking{false};
 };
 
 struct InSlot {
@@ -121,6 +124,7 @@ class JackMidiService final : public ByteSendingMidiService {
     MidiResult Resolve(unsigned long flags, std::vector<std::string>& targets, int index,
                        std::string& target);
     void WaitUntilReleased(std::atomic<int>& state);
+    void WaitUntilLinked(OutSlot& slot);
 
     // --- process.cpp: sending and the process cycle
     MidiResult SendBytes(MidiOutHandle handle, const std::uint8_t* bytes,
