@@ -80,21 +80,32 @@ TEST_F(FileLockTest, TheLockOfAKilledHolderIsGoneWithIt) {
     EXPECT_EQ(written, std::to_string(getpid()));
 }
 
-// Nothing of the lock's goes through a link or waits on a FIFO planted in its place.
-TEST_F(FileLockTest, ALinkOrAFifoInPlaceOfTheFileIsNotUsed) {
+// A link or a FIFO planted where the lock file belongs neither switches the lock off nor is
+// written through or waited on: a fresh file takes the name, and the link's target is untouched.
+TEST_F(FileLockTest, ALinkOrAFifoInPlaceOfTheFileIsReplacedNotUsed) {
     const fs::path target = dir / "notes.txt";
     std::ofstream(target) << "the user's own text\n";
     fs::create_symlink(target, path);
     FileLock lock;
-    EXPECT_EQ(lock.Take(path, holder, cause), FileLock::Result::Unavailable);
-    EXPECT_EQ(cause, ELOOP);
+    FileLock second;
+    EXPECT_EQ(lock.Take(path, holder, cause), FileLock::Result::Taken);
+    EXPECT_FALSE(fs::is_symlink(path));
+    EXPECT_EQ(second.Take(path, holder, cause), FileLock::Result::Held);
+    EXPECT_EQ(holder, getpid());
     std::string text;
     std::getline(std::ifstream(target), text);
     EXPECT_EQ(text, "the user's own text");
+    lock.Release();
     fs::remove(path);
     ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    EXPECT_EQ(lock.Take(path, holder, cause), FileLock::Result::Taken);
+    EXPECT_TRUE(fs::is_regular_file(path));
+    EXPECT_EQ(second.Take(path, holder, cause), FileLock::Result::Held);
+    lock.Release();
+    // A folder by that name cannot be replaced: the lock is unavailable, and said so.
+    fs::remove(path);
+    fs::create_directory(path);
     EXPECT_EQ(lock.Take(path, holder, cause), FileLock::Result::Unavailable);
-    EXPECT_EQ(cause, kNotRegularFile);
     EXPECT_FALSE(lock.Holding());
 }
 

@@ -13,7 +13,7 @@ class FileLock {
     enum class Result {
         Taken,
         Held,         // another process (or another FileLock of this one) holds it
-        Unavailable,  // the file cannot be made or opened, or is not a regular file
+        Unavailable,  // the file cannot be made or opened, or a folder holds its name
     };
 
     FileLock() = default;
@@ -22,8 +22,9 @@ class FileLock {
     FileLock& operator=(const FileLock&) = delete;
 
     // Takes the lock on path, made (mode 0644) when missing, without waiting. A link or a FIFO
-    // at path is neither followed nor waited on. Held: holder is the holder's process id, or 0
-    // while it has not written it yet. Unavailable: cause is an errno value or kNotRegularFile.
+    // at path is neither followed nor waited on: a fresh file takes its name. Held: holder is
+    // the holder's process id, or 0 while it has not written it yet (or could not). Unavailable:
+    // cause is an errno value or kNotRegularFile.
     [[nodiscard]] Result Take(const std::string& path, long& holder, int& cause);
     void Release();
     bool Holding() const { return fd_ >= 0; }
