@@ -326,6 +326,7 @@ void CSession::LoadBank() {
         for (const std::string& message : messages) {
             Message(message);
         }
+        SayUnusedSessionCopy(bankPath_);
     } else if (cause != ENOENT) {
         // Its entries are the user's: never written over, whatever happens in this session.
         bankUnreadable_ = platform::ReadFailureText(cause);
@@ -339,8 +340,9 @@ void CSession::LoadBank() {
     // session sets is kept beside it.
     bytes.clear();
     extraUnreadable_.clear();
-    if (!platform::ReadWholeFile(ExtraSettingsPath(), bytes, cause, kMaxExtraSettingsSize) &&
-        cause != ENOENT) {
+    if (platform::ReadWholeFile(ExtraSettingsPath(), bytes, cause, kMaxExtraSettingsSize)) {
+        SayUnusedSessionCopy(ExtraSettingsPath());
+    } else if (cause != ENOENT) {
         extraUnreadable_ = platform::ReadFailureText(cause, kMaxExtraSettingsSize);
         const bool last =
             ReadSessionCopy(ExtraSettingsPath(), kMaxExtraSettingsSize, extraTarget_, bytes);
@@ -373,6 +375,21 @@ bool CSession::ReadSessionCopy(const std::string& path, std::size_t maxSize, std
         target = Beside(path, stamp, extension.c_str());
     }
     return false;
+}
+
+// The work of sessions that could not read path, still beside it now that path reads again: it
+// is not used, and not lost without a word either.
+void CSession::SayUnusedSessionCopy(const std::string& path) {
+    const std::filesystem::path copy =
+        Beside(path, ".session", std::filesystem::path(path).extension().c_str());
+    std::error_code error;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(copy, error))) {
+        return;
+    }
+    const std::string name = std::filesystem::path(path).filename().string();
+    Message(copy.string() + " holds what was kept while " + name +
+            " could not be read. It is left as it is and not used, now that " + name +
+            " can be read again: to go on from it, put it in " + name + "'s place.");
 }
 
 std::string CSession::ReadSessionBank() {

@@ -216,6 +216,7 @@ class CSession final : public CBankLink, private CEngineEvents {
     // With the bank unreadable: the last session's bank, when there is one, is read instead, and
     // where this session's goes is chosen so that no session bank is written over with another's
     // entries. What is done, for the start's message.
+    void SayUnusedSessionCopy(const std::string& path);
     std::string ReadSessionBank();
     // A patch path as the bank keeps it, made whole: a path without a folder, or relative, is
     // in the bank's folder.

@@ -255,7 +255,19 @@ TEST_F(StartupTest, SessionsOnAnUnreadableBankKeepEachOthersWork) {
         dated += entry.path().filename().string().starts_with("Tamborex.session-") ? 1 : 0;
     }
     EXPECT_EQ(dated, 1);
+
+    // The bank reads again: it is played, and what the sessions kept is named, not forgotten.
     fs::remove(BankPath());
+    WriteBank(CBankState{});
+    bar.messages.clear();
+    CSession& repaired = Start();
+    EXPECT_EQ(repaired.Bank().patchNames[0], "(no patch)");
+    EXPECT_NE(std::find_if(bar.messages.begin(), bar.messages.end(),
+                           [&](auto& m) {
+                               return m.find(repaired.SessionBankPath() + " holds what was kept") !=
+                                      std::string::npos;
+                           }),
+              bar.messages.end());
 }
 
 // A bank that exists but cannot be read holds the user's 128 entries: it is never written over.
@@ -516,6 +528,22 @@ TEST_F(StartupTest, AnUnreadableIniIsSaidAndTheSessionsSettingsAreNotLost) {
     const auto size = fs::file_size(ini);
     check("too large", "larger than 64 KB");
     EXPECT_EQ(fs::file_size(ini), size);
+
+    // Readable again: the session's copy is not used, but it is named, not passed over in
+    // silence.
+    std::ofstream(dir / "Tamborex.session.ini") << "[MIDI]\nSystem=jack\n";
+    std::ofstream(ini, std::ios::trunc) << "[MIDI]\nSystem=alsa\n";
+    bar.messages.clear();
+    CSession& repaired = Start();
+    EXPECT_EQ(repaired.Extra().midiSystem, "alsa");
+    EXPECT_NE(std::find_if(bar.messages.begin(), bar.messages.end(),
+                           [&](auto& m) {
+                               return m.find((dir / "Tamborex.session.ini").string() +
+                                             " holds what was kept while Tamborex.ini") !=
+                                      std::string::npos;
+                           }),
+              bar.messages.end());
+    EXPECT_TRUE(fs::exists(dir / "Tamborex.session.ini"));
 }
 
 TEST_F(StartupTest, LoadMinimisedHidesTheBarOnce) {
