@@ -6,8 +6,8 @@
 // "a 0 32767" pushes axis X (0 to 5: X, Y, Z, RX, RY, RZ) all the way, -32768 the other way;
 // "s 0 out" pulls the stick out, "s 0 in" plugs it in again (at rest).
 //
-// Options: --headless runs it without a window, as `tamborex --headless` does; --midi=jack (or
-// alsa) picks the MIDI system.
+// Options as tamborex's: --bank-dir DIR or --user-dir, --headless, --midi=SYSTEM; --help lists
+// them.
 
 #include <SDL.h>
 
@@ -16,6 +16,7 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/command_line.h"
 #include "platform/joystick.h"
 #include "platform/midi.h"
 #include "stdin_stick.h"
@@ -25,16 +26,23 @@
 #include "tamborex_app.h"
 
 int main(int argc, char** argv) {
-    bool headless = false;
-    platform::MidiBackend backend = platform::MidiBackend::Automatic;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        headless = headless || arg == "--headless";
-        if (arg.starts_with("--midi=") && !platform::ParseMidiBackend(arg.substr(7), backend)) {
-            std::fprintf(stderr, "tamborex-virtual-stick: unknown MIDI system %s\n", argv[i]);
-            return 2;
-        }
+    static const platform::ProgramInfo kInfo{
+        "Tamborex",
+        "tamborex-virtual-stick",
+        TBX_VERSION,
+        "Tamborex with a virtual joystick moved by lines on standard input: \"a N VALUE\",\n"
+        "\"b N down\", \"b N up\", \"s 0 out\", \"s 0 in\".",
+        "--bank-dir",
+        "the bank, Tamborex.bnk,",
+        "  Tamborex.bnk and the files beside it, as tamborex keeps them\n",
+        "play the bank with no window at all; messages go to the error stream\n"};
+    platform::CommandLine line;
+    if (const int exitCode = platform::StartFromCommandLine(argc, argv, kInfo, line);
+        exitCode >= 0) {
+        return exitCode;
     }
+    const bool headless = line.headless;
+    const platform::MidiBackend backend = line.midi.value_or(ConfiguredMidiBackend(kBankFileName));
     platform::FileLock lock;
     if (std::string refusal; !LockBankFolder(kBankFileName, lock, refusal)) {
         std::fprintf(stderr, "tamborex-virtual-stick: %s\n", refusal.c_str());

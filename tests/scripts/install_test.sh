@@ -58,8 +58,15 @@ grep -q "^ExecStart=$prefix/bin/tamborex --headless --user-dir$" "$unit" ||
 grep -q "^Restart=on-failure$" "$unit" || fail "tamborex.service is not restarted on failure"
 out=$(systemd-analyze verify --man=no "$unit" 2>&1) || fail "systemd-analyze verify: $out"
 env -u DISPLAY "$prefix/bin/tamborex" --help | grep -q -- "--headless" || fail "no --headless in --help"
-env -u DISPLAY "$prefix/bin/corvane-virtual-stick" --help |
-    grep -q "^Usage: corvane-virtual-stick" || fail "corvane-virtual-stick --help"
+# The virtual sticks answer --help and refuse what they do not know instead of starting.
+for stick in corvane-virtual-stick tamborex-virtual-stick; do
+    timeout 10 env -u DISPLAY "$prefix/bin/$stick" --help </dev/null |
+        grep -q "^Usage: $stick" || fail "$stick --help"
+    status=0
+    timeout 10 env -u DISPLAY "$prefix/bin/$stick" --no-such-option </dev/null 2>/dev/null ||
+        status=$?
+    [ "$status" -eq 2 ] || fail "$stick with an unknown option exited $status, not 2"
+done
 
 tv=$("$prefix/bin/tamborex" --version)
 cv=$("$prefix/bin/corvane" --version)
