@@ -36,6 +36,11 @@ std::string Help(const ProgramInfo& info) {
            option("--midi=SYSTEM", "the MIDI system for this run: auto (the ALSA sequencer,") +
            indent + "else JACK), alsa or jack; over the setting in the options\n" +
            (info.headless != nullptr ? option("--headless", info.headless) : std::string()) +
+           "  --osc-out HOST:PORT\n" + indent +
+           "mirror the MIDI sent and the controller as OSC to HOST:PORT\n" +
+           "  --osc-in [ADDRESS:]PORT\n" + indent +
+           "play the OSC heard on PORT (of 127.0.0.1 unless ADDRESS is\n" + indent +
+           "given: 0.0.0.0 hears every network); both over the options\n" +
            option("--version", "print the version and exit") +
            option("-h, --help", "print this help and exit") + "\nFiles and settings:\n" +
            info.files + "\nProblems: see the README's \"Reporting a problem\" section.\n";
@@ -97,6 +102,21 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, const ProgramInf
                                         std::string(word) + "'");
             }
             line.midi = backend;
+        } else if (arg == "--osc-out" || arg.starts_with("--osc-out=") || arg == "--osc-in" ||
+                   arg.starts_with("--osc-in=")) {
+            // Checked when OSC starts: a bad address is said there, and the program plays on
+            // without it.
+            const bool out = arg.starts_with("--osc-out");
+            const std::size_t name = out ? 9 : 8;
+            std::string value(arg.size() > name ? arg.substr(name + 1) : std::string_view());
+            if (arg.size() == name) {
+                if (i + 1 >= argc) {
+                    return Refuse(info, std::string("option '") + std::string(arg) +
+                                            "' needs " + (out ? "HOST:PORT" : "a PORT"));
+                }
+                value = argv[++i];
+            }
+            (out ? line.oscOut : line.oscIn) = value;
         } else {
             return Refuse(info, "unknown option '" + std::string(arg) + "'");
         }

@@ -59,6 +59,23 @@ TEST(CommandLine, MidiSystemForThisRun) {
               std::string::npos);
 }
 
+TEST(CommandLine, OscForThisRunIsTakenAsWrittenEitherWay) {
+    EXPECT_FALSE(Parse({}).oscOut.has_value());
+    EXPECT_FALSE(Parse({}).oscIn.has_value());
+    const CommandLine line = Parse({"--osc-out", "10.0.0.2:9000", "--osc-in=0.0.0.0:8000"});
+    EXPECT_EQ(line.exitCode, -1);
+    EXPECT_EQ(line.oscOut, "10.0.0.2:9000");
+    EXPECT_EQ(line.oscIn, "0.0.0.0:8000");
+    EXPECT_EQ(Parse({"--osc-in", "9001", "--osc-out="}).oscOut, "");
+    EXPECT_EQ(Parse({"--osc-in", "9001"}).oscIn, "9001");
+    // A value that is no address is the OSC start's to say; a missing one is refused here.
+    EXPECT_EQ(Parse({"--osc-out=nonsense"}).oscOut, "nonsense");
+    EXPECT_EQ(Parse({"--osc-out"}).exitCode, 2);
+    EXPECT_NE(Parse({"--osc-in"}).output.find("'--osc-in' needs a PORT"), std::string::npos);
+    EXPECT_EQ(Parse({"--osc-inx=1"}).exitCode, 2);
+    EXPECT_NE(Parse({"--help"}).output.find("--osc-in [ADDRESS:]PORT"), std::string::npos);
+}
+
 TEST(CommandLine, FoldersFromTheOptionOrThePerUserPlace) {
     EXPECT_EQ(Parse({"--bank-dir", "/srv/banks"}).folder, "/srv/banks");
     EXPECT_EQ(Parse({"--bank-dir=/srv/b"}).folder, "/srv/b");

@@ -63,11 +63,15 @@ CTamborexCore::CTamborexCore(CUiThread& ui, const Options& options)
           options.clientName, options.midi.value_or(ConfiguredMidiBackend(options.bankPath)))),
       ownJoystick_(platform::CreateJoystickService()),
       midi_(ownMidi_.get()),
-      session_(std::make_unique<CSession>(*ownMidi_, *ownJoystick_, ui, options.bankPath)) {}
+      session_(std::make_unique<CSession>(*ownMidi_, *ownJoystick_, ui, options.bankPath)),
+      osc_(std::make_unique<COscLink>(*session_, ui, options.osc)) {}
 
 CTamborexCore::CTamborexCore(CUiThread& ui, platform::MidiService& midi,
-                             platform::JoystickService& joystick, std::string bankPath)
-    : midi_(&midi), session_(std::make_unique<CSession>(midi, joystick, ui, std::move(bankPath))) {}
+                             platform::JoystickService& joystick, std::string bankPath,
+                             COscLink::Overrides osc)
+    : midi_(&midi),
+      session_(std::make_unique<CSession>(midi, joystick, ui, std::move(bankPath))),
+      osc_(std::make_unique<COscLink>(*session_, ui, std::move(osc))) {}
 
 CTamborexCore::~CTamborexCore() {
     // Nothing queued from the MIDI input may run against a session that is going away.

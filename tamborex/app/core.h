@@ -7,6 +7,7 @@
 #include "platform/file_lock.h"
 #include "platform/joystick.h"
 #include "platform/midi.h"
+#include "tamborex/app/osc_link.h"
 #include "tamborex/engine/core_services.h"
 #include "tamborex/session/session.h"
 
@@ -25,25 +26,29 @@ class CTamborexCore {
         // The MIDI client's name (on JACK the client, on the ALSA sequencer the client and the
         // program's own ports).
         std::string clientName = "Tamborex";
+        // Where OSC goes and is heard for this run, over "Tamborex.ini" (the command line's).
+        COscLink::Overrides osc;
     };
 
     // On the machine's MIDI and joysticks.
     CTamborexCore(CUiThread& ui, const Options& options);
     // On services the caller keeps (tests, the virtual-stick tool).
     CTamborexCore(CUiThread& ui, platform::MidiService& midi, platform::JoystickService& joystick,
-                  std::string bankPath = kBankFileName);
+                  std::string bankPath = kBankFileName, COscLink::Overrides osc = {});
     ~CTamborexCore();
     CTamborexCore(const CTamborexCore&) = delete;
     CTamborexCore& operator=(const CTamborexCore&) = delete;
 
     CSession& Session() { return *session_; }
     platform::MidiService& Midi() { return *midi_; }
+    COscLink& Osc() { return *osc_; }
 
   private:
     std::unique_ptr<platform::MidiService> ownMidi_;
     std::unique_ptr<platform::JoystickService> ownJoystick_;
     platform::MidiService* midi_;
     std::unique_ptr<CSession> session_;
+    std::unique_ptr<COscLink> osc_;  // after the session, which it watches
 };
 
 // The MIDI system that Tamborex.ini beside bankPath names; automatic without one.

@@ -47,6 +47,7 @@ int RunUnderSessionManager(const std::string& url, const platform::CommandLine& 
                        core.Session().Startup();
                    },
                    {}});
+    link.SetOscOverrides({line.oscOut, line.oscIn});
     std::string error;
     if (!link.Start(url, error)) {
         std::fprintf(stderr, "Tamborex: %s\n", error.c_str());
@@ -81,7 +82,7 @@ int RunHeadless(int argc, char** argv, const platform::CommandLine& line) {
         return 1;
     }
     CQtUiThread ui;
-    CTamborexCore core(ui, {kBankFileName, line.midi, "Tamborex"});
+    CTamborexCore core(ui, {kBankFileName, line.midi, "Tamborex", {line.oscOut, line.oscIn}});
     return RunHeadlessSession(core.Session());
 }
 

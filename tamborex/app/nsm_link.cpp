@@ -46,6 +46,7 @@ platform::NsmResult CNsmLink::Open(const platform::NsmOpen& request) {
         return {platform::kNsmErrSessionLocked, refusal};
     }
     options.midi = midi_;
+    options.osc = osc_;
     options.clientName = request.clientId.empty() ? "Tamborex" : request.clientId;
     core_ = makeCore_ ? makeCore_(options) : std::make_unique<CTamborexCore>(ui_, options);
     core_->Session().AddObserver(*this);

@@ -33,6 +33,8 @@ class CNsmLink final : private CSessionObserver {
     CNsmLink(const CNsmLink&) = delete;
     CNsmLink& operator=(const CNsmLink&) = delete;
 
+    // OSC for this run (the command line's), for the core an open makes.
+    void SetOscOverrides(COscLink::Overrides osc) { osc_ = std::move(osc); }
     // Announces to the manager at url; false with the reason when it cannot.
     bool Start(const std::string& url, std::string& error);
     // The core the open made, or null before it.
@@ -50,6 +52,7 @@ class CNsmLink final : private CSessionObserver {
 
     CUiThread& ui_;
     std::optional<platform::MidiBackend> midi_;
+    COscLink::Overrides osc_;
     FrontEnd frontEnd_;
     CoreMaker makeCore_;
     platform::FileLock lock_;  // the session folder's, for as long as the core plays it

@@ -55,7 +55,22 @@ bool CEngine::Send(const std::uint8_t* bytes, int length) {
     const bool sent = midiOut_.Send(bytes, length);
     if (sent) {
         held_.Track(bytes, length);
+        if (tap_ != nullptr) {
+            tap_->MidiSent(bytes, length);
+        }
     }
+    return sent;
+}
+
+bool CEngine::Play(const std::uint8_t* bytes, int length) {
+    // The port reads four bytes on its short path.
+    std::uint8_t message[4] = {};
+    if (length <= 3) {
+        std::memcpy(message, bytes, static_cast<std::size_t>(std::max(length, 0)));
+        bytes = message;
+    }
+    const bool sent = Send(bytes, length);
+    SignalActivity();
     return sent;
 }
 
@@ -281,6 +296,9 @@ void CEngine::PollOnce() {
         events_.Message(joystick_.errorText);
     }
     const JoyState& now = joystick_.state;
+    if (tap_ != nullptr) {
+        tap_->PassStarted(previous, now);
+    }
     for (int b = 0; b < kPolledButtons; ++b) {
         const bool down = (now.buttons[b] & 0x80) != 0;
         if (down != ((previous.buttons[b] & 0x80) != 0)) {
@@ -295,6 +313,9 @@ void CEngine::PollOnce() {
         if (now.axes[a] != previous.axes[a] && patches[0].axes[a].controller != kSelectNone) {
             TranslateAxis(0, a, now.axes[a]);
         }
+    }
+    if (tap_ != nullptr) {
+        tap_->PassEnded();
     }
 }
 
@@ -394,7 +415,9 @@ void CEngine::SilenceOutput() {
         const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(status),
                                        static_cast<std::uint8_t>(data1),
                                        static_cast<std::uint8_t>(data2), 0};
-        midiOut_.Send(bytes, 3);
+        if (midiOut_.Send(bytes, 3) && tap_ != nullptr) {
+            tap_->MidiSent(bytes, 3);
+        }
     });
 }
 

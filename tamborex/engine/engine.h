@@ -8,6 +8,7 @@
 #include "tamborex/devices/joystick.h"
 #include "tamborex/devices/midi_out.h"
 #include "tamborex/engine/core_services.h"
+#include "tamborex/engine/engine_tap.h"
 #include "tamborex/engine/held_notes.h"
 #include "tamborex/engine/midi_inbox.h"
 #include "tamborex/model/patch.h"
@@ -58,6 +59,13 @@ class CEngine {
     void OnMidiInput(std::uint32_t message, std::uint32_t timestampMs);
     void HandleMidiInput(std::uint32_t message);
 
+    // A message from outside (OSC in) played on the output port like the engine's own: what it
+    // starts sounding is ended with the rest. length 3 or less: a short message; longer: a whole
+    // system-exclusive block.
+    bool Play(const std::uint8_t* bytes, int length);
+    // Who watches what is played; nobody by default.
+    void SetTap(CEngineTap* tap) { tap_ = tap; }
+
     // Sends the note offs and pedal releases for whatever the engine left sounding. Whoever
     // closes or reopens the output port (patch switch, output change, quit) calls this first.
     void SilenceOutput();
@@ -90,6 +98,7 @@ class CEngine {
     CUiThread& ui_;
     CEngineEvents& events_;
     CBankLink& bank_;
+    CEngineTap* tap_ = nullptr;
     std::unique_ptr<CTimer> lightOnTimer_;
     std::unique_ptr<CTimer> lightOffTimer_;
     std::unique_ptr<CTimer> pollTimer_;

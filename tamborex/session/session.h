@@ -115,6 +115,12 @@ class CSession final : public CBankLink, private CEngineEvents {
     void SetMidiThru(bool on);
     // Low-latency input on or off (kept in "Tamborex.ini").
     void SetLowLatencyInput(bool on);
+    // Where OSC goes ("HOST:PORT") and is heard ("[ADDRESS:]PORT"), empty for off; kept in
+    // "Tamborex.ini". The OSC front end is told and applies them.
+    void SetOscSettings(std::string out, std::string in);
+    // A message for the user from a front end working beside the session (OSC): shown as the
+    // session's own are.
+    void Tell(const std::string& text) { Say(text); }
     void SetActive(bool active);
     void SetPollInterval(std::int32_t code);
     void SetAlwaysOnTop(bool onTop);

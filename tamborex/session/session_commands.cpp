@@ -62,6 +62,15 @@ void CSession::SetMidiSystem(std::string_view word) {
     extra_.midiSystem = word;
 }
 
+void CSession::SetOscSettings(std::string out, std::string in) {
+    if (out == extra_.oscOut && in == extra_.oscIn) {
+        return;
+    }
+    extra_.oscOut = std::move(out);
+    extra_.oscIn = std::move(in);
+    Notify([](CSessionObserver& o) { o.OnOscSettingsChanged(); });
+}
+
 void CSession::SetBarPosition(std::int32_t x, std::int32_t y) {
     bank_.barPos = {x, y};
 }

@@ -31,6 +31,8 @@ class CSessionObserver {
     // A remembered port ("input" or "output") is gone, so it is left closed.
     virtual void OnPortMissing(std::string_view /*kind*/, std::string_view /*name*/) {}
     virtual void OnAlwaysOnTopChanged(bool /*onTop*/) {}
+    // Where OSC goes or is heard changed (Extra().oscOut, oscIn).
+    virtual void OnOscSettingsChanged() {}
     // "Load minimized": the bar goes to the notification area a second after start.
     virtual void OnHideRequested() {}
     // The session has started, or has shut down and released everything.

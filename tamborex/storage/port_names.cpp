@@ -207,9 +207,14 @@ std::vector<std::uint8_t> FormatExtraSettings(const CExtraSettings& settings) {
     // Line breaks in a name would start a new key: they cannot be in a port name anyway.
     std::string inName = settings.midiInPortName;
     std::replace(inName.begin(), inName.end(), '\n', ' ');
+    std::string oscOut = settings.oscOut;
+    std::string oscIn = settings.oscIn;
+    std::replace(oscOut.begin(), oscOut.end(), '\n', ' ');
+    std::replace(oscIn.begin(), oscIn.end(), '\n', ' ');
     const std::string text =
         "[MIDI]\nSystem=" + settings.midiSystem + "\nInputPort=" + inName +
-        "\n\n[Input]\nLowLatencyInput=" + (settings.lowLatencyInput ? "1" : "0") + "\n";
+        "\n\n[Input]\nLowLatencyInput=" + (settings.lowLatencyInput ? "1" : "0") +
+        "\n\n[OSC]\nOscOut=" + oscOut + "\nOscIn=" + oscIn + "\n";
     return {text.begin(), text.end()};
 }
 
@@ -231,6 +236,10 @@ CExtraSettings ParseExtraSettings(std::string_view text) {
             settings.midiInPortName = value;
         } else if (key == "LowLatencyInput") {
             settings.lowLatencyInput = value != "0";
+        } else if (key == "OscOut") {
+            settings.oscOut = value;
+        } else if (key == "OscIn") {
+            settings.oscIn = value;
         }
     }
     return settings;

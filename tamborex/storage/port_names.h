@@ -55,7 +55,8 @@ std::string OutputPortName(const CPatch& patch);
 void SetOutputPortName(CPatch& patch, std::string_view name);
 
 // What "Tamborex.ini", beside the bank, keeps: settings the bank's layout has no room for.
-// Keys: System, InputPort, LowLatencyInput (1 or 0).
+// Keys: System, InputPort, LowLatencyInput (1 or 0), OscOut (HOST:PORT) and OscIn ([ADDRESS:]PORT;
+// empty for off).
 inline constexpr const char* kExtraSettingsFile = "Tamborex.ini";
 inline constexpr std::size_t kMaxExtraSettingsSize = 64 * 1024;  // a few lines in truth
 
@@ -63,6 +64,8 @@ struct CExtraSettings {
     std::string midiSystem = "auto";  // auto, alsa or jack, from the next start
     std::string midiInPortName;       // the port midiInDevice named when the bank was written
     bool lowLatencyInput = true;      // a stick change is sent at once, not at the next poll
+    std::string oscOut;               // where OSC goes; empty: nowhere
+    std::string oscIn;                // where OSC is heard; empty: nowhere
 };
 
 std::vector<std::uint8_t> FormatExtraSettings(const CExtraSettings& settings);

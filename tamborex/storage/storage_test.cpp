@@ -355,6 +355,21 @@ TEST(PortNames, ExtraSettingsReadWhatTheyKnowAndKeepDefaultsForTheRest) {
         ParseExtraSettings({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
     EXPECT_EQ(again.midiSystem, "jack");
     EXPECT_EQ(again.midiInPortName, "a2j:Keys [20]");
+    EXPECT_EQ(again.oscOut, "");
+    EXPECT_EQ(again.oscIn, "");
+}
+
+TEST(PortNames, OscSettingsKeepTheirOwnSectionAndSurviveARoundTrip) {
+    CExtraSettings osc;
+    osc.oscOut = "lights.local:53000";
+    osc.oscIn = "0.0.0.0:9000\nSystem=alsa";  // a line break cannot add a key
+    const auto bytes = FormatExtraSettings(osc);
+    const std::string text(bytes.begin(), bytes.end());
+    EXPECT_NE(text.find("[OSC]\nOscOut=lights.local:53000\n"), std::string::npos) << text;
+    const CExtraSettings again = ParseExtraSettings(text);
+    EXPECT_EQ(again.oscOut, "lights.local:53000");
+    EXPECT_EQ(again.oscIn, "0.0.0.0:9000 System=alsa");
+    EXPECT_EQ(again.midiSystem, "auto");
 }
 
 TEST(SysExText, FormatsAndParsesEveryExample) {

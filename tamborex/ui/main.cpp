@@ -17,7 +17,8 @@ int main(int argc, char** argv) {
         "--bank-dir",
         "the bank, Tamborex.bnk,",
         "  Tamborex.bnk            the bank: 128 entries, presets and the global settings\n"
-        "  Tamborex.ini            the MIDI system and the input port's name\n"
+        "  Tamborex.ini            the MIDI system, the input port's name, where OSC goes and\n"
+        "                          is heard\n"
         "  Tamborex.ports          whole names of ports too long for a patch file\n"
         "  Tamborex.recovered.txp  unsaved edits kept when Tamborex was ended by a signal\n"
         "  Tamborex.session.bnk    the session's bank when Tamborex.bnk could not be read\n"
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
         return RunHeadless(argc, argv, line);
     }
     CTamborexApp app(argc, argv);
+    app.SetOscOverrides(line.oscOut, line.oscIn);
     if (const std::string url = platform::NsmUrlFromEnvironment(); !url.empty()) {
         return app.RunUnderSessionManager(url, line.midi);
     }

@@ -31,7 +31,7 @@ int CTamborexApp::InitInstance(std::optional<platform::MidiBackend> midiSystem) 
         return 1;
     }
     CQtUiThread ui;
-    CTamborexCore core(ui, {kBankFileName, midiSystem, kProgramName});
+    CTamborexCore core(ui, {kBankFileName, midiSystem, kProgramName, {oscOut_, oscIn_}});
     return RunBar(core);
 }
 
@@ -64,6 +64,7 @@ int CTamborexApp::RunUnderSessionManager(const std::string& url,
                                show(true);
                            },
                            show});
+    link->SetOscOverrides({oscOut_, oscIn_});
     std::string error;
     if (!link->Start(url, error)) {
         std::fprintf(stderr, "Tamborex: %s\n", error.c_str());

@@ -26,6 +26,15 @@ class CTamborexApp final : public QApplication {
     int RunUnderSessionManager(const std::string& url,
                                std::optional<platform::MidiBackend> midiSystem);
 
+    // OSC for this run (--osc-out, --osc-in), over the settings.
+    void SetOscOverrides(std::optional<std::string> out, std::optional<std::string> in) {
+        oscOut_ = std::move(out);
+        oscIn_ = std::move(in);
+    }
+
   private:
     int RunBar(CTamborexCore& core);
+
+    std::optional<std::string> oscOut_;
+    std::optional<std::string> oscIn_;
 };

@@ -34,12 +34,16 @@ struct CommandLine {
     std::optional<MidiBackend> midi;
     // --headless: no window system at all.
     bool headless = false;
+    // --osc-out HOST:PORT and --osc-in [ADDRESS:]PORT: OSC for this run, over the settings (an
+    // empty value turns it off for the run). Read as given; checked when OSC starts.
+    std::optional<std::string> oscOut;
+    std::optional<std::string> oscIn;
 };
 
 // Reads --help (-h), --version, the folder option (as "OPTION DIR" or "OPTION=DIR"),
 // --user-dir (the per-user data folder, $XDG_DATA_HOME/NAME or ~/.local/share/NAME, as the
-// desktop launcher starts the program), --headless where the program has it, and --midi (as
-// "--midi=SYSTEM" or "--midi SYSTEM"). Anything else is refused with exit code 2.
+// desktop launcher starts the program), --headless where the program has it, --midi (as
+// "--midi=SYSTEM" or "--midi SYSTEM"), --osc-out and --osc-in (either way too). Anything else is refused with exit code 2.
 CommandLine ParseCommandLine(int argc, const char* const* argv, const ProgramInfo& info);
 
 // Makes the command line's folder the working one (creating it when asked). False with a message
