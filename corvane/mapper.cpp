@@ -20,6 +20,7 @@ Mapper::Mapper(platform::MidiService& midi, platform::JoystickService& joystick,
       settings_(settings),
       extra_(std::move(extra)) {
     lowLatency_ = extra_.lowLatency;
+    ports_.SetMirror(&osc_);
     joystick_.SetEventListener([this](platform::JoyEvent event) {
         if (event != platform::JoyEvent::Input) {
             // Plugged in or pulled out: the next tick takes the right controller, and releases
@@ -37,6 +38,13 @@ Mapper::~Mapper() {
     joystick_.SetEventListener({});
     timer_.StopPeriodic();  // before the controls the tick reads go away
     Shutdown();
+    ports_.SetMirror(nullptr);
+}
+
+std::string Mapper::SetOscSettings(std::string out, std::string in) {
+    extra_.oscOut = std::move(out);
+    extra_.oscIn = std::move(in);
+    return osc_.Apply(extra_.oscOut, extra_.oscIn);
 }
 
 void Mapper::Start() {
@@ -161,6 +169,7 @@ void Mapper::OnTick() {
     const int input[3] = {static_cast<int>(now.x), kInputFull - static_cast<int>(now.y),
                           static_cast<int>(now.z)};
     const int channel = channel_.load(std::memory_order_relaxed);
+    osc_.TickStarted(before, raw, previous_.buttons, now.buttons);
     bool held[3] = {};
     bool released[3] = {};
 
@@ -188,6 +197,7 @@ void Mapper::OnTick() {
             controls_[k].Send(channel, input[k], ports_);
         }
     }
+    osc_.TickEnded();
     previous_ = now;
     readTicks_.fetch_add(1, std::memory_order_release);
 }

@@ -6,6 +6,7 @@
 
 #include "control_assignment.h"
 #include "midi_ports.h"
+#include "osc_link.h"
 #include "platform/joystick.h"
 #include "platform/midi.h"
 #include "platform/timer.h"
@@ -84,6 +85,14 @@ class Mapper final : public TickClient {
     // about the permission; empty otherwise.
     const std::string& JoystickProblem() const { return joystickProblem_; }
     bool OutputOpen() const { return ports_.OutputOpen(); }
+    // Where OSC goes ("HOST:PORT") and is heard ("[ADDRESS:]PORT"), empty for off: kept in the
+    // extra settings and applied at once. What could not be done, or empty.
+    std::string SetOscSettings(std::string out, std::string in);
+    // The same for this run only (the command line's), leaving the settings as they are.
+    std::string ApplyOsc(const std::string& out, const std::string& in) {
+        return osc_.Apply(out, in);
+    }
+    const OscLink& Osc() const { return osc_; }
     // Ticks that read the stick so far: lets a caller wait until the mapper has seen a state.
     std::uint64_t ReadTicks() const { return readTicks_.load(std::memory_order_acquire); }
 
@@ -98,6 +107,7 @@ class Mapper final : public TickClient {
     platform::MidiService& midi_;
     platform::JoystickService& joystick_;
     MidiPorts ports_;
+    OscLink osc_{ports_};  // after the ports it plays into, before them in going
     PollTimer timer_;
     ControlTable controls_;
     Settings settings_;            // UI thread

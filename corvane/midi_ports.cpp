@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "osc_link.h"
 #include "platform/midi_bytes.h"
 
 namespace corvane {
@@ -69,10 +70,46 @@ void MidiPorts::ResetControllers() {
                                           platform::midi::kResetAllControllers, 0));
 }
 
-void MidiPorts::SendLocked(std::uint32_t message) {
-    if (out_ != kNoHandle) {
-        (void)midi_.SendShort(out_, message);
+bool MidiPorts::SendMessage(std::span<const std::uint8_t> message) {
+    if (message.empty()) {
+        return false;
     }
+    std::lock_guard lock(mutex_);
+    if (message.size() <= 3) {
+        std::uint8_t b[3] = {};
+        std::copy(message.begin(), message.end(), b);
+        return SendLocked(platform::PackShortMessage(b[0], b[1], b[2]));
+    }
+    if (out_ == kNoHandle || midi_.SendLong(out_, message) != MidiResult::NoError) {
+        return false;
+    }
+    if (mirror_ != nullptr) {
+        mirror_->Mirrored(message);
+    }
+    return true;
+}
+
+void MidiPorts::SetMirror(MidiMirror* mirror) {
+    std::lock_guard lock(mutex_);
+    mirror_ = mirror;
+}
+
+bool MidiPorts::SendLocked(std::uint32_t message) {
+    if (out_ == kNoHandle || midi_.SendShort(out_, message) != MidiResult::NoError) {
+        return false;
+    }
+    if (mirror_ != nullptr) {
+        const std::uint8_t bytes[3] = {static_cast<std::uint8_t>(message),
+                                       static_cast<std::uint8_t>(message >> 8),
+                                       static_cast<std::uint8_t>(message >> 16)};
+        // As long as the status byte says, so a program change leaves as two bytes.
+        const std::uint8_t kind = bytes[0] & platform::midi::kKindMask;
+        const std::size_t length =
+            kind == platform::midi::kProgramChange || kind == platform::midi::kChannelPressure ? 2
+                                                                                               : 3;
+        mirror_->Mirrored({bytes, length});
+    }
+    return true;
 }
 
 }  // namespace corvane

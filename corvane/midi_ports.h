@@ -2,10 +2,13 @@
 
 #include <cstdint>
 #include <mutex>
+#include <span>
 
 #include "platform/midi.h"
 
 namespace corvane {
+
+class MidiMirror;
 
 // The output device number that stands for the system's default output: on Linux, Corvane's
 // own virtual port, for a sequencer or synth to connect to.
@@ -32,17 +35,23 @@ class MidiPorts {
     void SendPitchBend(int channel, int value);
     // Controller 121 (reset all controllers), value 0, on status 0xB0 whatever the channel.
     void ResetControllers();
+    // A whole message from elsewhere (OSC in): up to three bytes as a short message, a longer
+    // one as a system-exclusive block. False when no output is open or the send failed.
+    bool SendMessage(std::span<const std::uint8_t> message);
+    // Who is told of every message sent (the OSC mirror); null for nobody.
+    void SetMirror(MidiMirror* mirror);
 
     bool OutputOpen() const;
 
   private:
-    void SendLocked(std::uint32_t message);
+    bool SendLocked(std::uint32_t message);
 
     platform::MidiService& midi_;
     mutable std::mutex mutex_;
     platform::MidiOutHandle out_ = platform::kNoHandle;
     platform::MidiInHandle in_ = platform::kNoHandle;
     bool thru_ = false;
+    MidiMirror* mirror_ = nullptr;
 };
 
 }  // namespace corvane

@@ -36,6 +36,8 @@ ExtraSettings ReadExtraSettings(Profile& profile) {
     e.joystickName = profile.ReadText(kSection, "JoystickName", defaults.joystickName);
     e.joystickGuid = profile.ReadText(kSection, "JoystickGuid", defaults.joystickGuid);
     e.gamepadLayout = profile.ReadInt(kSection, "GamepadLayout", 0) != 0;
+    e.oscOut = profile.ReadText(kSection, "OscOut", defaults.oscOut);
+    e.oscIn = profile.ReadText(kSection, "OscIn", defaults.oscIn);
     return e;
 }
 
@@ -47,6 +49,8 @@ void WriteExtraSettings(Profile& profile, const ExtraSettings& e) {
     profile.WriteText(kSection, "JoystickName", e.joystickName);
     profile.WriteText(kSection, "JoystickGuid", e.joystickGuid);
     profile.WriteInt(kSection, "GamepadLayout", e.gamepadLayout ? 1 : 0);
+    profile.WriteText(kSection, "OscOut", e.oscOut);
+    profile.WriteText(kSection, "OscIn", e.oscIn);
 }
 
 }  // namespace corvane

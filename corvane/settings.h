@@ -32,6 +32,10 @@ struct ExtraSettings {
     std::string joystickName{};
     std::string joystickGuid{};
     bool gamepadLayout = false;
+    // OSC (OscOut, OscIn): where the mirror of what is sent goes, as HOST:PORT, and where MIDI
+    // to play is heard, as [ADDRESS:]PORT; empty for off.
+    std::string oscOut{};
+    std::string oscIn{};
 
     bool operator==(const ExtraSettings&) const = default;
 };

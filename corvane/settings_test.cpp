@@ -90,8 +90,12 @@ TEST(Settings, OurExtraKeysRoundTripAndOldProfilesReadAsBefore) {
     extra.joystickName = "Pad";
     extra.joystickGuid = "030000005e0400008e02000010010000";
     extra.gamepadLayout = true;
+    extra.oscOut = "10.0.0.2:9000";
+    extra.oscIn = "0.0.0.0:8000";
     WriteExtraSettings(profile, extra);
     EXPECT_EQ(profile.texts["Options/JoystickGuid"], extra.joystickGuid);
+    EXPECT_EQ(profile.texts["Options/OscOut"], "10.0.0.2:9000");
+    EXPECT_EQ(profile.texts["Options/OscIn"], "0.0.0.0:8000");
     EXPECT_EQ(ReadExtraSettings(profile), extra);
 }
 

@@ -1,5 +1,7 @@
 #include "instance.h"
 
+#include <cstdio>
+
 #include "main_dialog.h"
 #include "prompter.h"
 
@@ -19,7 +21,7 @@ IniProfile MakeProfile(const QString& path) {
 
 Instance::Instance(const Places& places, std::string_view clientName,
                    std::optional<platform::MidiBackend> midi, const ServiceMaker& makeServices,
-                   Prompter& prompter)
+                   Prompter& prompter, const OscOverrides& osc)
     : places_(places), profile_(MakeProfile(places.profile)), file_(places.configurations) {
     if (!profile_.Problem().isEmpty()) {
         prompter.Tell(nullptr, profile_.Problem());
@@ -38,6 +40,13 @@ Instance::Instance(const Places& places, std::string_view clientName,
             prompter.Tell(nullptr, QString::fromStdString(session.LastError()));
         }
         (void)session.LoadConfiguration(kSessionConfigurationName, mapper_->Controls());
+    }
+    // A setting that cannot be used is said; Corvane plays on without that direction.
+    if (const std::string problem = mapper_->ApplyOsc(osc.out.value_or(extra.oscOut),
+                                                      osc.in.value_or(extra.oscIn));
+        !problem.empty()) {
+        std::fprintf(stderr, "Corvane: %s\n", problem.c_str());
+        prompter.Tell(nullptr, QString::fromStdString(problem));
     }
     window_ = std::make_unique<MainDialog>(*mapper_, file_, prompter);
     window_->SetOwnPortName(QString::fromUtf8(clientName.data(), clientName.size()));

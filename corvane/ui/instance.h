@@ -49,10 +49,15 @@ Services MakeSystemServices(std::string_view clientName, platform::MidiBackend b
 // at the session's open under one.
 class Instance {
   public:
+    // The command line's OSC for this run (--osc-out, --osc-in), over the profile's.
+    struct OscOverrides {
+        std::optional<std::string> out;
+        std::optional<std::string> in;
+    };
     // midi: the command line's choice, over the profile's.
     Instance(const Places& places, std::string_view clientName,
              std::optional<platform::MidiBackend> midi, const ServiceMaker& makeServices,
-             Prompter& prompter);
+             Prompter& prompter, const OscOverrides& osc = {});
     ~Instance();
     Instance(const Instance&) = delete;
     Instance& operator=(const Instance&) = delete;

@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
         "  corvane.txt                      the named configurations, in the configurations' "
         "folder\n"
         "  ~/.config/Corvane/Corvane.ini    the options: thru, MIDI ports, channel, sample rate,\n"
-        "                                   MIDI system\n"
+        "                                   MIDI system, OSC out and in\n"
         "Under a session manager (NSM_URL set) both, and corvane-session.txt with the\n"
         "assignments in play, are kept in the session's folder.\n"};
     platform::CommandLine line;
@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
 
     corvane::ProgramSetup setup;
     setup.midi = line.midi;
+    setup.osc = {line.oscOut, line.oscIn};
     setup.nsmUrl = platform::NsmUrlFromEnvironment();
     setup.executable = argv[0];
     setup.makeServices = corvane::MakeSystemServices;

@@ -54,7 +54,8 @@ Program::~Program() {
 
 void Program::Build(const Places& places, const std::string& clientName) {
     instance_ =
-        std::make_unique<Instance>(places, clientName, setup_.midi, setup_.makeServices, prompter_);
+        std::make_unique<Instance>(places, clientName, setup_.midi, setup_.makeServices,
+                                           prompter_, setup_.osc);
     MainDialog& window = instance_->Window();
     connect(&window, &QDialog::finished, this, &Program::WindowClosed);
     connect(&window, &MainDialog::Edited, this, &Program::UpdateDirty);

@@ -16,6 +16,7 @@ class QtPrompter;
 struct ProgramSetup {
     Places places;                              // without a session manager
     std::optional<platform::MidiBackend> midi;  // --midi
+    Instance::OscOverrides osc;                 // --osc-out, --osc-in
     std::string nsmUrl;                         // the session manager's URL (NSM_URL); empty: none
     std::string executable;  // how the program was started, for the session manager
     ServiceMaker makeServices;

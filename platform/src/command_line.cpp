@@ -111,8 +111,8 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, const ProgramInf
             std::string value(arg.size() > name ? arg.substr(name + 1) : std::string_view());
             if (arg.size() == name) {
                 if (i + 1 >= argc) {
-                    return Refuse(info, std::string("option '") + std::string(arg) +
-                                            "' needs " + (out ? "HOST:PORT" : "a PORT"));
+                    return Refuse(info, std::string("option '") + std::string(arg) + "' needs " +
+                                            (out ? "HOST:PORT" : "a PORT"));
                 }
                 value = argv[++i];
             }

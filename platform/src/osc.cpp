@@ -99,8 +99,7 @@ bool SplitHostPort(std::string_view text, OscAddress& out) {
     std::string_view port;
     if (!text.empty() && text.front() == '[') {
         const std::size_t close = text.find(']');
-        if (close == std::string_view::npos || close + 1 >= text.size() ||
-            text[close + 1] != ':') {
+        if (close == std::string_view::npos || close + 1 >= text.size() || text[close + 1] != ':') {
             return false;
         }
         host = text.substr(1, close - 1);
@@ -233,8 +232,8 @@ OscTime ToOscTime(std::chrono::system_clock::time_point when) {
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since);
     const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(since - seconds);
     OscTime time;
-    time.seconds = static_cast<std::uint32_t>(static_cast<std::uint64_t>(seconds.count()) +
-                                              kEpochOffset);
+    time.seconds =
+        static_cast<std::uint32_t>(static_cast<std::uint64_t>(seconds.count()) + kEpochOffset);
     time.fraction =
         static_cast<std::uint32_t>((static_cast<std::uint64_t>(nanos.count()) << 32) / 1000000000u);
     return time;
@@ -329,9 +328,9 @@ bool AddMidiAsOsc(OscBundle& bundle, std::span<const std::uint8_t> bytes) {
         return hex("/sysex", bytes);
     }
     if (status >= 0xF0) {
-        const std::size_t length = status == midi::kSongPosition                          ? 3
+        const std::size_t length = status == midi::kSongPosition                              ? 3
                                    : status == midi::kTimeCode || status == midi::kSongSelect ? 2
-                                                                                               : 1;
+                                                                                              : 1;
         return bytes.size() >= length && hex("/midi", bytes.first(length));
     }
     const std::uint8_t kind = status & midi::kKindMask;
@@ -378,9 +377,10 @@ bool ParseOscOut(std::string_view text, OscAddress& out, std::string& error) {
     if (SplitHostPort(text, out)) {
         return true;
     }
-    error = "OSC out needs a host and a port as HOST:PORT (such as 127.0.0.1:9000, or "
-            "[::1]:9000), not " +
-            Quoted(text) + "; the port is a number from 1 to 65535.";
+    error =
+        "OSC out needs a host and a port as HOST:PORT (such as 127.0.0.1:9000, or "
+        "[::1]:9000), not " +
+        Quoted(text) + "; the port is a number from 1 to 65535.";
     return false;
 }
 
@@ -393,9 +393,10 @@ bool ParseOscIn(std::string_view text, OscAddress& out, std::string& error) {
     if (SplitHostPort(text, out)) {
         return true;
     }
-    error = "OSC in needs a port (such as 9000, heard on 127.0.0.1 only) or ADDRESS:PORT (such "
-            "as 0.0.0.0:9000 for every network), not " +
-            Quoted(text) + "; the port is a number from 1 to 65535.";
+    error =
+        "OSC in needs a port (such as 9000, heard on 127.0.0.1 only) or ADDRESS:PORT (such "
+        "as 0.0.0.0:9000 for every network), not " +
+        Quoted(text) + "; the port is a number from 1 to 65535.";
     return false;
 }
 
@@ -662,8 +663,7 @@ void OscListener::Run() {
             continue;
         }
         packets_.fetch_add(1);
-        const int ignored =
-            reader_.Read({buffer.data(), static_cast<std::size_t>(got)}, handler_);
+        const int ignored = reader_.Read({buffer.data(), static_cast<std::size_t>(got)}, handler_);
         ignored_.fetch_add(static_cast<std::uint64_t>(got == 0 ? 1 : ignored));
     }
 }

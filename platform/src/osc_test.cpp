@@ -68,7 +68,8 @@ struct ReadResult {
     std::vector<OscCommand> commands;
     int ignored = 0;
 };
-ReadResult ReadPacket(const std::vector<std::uint8_t>& packet, const OscReader& reader = kTamborexReader) {
+ReadResult ReadPacket(const std::vector<std::uint8_t>& packet,
+                      const OscReader& reader = kTamborexReader) {
     ReadResult result;
     result.ignored = reader.Read(packet, [&](const OscCommand& c) {
         result.commands.push_back(c);
@@ -93,13 +94,22 @@ TEST(OscOut, EveryMidiKindLeavesAsOneBundleWithItsAddressAndValuesAsLibloReadsTh
     ASSERT_NE(sender, nullptr) << error;
 
     OscBundle bundle;
-    const OscTime when = ToOscTime(std::chrono::system_clock::time_point(std::chrono::seconds(1000)));
+    const OscTime when =
+        ToOscTime(std::chrono::system_clock::time_point(std::chrono::seconds(1000)));
     bundle.Begin(when);
     const std::vector<std::vector<std::uint8_t>> sent = {
-        Bytes({0x90, 60, 100}),   Bytes({0x8F, 60, 64}),     Bytes({0x90, 61, 0}),
-        Bytes({0xB3, 7, 127}),    Bytes({0xE0, 0x7F, 0x7F}), Bytes({0xE1, 0, 0x40}),
-        Bytes({0xC9, 5}),         Bytes({0xD2, 33}),         Bytes({0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}),
-        Bytes({0xFA}),            Bytes({0xF2, 1, 2}),       Bytes({0xA0, 60, 10})};
+        Bytes({0x90, 60, 100}),
+        Bytes({0x8F, 60, 64}),
+        Bytes({0x90, 61, 0}),
+        Bytes({0xB3, 7, 127}),
+        Bytes({0xE0, 0x7F, 0x7F}),
+        Bytes({0xE1, 0, 0x40}),
+        Bytes({0xC9, 5}),
+        Bytes({0xD2, 33}),
+        Bytes({0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}),
+        Bytes({0xFA}),
+        Bytes({0xF2, 1, 2}),
+        Bytes({0xA0, 60, 10})};
     for (const auto& m : sent) {
         ASSERT_TRUE(AddMidiAsOsc(bundle, m));
     }
@@ -117,12 +127,12 @@ TEST(OscOut, EveryMidiKindLeavesAsOneBundleWithItsAddressAndValuesAsLibloReadsTh
         const char* text;
     };
     const std::vector<Expected> expected = {
-        {"/note", {1, 60, 100}, nullptr},   {"/note", {16, 60, 0}, nullptr},
-        {"/note", {1, 61, 0}, nullptr},     {"/control", {4, 7, 127}, nullptr},
-        {"/pitch", {1, 16383}, nullptr},    {"/pitch", {2, 8192}, nullptr},
-        {"/program", {10, 5}, nullptr},     {"/pressure", {3, 33}, nullptr},
-        {"/sysex", {}, "F07E7F0901F7"},     {"/midi", {}, "FA"},
-        {"/midi", {}, "F20102"},            {"/midi", {}, "A03C0A"}};
+        {"/note", {1, 60, 100}, nullptr}, {"/note", {16, 60, 0}, nullptr},
+        {"/note", {1, 61, 0}, nullptr},   {"/control", {4, 7, 127}, nullptr},
+        {"/pitch", {1, 16383}, nullptr},  {"/pitch", {2, 8192}, nullptr},
+        {"/program", {10, 5}, nullptr},   {"/pressure", {3, 33}, nullptr},
+        {"/sysex", {}, "F07E7F0901F7"},   {"/midi", {}, "FA"},
+        {"/midi", {}, "F20102"},          {"/midi", {}, "A03C0A"}};
     for (std::size_t i = 0; i < expected.size(); ++i) {
         const auto& m = all[i].message;
         EXPECT_EQ(m.path, expected[i].path) << i;
@@ -256,14 +266,14 @@ TEST(OscIn, MidiAddressesBecomeTheMessagesTheyName) {
 
 TEST(OscIn, WrongTypesCountsRangesAndJunkAreIgnoredAndCounted) {
     const std::vector<std::pair<std::string, std::vector<OscArg>>> refused = {
-        {"/note", {OscArg::Int(0), OscArg::Int(60), OscArg::Int(1)}},     // channel 0
-        {"/note", {OscArg::Int(17), OscArg::Int(60), OscArg::Int(1)}},    // channel 17
+        {"/note", {OscArg::Int(0), OscArg::Int(60), OscArg::Int(1)}},   // channel 0
+        {"/note", {OscArg::Int(17), OscArg::Int(60), OscArg::Int(1)}},  // channel 17
         {"/note", {OscArg::Int(1), OscArg::Int(128), OscArg::Int(1)}},
         {"/note", {OscArg::Int(1), OscArg::Int(60), OscArg::Int(-1)}},
-        {"/note", {OscArg::Int(1), OscArg::Int(60)}},                     // one short
+        {"/note", {OscArg::Int(1), OscArg::Int(60)}},  // one short
         {"/note", {OscArg::Int(1), OscArg::Int(60), OscArg::Int(1), OscArg::Int(1)}},
         {"/note", {OscArg::Int(1), OscArg::Text("60"), OscArg::Int(1)}},
-        {"/control", {Real(1.5), OscArg::Int(1), OscArg::Int(1)}},         // not a whole number
+        {"/control", {Real(1.5), OscArg::Int(1), OscArg::Int(1)}},  // not a whole number
         {"/control", {Real(std::nan("")), OscArg::Int(1), OscArg::Int(1)}},
         {"/control", {{'h', {}, 1ll << 40, 0}, OscArg::Int(1), OscArg::Int(1)}},
         {"/pitch", {OscArg::Int(1), OscArg::Int(16384)}},
@@ -294,12 +304,14 @@ TEST(OscIn, WrongTypesCountsRangesAndJunkAreIgnoredAndCounted) {
     EXPECT_EQ(ReadPacket(Serialised("/sysex", {OscArg::Text(longHex + "F7")})).ignored, 1);
 
     // Bytes that are no OSC at all, cut messages, and bundles that lie about their sizes.
-    std::vector<std::uint8_t> note = Serialised("/note", {OscArg::Int(1), OscArg::Int(1), OscArg::Int(1)});
+    std::vector<std::uint8_t> note =
+        Serialised("/note", {OscArg::Int(1), OscArg::Int(1), OscArg::Int(1)});
     std::vector<std::uint8_t> cut(note.begin(), note.end() - 4);
     EXPECT_EQ(ReadPacket(cut).ignored, 1);
     EXPECT_EQ(ReadPacket({}).ignored, 1);
     EXPECT_EQ(ReadPacket(Bytes({'x', 'y', 'z', 0})).ignored, 1);
-    std::vector<std::uint8_t> bundle = {'#', 'b', 'u', 'n', 'd', 'l', 'e', 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    std::vector<std::uint8_t> bundle = {'#', 'b', 'u', 'n', 'd', 'l', 'e', 0,
+                                        0,   0,   0,   0,   0,   0,   0,   1};
     std::vector<std::uint8_t> good = bundle;
     good.insert(good.end(), {0, 0, 0, static_cast<std::uint8_t>(note.size())});
     good.insert(good.end(), note.begin(), note.end());
@@ -315,8 +327,9 @@ TEST(OscIn, WrongTypesCountsRangesAndJunkAreIgnoredAndCounted) {
     for (int depth = 0; depth < 6; ++depth) {
         std::vector<std::uint8_t> outer = bundle;
         const auto n = static_cast<std::uint32_t>(nested.size());
-        outer.insert(outer.end(), {static_cast<std::uint8_t>(n >> 24), static_cast<std::uint8_t>(n >> 16),
-                                   static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)});
+        outer.insert(outer.end(),
+                     {static_cast<std::uint8_t>(n >> 24), static_cast<std::uint8_t>(n >> 16),
+                      static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)});
         outer.insert(outer.end(), nested.begin(), nested.end());
         nested = std::move(outer);
     }
@@ -371,7 +384,8 @@ TEST(OscIn, TheListenerHearsLoopbackHandsOverWhatChecksOutAndSurvivesJunk) {
         }
         ASSERT_TRUE(testsupport::SendDatagram(port, junk));
     }
-    ASSERT_TRUE(testsupport::SendOsc(port, "/note", {OscArg::Int(1), OscArg::Int(64), OscArg::Int(90)}));
+    ASSERT_TRUE(
+        testsupport::SendOsc(port, "/note", {OscArg::Int(1), OscArg::Int(64), OscArg::Int(90)}));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (listener->Packets() < 51 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -383,8 +397,9 @@ TEST(OscIn, TheListenerHearsLoopbackHandsOverWhatChecksOutAndSurvivesJunk) {
     EXPECT_EQ(played[0], Bytes({0x90, 64, 90}));
 
     // A second listener on the same port is refused with a reason, and the first goes on.
-    auto second = OscListener::Start({"127.0.0.1", static_cast<std::uint16_t>(port)},
-                                     kTamborexReader, [](const OscCommand&) { return true; }, error);
+    auto second = OscListener::Start(
+        {"127.0.0.1", static_cast<std::uint16_t>(port)}, kTamborexReader,
+        [](const OscCommand&) { return true; }, error);
     EXPECT_EQ(second, nullptr);
     EXPECT_NE(error.find(std::to_string(port)), std::string::npos) << error;
 }

@@ -6,9 +6,9 @@ namespace {
 
 // The commands Tamborex takes under its own prefix, with their arguments' ranges.
 platform::OscReader TamborexReader() {
-    return platform::OscReader("/tamborex", {{"entry", true, 0, kBankEntries - 1},
-                                             {"active", true, 0, 1},
-                                             {"panic", false, 0, 0}});
+    return platform::OscReader(
+        "/tamborex",
+        {{"entry", true, 0, kBankEntries - 1}, {"active", true, 0, 1}, {"panic", false, 0, 0}});
 }
 
 // The point-of-view value as OSC carries it: hundredths of a degree, -1 when centred.
@@ -112,7 +112,8 @@ void COscLink::PassStarted(const JoyState& previous, const JoyState& now) {
         if (now.axes[a] != previous.axes[a]) {
             const float value =
                 platform::OscAxisValue(now.axes[a], patch.axes[a].min, patch.axes[a].max);
-            AddToPass([&](platform::OscBundle& b) { return b.AddIntFloat("/tamborex/axis", a, value); });
+            AddToPass(
+                [&](platform::OscBundle& b) { return b.AddIntFloat("/tamborex/axis", a, value); });
         }
     }
     for (int i = 0; i < platform::kJoyButtons; ++i) {

@@ -23,8 +23,8 @@ T Value(lo_arg* arg) {
 }  // namespace
 
 struct OscRecorder::Liblo {
-    static int OnMessage(const char* path, const char* types, lo_arg** argv, int argc,
-                         lo_message, void* data) {
+    static int OnMessage(const char* path, const char* types, lo_arg** argv, int argc, lo_message,
+                         void* data) {
         auto* self = static_cast<OscRecorder*>(data);
         Received r;
         r.at = std::chrono::steady_clock::now();
