@@ -18,8 +18,8 @@ TEST(OscFuzzCorpus, EverySeedAndEveryTruncationIsReadSafely) {
         const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
         for (std::size_t length = 0; length <= bytes.size(); ++length) {
             // A copy of just that length, so a read past the end is the sanitizer's to catch.
-            const std::vector<std::uint8_t> cut(bytes.begin(),
-                                                bytes.begin() + static_cast<std::ptrdiff_t>(length));
+            const std::vector<std::uint8_t> cut(
+                bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length));
             LLVMFuzzerTestOneInput(cut.data(), cut.size());
         }
         ++seeds;

@@ -40,9 +40,8 @@ bool WholeMessage(const std::vector<std::uint8_t>& bytes) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const platform::OscReader reader("/tamborex", {{"entry", true, 0, 127},
-                                                          {"active", true, 0, 1},
-                                                          {"panic", false, 0, 0}});
+    static const platform::OscReader reader(
+        "/tamborex", {{"entry", true, 0, 127}, {"active", true, 0, 1}, {"panic", false, 0, 0}});
     int accepted = 0;
     const int ignored = reader.Read({data, size}, [&](const platform::OscCommand& c) {
         if (c.kind == platform::OscCommand::Kind::Midi) {

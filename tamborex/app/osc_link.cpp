@@ -1,5 +1,6 @@
 #include "tamborex/app/osc_link.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -17,6 +18,28 @@ std::int32_t HatValue(std::uint32_t pov) {
 }
 
 }  // namespace
+
+float OscAxisPosition(const AxisRecord& axis, std::int32_t value) {
+    // Back to the 16-bit travel the calibration is measured on (the device scales the axis into
+    // min..max), then each side of the calibrated centre to its own half: a stick that rests
+    // off centre still reads 0 at rest and reaches -1 and 1 at the ends the player measured.
+    if (axis.max == axis.min) {
+        return 0.0f;
+    }
+    const double raw = (static_cast<double>(value) - axis.min) /
+                       (static_cast<double>(axis.max) - axis.min) * kAxisRawMax;
+    const AxisCalibration& c = axis.shape.calibration;
+    double position = 0.0;
+    if (c.centre <= c.min || c.centre >= c.max) {
+        // Rests at one end (a trigger, a throttle): its one span is the whole range.
+        position = c.max > c.min ? 2.0 * (raw - c.min) / (c.max - c.min) - 1.0 : 0.0;
+    } else if (raw < c.centre) {
+        position = (raw - c.centre) / (c.centre - c.min);
+    } else {
+        position = (raw - c.centre) / (c.max - c.centre);
+    }
+    return static_cast<float>(std::clamp(position, -1.0, 1.0));
+}
 
 COscLink::COscLink(CSession& session, CUiThread& ui, Overrides overrides)
     : session_(session), ui_(ui), overrides_(std::move(overrides)) {
@@ -110,8 +133,7 @@ void COscLink::PassStarted(const JoyState& previous, const JoyState& now) {
     const CPatch& patch = session_.Patch();
     for (int a = 0; a < kAxisCount; ++a) {
         if (now.axes[a] != previous.axes[a]) {
-            const float value =
-                platform::OscAxisValue(now.axes[a], patch.axes[a].min, patch.axes[a].max);
+            const float value = OscAxisPosition(patch.axes[a], now.axes[a]);
             AddToPass(
                 [&](platform::OscBundle& b) { return b.AddIntFloat("/tamborex/axis", a, value); });
         }

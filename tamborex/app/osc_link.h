@@ -9,6 +9,10 @@
 #include "tamborex/engine/engine_tap.h"
 #include "tamborex/session/session.h"
 
+// An axis as OSC shows it: -1 to 1 over the travel its calibration measured, 0 at the
+// calibrated centre; value as the joystick device gives it, in the axis's min..max.
+float OscAxisPosition(const AxisRecord& axis, std::int32_t value);
+
 // The OSC front end. Out: a mirror of every MIDI message the engine sends (/note, /control, ...)
 // and of the controller itself (/tamborex/axis, /tamborex/button, /tamborex/hat); all one poll
 // pass produces leaves as one bundle, time-tagged with the moment the controller was read. In:

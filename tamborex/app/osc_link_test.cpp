@@ -1,0 +1,126 @@
+#include "tamborex/app/osc_link.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "alloc_counter.h"
+#include "fake_joystick.h"
+#include "fake_midi.h"
+#include "osc_recorder.h"
+#include "tamborex/app/core.h"
+#include "tamborex/testing/test_window.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(OscAxisPosition, ReadsTheStickOverTheTravelItsCalibrationMeasured) {
+    AxisRecord axis;  // the device scales into 0..127 until a patch says otherwise
+    EXPECT_FLOAT_EQ(OscAxisPosition(axis, 0), -1.0f);
+    EXPECT_FLOAT_EQ(OscAxisPosition(axis, 127), 1.0f);
+    EXPECT_NEAR(OscAxisPosition(axis, 64), 0.0f, 0.01f);
+    // A stick that rests low and reaches only part of the travel.
+    axis.min = 0;
+    axis.max = 65535;
+    axis.shape.calibration = {10000, 20000, 60000};
+    EXPECT_FLOAT_EQ(OscAxisPosition(axis, 20000), 0.0f);
+    EXPECT_FLOAT_EQ(OscAxisPosition(axis, 15000), -0.5f);
+    EXPECT_FLOAT_EQ(OscAxisPosition(axis, 40000), 0.5f);
+    EXPECT_FLOAT_EQ(OscAxisPosition(axis, 2000), -1.0f);  // past the measured end
+    EXPECT_FLOAT_EQ(OscAxisPosition(axis, 65535), 1.0f);
+    // A trigger rests at one end: its travel is one span.
+    axis.shape.calibration = {0, 0, 65535};
+    EXPECT_FLOAT_EQ(OscAxisPosition(axis, 0), -1.0f);
+    EXPECT_NEAR(OscAxisPosition(axis, 32768), 0.0f, 0.001f);
+    // Nothing to divide by: no position, and no crash.
+    axis.max = axis.min;
+    EXPECT_FLOAT_EQ(OscAxisPosition(axis, 5), 0.0f);
+    axis.max = 65535;
+    axis.shape.calibration = {5, 5, 5};
+    EXPECT_FLOAT_EQ(OscAxisPosition(axis, 9), 0.0f);
+}
+
+class OscLinkTest : public ::testing::Test {
+  protected:
+    OscLinkTest() {
+        dir = fs::temp_directory_path() / ("tamborex-osc-link-" + std::to_string(getpid()));
+        fs::create_directories(dir);
+        midi.SetOutputs({"Tamborex", "Synth"});
+        midi.SetInputs({"Tamborex"});
+        stick.Attach();
+    }
+    ~OscLinkTest() override {
+        if (core) {
+            core->Session().Shutdown();
+        }
+        core.reset();
+        fs::remove_all(dir);
+    }
+    CSession& Start(COscLink::Overrides osc) {
+        core = std::make_unique<CTamborexCore>(bar, midi, stick, (dir / "Tamborex.bnk").string(),
+                                               std::move(osc));
+        Attach(core->Session(), bar);
+        core->Session().Startup();
+        return core->Session();
+    }
+
+    fs::path dir;
+    platform::FakeMidiService midi;
+    platform::FakeJoystickService stick;
+    CTestWindow bar;
+    testsupport::OscRecorder peer;
+    std::unique_ptr<CTamborexCore> core;
+};
+
+TEST_F(OscLinkTest, APollPassWithTheMirrorOnAllocatesNothing) {
+    CSession& s = Start({"127.0.0.1:" + std::to_string(peer.Port()), std::nullopt});
+    ASSERT_NE(core->Osc().Sender(), nullptr);
+    ASSERT_TRUE(s.SelectOutput(1));
+    s.SetLowLatencyInput(false);  // one pass per loop below, not one per change
+    CPatch& patch = s.PatchForEditing();
+    for (int a = 0; a < kAxisCount; ++a) {
+        patch.axes[a].controller = 9 + a;
+    }
+    patch.buttons[0].mode = MODE_NOTE;
+    patch.active = 1;
+    midi.ReserveLog(10000);
+    bar.recordCalls = false;
+    // The controller is taken by the first passes.
+    s.Engine().PollJoystick();
+    s.Engine().PollJoystick();
+    const std::uint64_t before = core->Osc().Sender()->Sent();
+    ASSERT_TRUE(peer.WaitFor("/tamborex/axis", before > 0 ? 1 : 0));
+    testsupport::AllocationCounter counter;
+    for (int i = 1; i <= 50; ++i) {  // every pass moves every axis and the button
+        for (int a = 0; a < kAxisCount; ++a) {
+            stick.SetAxis(a, static_cast<std::int16_t>(i % 2 ? 32767 : -32768));
+        }
+        stick.SetButton(0, i % 2 != 0);
+        s.Engine().PollJoystick();
+    }
+    EXPECT_EQ(counter.Count(), 0u);
+    // Each pass was one datagram: 50 bundles, each with the axes, the button and their MIDI.
+    EXPECT_EQ(core->Osc().Sender()->Sent(), before + 50);
+    ASSERT_TRUE(peer.WaitFor("/tamborex/button", 50));
+    ASSERT_TRUE(peer.WaitFor("/control", 50 * 6));
+    const auto all = peer.All();
+    EXPECT_EQ(all.back().bundle, static_cast<int>(before) + 50);
+    EXPECT_EQ(std::count_if(all.begin(), all.end(),
+                            [&](const auto& r) { return r.bundle > static_cast<int>(before); }),
+              50 * (6 + 6 + 2));
+}
+
+TEST_F(OscLinkTest, WithoutSettingsNothingListensOrSends) {
+    Start({});
+    EXPECT_EQ(core->Osc().Sender(), nullptr);
+    EXPECT_EQ(core->Osc().Listener(), nullptr);
+    EXPECT_TRUE(bar.messages.empty());
+    // A command line that asks for nothing keeps what the settings say off.
+    core->Session().SetOscSettings("", "");
+    EXPECT_EQ(core->Osc().Sender(), nullptr);
+}
+
+}  // namespace
