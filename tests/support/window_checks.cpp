@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRadioButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -165,7 +166,7 @@ std::vector<std::string> ScrolledAway(const QWidget& window) {
 std::vector<std::string> ControlsWithoutToolTip(const QWidget& window) {
     std::vector<std::string> faults;
     for (const QWidget* widget : window.findChildren<QWidget*>()) {
-        if (widget->isWindow() || (widget->focusPolicy() & Qt::TabFocus) == 0 ||
+        if (widget->window() != &window || (widget->focusPolicy() & Qt::TabFocus) == 0 ||
             IsPartOfAnother(*widget)) {
             continue;
         }
@@ -180,7 +181,7 @@ std::vector<std::string> TabFaults(QWidget& window) {
     std::vector<std::string> faults;
     std::vector<QWidget*> stops;
     for (QWidget* widget : window.findChildren<QWidget*>()) {
-        if (!widget->isWindow() && TabStop(*widget, window)) {
+        if (widget->window() == &window && TabStop(*widget, window)) {
             stops.push_back(widget);
         }
     }
@@ -203,8 +204,22 @@ std::vector<std::string> TabFaults(QWidget& window) {
             faults.push_back(Describe(*widget) + " takes Tab away from the window");
         }
     }
+    // Tab enters a group of radio buttons at its chosen one; the arrow keys choose within it.
+    auto groupReached = [&](const QWidget& widget) {
+        const auto* radio = qobject_cast<const QRadioButton*>(&widget);
+        if (radio == nullptr || !radio->autoExclusive()) {
+            return false;
+        }
+        for (const QRadioButton* other :
+             widget.parentWidget()->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly)) {
+            if (other->autoExclusive() && reached.count(other) != 0) {
+                return true;
+            }
+        }
+        return false;
+    };
     for (const QWidget* widget : stops) {
-        if (reached.count(widget) == 0) {
+        if (reached.count(widget) == 0 && !groupReached(*widget)) {
             faults.push_back(Describe(*widget) + " is never reached with Tab");
         }
     }
