@@ -236,6 +236,8 @@ void MainDialog::RunOptions() {
     options.midiSystem = mapper_.CurrentExtraSettings().midiSystem;
     options.lowLatency = mapper_.CurrentExtraSettings().lowLatency;
     options.gamepadLayout = mapper_.CurrentExtraSettings().gamepadLayout;
+    options.oscOut = mapper_.CurrentExtraSettings().oscOut;
+    options.oscIn = mapper_.CurrentExtraSettings().oscIn;
     prompter_.Run(options);
     Settings chosen;
     chosen.inputDevice = options.inputIndex;
@@ -247,6 +249,13 @@ void MainDialog::RunOptions() {
     mapper_.SetLowLatency(options.lowLatency);
     mapper_.SetGamepadLayout(options.gamepadLayout);
     mapper_.ApplySettings(chosen);
+    if (options.oscOut != mapper_.CurrentExtraSettings().oscOut ||
+        options.oscIn != mapper_.CurrentExtraSettings().oscIn) {
+        if (const std::string problem = mapper_.SetOscSettings(options.oscOut, options.oscIn);
+            !problem.empty()) {
+            prompter_.Warn(this, QString::fromStdString(problem));
+        }
+    }
     emit Edited();
 }
 

@@ -4,6 +4,7 @@
 #include <QRegularExpressionValidator>
 
 #include "platform/midi.h"
+#include "platform/osc.h"
 #include "prompter.h"
 #include "ui_options_dialog.h"
 
@@ -56,6 +57,8 @@ void OptionsDialog::showEvent(QShowEvent* event) {
         system == platform::MidiBackend::None ? 0 : static_cast<int>(system));
     ui_->lowLatencyCheck->setChecked(lowLatency);
     ui_->gamepadLayoutCheck->setChecked(gamepadLayout);
+    ui_->oscOutEdit->setText(QString::fromStdString(oscOut));
+    ui_->oscInEdit->setText(QString::fromStdString(oscIn));
     QDialog::showEvent(event);
 }
 
@@ -69,6 +72,24 @@ void OptionsDialog::accept() {
         ui_->channelEdit->selectAll();
         return;
     }
+    const std::string typedOut = ui_->oscOutEdit->text().trimmed().toStdString();
+    const std::string typedIn = ui_->oscInEdit->text().trimmed().toStdString();
+    platform::OscAddress address;
+    std::string error;
+    QLineEdit* wrong = nullptr;
+    if (!typedOut.empty() && !platform::ParseOscOut(typedOut, address, error)) {
+        wrong = ui_->oscOutEdit;
+    } else if (!typedIn.empty() && !platform::ParseOscIn(typedIn, address, error)) {
+        wrong = ui_->oscInEdit;
+    }
+    if (wrong != nullptr) {
+        prompter_.Warn(this, QString::fromStdString(error));
+        wrong->setFocus();
+        wrong->selectAll();
+        return;
+    }
+    oscOut = typedOut;
+    oscIn = typedIn;
     inputIndex = ui_->inputBox->currentIndex();
     outputIndex = ui_->outputBox->currentIndex();
     thru = ui_->thruCheck->isChecked();

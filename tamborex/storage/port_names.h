@@ -64,8 +64,8 @@ struct CExtraSettings {
     std::string midiSystem = "auto";  // auto, alsa or jack, from the next start
     std::string midiInPortName;       // the port midiInDevice named when the bank was written
     bool lowLatencyInput = true;      // a stick change is sent at once, not at the next poll
-    std::string oscOut;               // where OSC goes; empty: nowhere
-    std::string oscIn;                // where OSC is heard; empty: nowhere
+    std::string oscOut{};             // where OSC goes; empty: nowhere
+    std::string oscIn{};              // where OSC is heard; empty: nowhere
 };
 
 std::vector<std::uint8_t> FormatExtraSettings(const CExtraSettings& settings);

@@ -4,6 +4,7 @@
 
 #include "data_exchange.h"
 #include "dialog_fit.h"
+#include "platform/osc.h"
 #include "prompter.h"
 #include "tamborex/session/session.h"
 #include "ui_global_options.h"
@@ -67,6 +68,16 @@ CGlobalOptions::CGlobalOptions(CSession& session, CPrompter& prompter, QWidget* 
     ui_->lowLatencyCheck->setChecked(session_.Extra().lowLatencyInput);
     connect(ui_->lowLatencyCheck, &QCheckBox::clicked, this,
             [this](bool on) { session_.SetLowLatencyInput(on); });
+    ui_->oscOutEdit->setText(QString::fromStdString(session_.Extra().oscOut));
+    ui_->oscInEdit->setText(QString::fromStdString(session_.Extra().oscIn));
+    for (QLineEdit* edit : {ui_->oscOutEdit, ui_->oscInEdit}) {
+        connect(edit, &QLineEdit::editingFinished, this, [this, edit] {
+            if (edit->isModified()) {
+                edit->setModified(false);
+                (void)ApplyOsc();
+            }
+        });
+    }
     connect(ui_->inPortCombo, &QComboBox::activated, this, &CGlobalOptions::OnInputPort);
     connect(ui_->browseButton, &QPushButton::clicked, this, &CGlobalOptions::OnBrowse);
     connect(ui_->okButton, &QPushButton::clicked, this, &CGlobalOptions::accept);
@@ -124,10 +135,32 @@ void CGlobalOptions::OnBrowse() {
     PutFields();
 }
 
+bool CGlobalOptions::ApplyOsc() {
+    const std::string out = ui_->oscOutEdit->text().trimmed().toStdString();
+    const std::string in = ui_->oscInEdit->text().trimmed().toStdString();
+    platform::OscAddress address;
+    std::string error;
+    QLineEdit* wrong = nullptr;
+    if (!out.empty() && !platform::ParseOscOut(out, address, error)) {
+        wrong = ui_->oscOutEdit;
+    } else if (!in.empty() && !platform::ParseOscIn(in, address, error)) {
+        wrong = ui_->oscInEdit;
+    }
+    if (wrong != nullptr) {
+        prompter_.Warn(this, QString::fromStdString(error));
+        wrong->setFocus();
+        wrong->selectAll();
+        return false;
+    }
+    session_.SetOscSettings(out, in);
+    return true;
+}
+
 void CGlobalOptions::accept() {
     bool good = false;
     ReadFields(&good);
-    if (good) {
+    const bool oscEdited = ui_->oscOutEdit->isModified() || ui_->oscInEdit->isModified();
+    if (good && (!oscEdited || ApplyOsc())) {
         QDialog::accept();
     }
 }

@@ -38,6 +38,9 @@ class CGlobalOptions final : public QDialog {
     void PutFields();
     static QString EntryLine(int entry, const std::string& name);
     void OnInputPort(int index);
+    // Checks both OSC fields; when they can be read, hands them to the session (which starts,
+    // changes or stops OSC), otherwise says what is wrong. False when one could not be read.
+    bool ApplyOsc();
     void OnBrowse();
 
     std::unique_ptr<Ui::CGlobalOptions> ui_;
