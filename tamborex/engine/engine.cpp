@@ -47,7 +47,13 @@ CEngine::CEngine(CWinMIDIOut& midiOut, CJoystick& joystick, CUiThread& ui, CEngi
       bank_(bank),
       lightOnTimer_(ui.MakeTimer([this] { OnLightOn(); })),
       lightOffTimer_(ui.MakeTimer([this] { OnLightOff(); })),
-      pollTimer_(ui.MakeTimer([this] { OnPollTick(); })) {
+      pollTimer_(ui.MakeTimer([this] { OnPollTick(); })),
+      settleTimer_(ui.MakeTimer([this] {
+          settleTimer_->Stop();
+          if (patches[0].active) {
+              PollJoystick();
+          }
+      })) {
     patches[1].joystickNumber = 1;
 }
 
@@ -76,7 +82,8 @@ void CEngine::TranslateAxis(int slot, int axis, std::int32_t value) {
     CAxisShaper* shaper = IsShaped(a) ? &shapers_[slot][axis] : nullptr;
     const bool wide = shaper != nullptr && a.shape.resolution == 14;
     if (shaper != nullptr) {
-        const std::int64_t now = joystick_.inputTimeUs != 0 ? joystick_.inputTimeUs : SteadyNowUs();
+        const std::int64_t now =
+            inputChanged_ && joystick_.inputTimeUs != 0 ? joystick_.inputTimeUs : SteadyNowUs();
         value = shaper->Shape(a, value, now, std::int64_t{TickPeriodMs(slot)} * 1000);
     }
     if (a.reversePolarity) {
@@ -339,6 +346,7 @@ void CEngine::PollOnce() {
             }
         }
     }
+    bool settling = false;
     for (int a = 0; a < kAxisCount; ++a) {
         if (calibrators_[a].Running()) {
             // Only what was read since: the value before may still be in the old range.
@@ -350,8 +358,15 @@ void CEngine::PollOnce() {
         // A smoothed axis goes on moving towards where the stick rests after the stick stops.
         if ((now.axes[a] != previous.axes[a] || shapers_[0][a].Settling()) &&
             patches[0].axes[a].controller != kSelectNone) {
+            // A pass with nothing new is timed now; one with input at the input's own time.
+            inputChanged_ = now.axes[a] != previous.axes[a];
             TranslateAxis(0, a, now.axes[a]);
+            inputChanged_ = true;
         }
+        settling = settling || shapers_[0][a].Settling();
+    }
+    if (settling && lowLatency_.load(std::memory_order_relaxed) && !settleTimer_->Running()) {
+        settleTimer_->Start(kSettleTickMs);
     }
 }
 
@@ -419,6 +434,7 @@ void CEngine::StopTimers() {
     lightOnTimer_->Stop();
     lightOffTimer_->Stop();
     pollTimer_->Stop();
+    settleTimer_->Stop();
 }
 
 void CEngine::OnMidiInput(std::uint32_t message, std::uint32_t /*timestampMs*/) {

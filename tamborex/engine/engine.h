@@ -104,6 +104,10 @@ class CEngine {
     std::unique_ptr<CTimer> lightOnTimer_;
     std::unique_ptr<CTimer> lightOffTimer_;
     std::unique_ptr<CTimer> pollTimer_;
+    // With low-latency input, passes while a smoothed axis is still on its way (the poll timer
+    // alone would leave it half-way for the fallback period).
+    std::unique_ptr<CTimer> settleTimer_;
+    static constexpr unsigned kSettleTickMs = 5;
     // Sends one 14-bit value of a shaped axis.
     void SendWide(AxisRecord& a, CAxisShaper& shaper, std::int32_t value);
 
@@ -115,7 +119,9 @@ class CEngine {
     bool pollFailureShown_ = false;
     bool controllerMissing_ = false;
     bool sendFailurePending_ = false;
-    bool inPoll_ = false;  // a pass is running (a message box inside it runs the event loop)
+    bool inPoll_ = false;
+    bool inputChanged_ = true;  // the axis being translated was read anew, not held  // a pass is
+                                // running (a message box inside it runs the event loop)
     std::atomic<bool> lowLatency_{false};
     std::atomic<bool> passPosted_{false};
 };
