@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
@@ -12,6 +13,7 @@
 #include "arp_options.h"
 #include "axis_options.h"
 #include "axis_shape_panel.h"
+#include "dialog_fit.h"
 #include "global_options.h"
 #include "joy_options.h"
 #include "sysex_editor.h"
@@ -240,10 +242,16 @@ TEST_F(DialogsTest, AxisOptionsShapeTheAxisLiveWithItsGraph) {
     }
     EXPECT_EQ(graph.Repaints(), drawn);
     stick.SetAxis(AXIS_X, -20000);
-    bar->Session().Joystick().Poll();
+    engine.PollJoystick();
     panel.Sample();
     QCoreApplication::processEvents();
     EXPECT_GT(graph.Repaints(), drawn);
+    // The picture in the README, when pictures are being taken.
+    if (const QString folder = qEnvironmentVariable("TBX_SCREENSHOTS"); !folder.isEmpty()) {
+        FitToScreen(dialog, Find<QScrollArea>(&dialog, "bodyScroll"));
+        QCoreApplication::processEvents();
+        dialog.grab().save(folder + QStringLiteral("/tamborex-axis-shaping.png"));
+    }
 
     // Point 1 of the soft centre (0.3, 0.4) dragged up: it stays left of point 2.
     const QPointF from = graph.PointAt(1);
