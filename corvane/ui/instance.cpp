@@ -42,8 +42,8 @@ Instance::Instance(const Places& places, std::string_view clientName,
         (void)session.LoadConfiguration(kSessionConfigurationName, mapper_->Controls());
     }
     // A setting that cannot be used is said; Corvane plays on without that direction.
-    if (const std::string problem = mapper_->ApplyOsc(osc.out.value_or(extra.oscOut),
-                                                      osc.in.value_or(extra.oscIn));
+    if (const std::string problem =
+            mapper_->ApplyOsc(osc.out.value_or(extra.oscOut), osc.in.value_or(extra.oscIn));
         !problem.empty()) {
         std::fprintf(stderr, "Corvane: %s\n", problem.c_str());
         prompter.Tell(nullptr, QString::fromStdString(problem));

@@ -31,8 +31,8 @@ class OptionsDialog final : public QDialog {
     std::string midiSystem = "auto";  // auto, alsa or jack
     bool lowLatency = true;
     bool gamepadLayout = false;
-    std::string oscOut;  // HOST:PORT, empty for off
-    std::string oscIn;   // [ADDRESS:]PORT, empty for off
+    std::string oscOut;               // HOST:PORT, empty for off
+    std::string oscIn;                // [ADDRESS:]PORT, empty for off
     std::string ownPort = "Corvane";  // the name Corvane's own port has in the lists
 
     void accept() override;

@@ -53,8 +53,7 @@ Program::~Program() {
 }
 
 void Program::Build(const Places& places, const std::string& clientName) {
-    instance_ =
-        std::make_unique<Instance>(places, clientName, setup_.midi, setup_.makeServices,
+    instance_ = std::make_unique<Instance>(places, clientName, setup_.midi, setup_.makeServices,
                                            prompter_, setup_.osc);
     MainDialog& window = instance_->Window();
     connect(&window, &QDialog::finished, this, &Program::WindowClosed);

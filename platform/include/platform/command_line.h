@@ -43,7 +43,8 @@ struct CommandLine {
 // Reads --help (-h), --version, the folder option (as "OPTION DIR" or "OPTION=DIR"),
 // --user-dir (the per-user data folder, $XDG_DATA_HOME/NAME or ~/.local/share/NAME, as the
 // desktop launcher starts the program), --headless where the program has it, --midi (as
-// "--midi=SYSTEM" or "--midi SYSTEM"), --osc-out and --osc-in (either way too). Anything else is refused with exit code 2.
+// "--midi=SYSTEM" or "--midi SYSTEM"), --osc-out and --osc-in (either way too). Anything else is
+// refused with exit code 2.
 CommandLine ParseCommandLine(int argc, const char* const* argv, const ProgramInfo& info);
 
 // Makes the command line's folder the working one (creating it when asked). False with a message
