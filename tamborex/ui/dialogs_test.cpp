@@ -350,6 +350,40 @@ TEST(ArpOptionsTest, StepsInUseAreEnabledAndOnlyOkWrites) {
     }
 }
 
+// With automatic arpeggiation the dialog says whether MIDI clock comes in to step it.
+TEST(ArpOptionsTest, AutomaticArpeggiationSaysWhenItWaitsForClock) {
+    RecordingPrompter prompter;
+    ButtonRecord record;
+    bool clock = false;
+    CArpOptions dialog(record, prompter, nullptr, [&clock] { return clock; });
+    dialog.show();
+    auto* line = dialog.findChild<QLabel*>(QStringLiteral("clockLabel"));
+    ASSERT_NE(line, nullptr);
+    EXPECT_FALSE(line->isVisible());
+    dialog.findChild<QCheckBox*>(QStringLiteral("autoCheck"))->click();
+    EXPECT_TRUE(line->isVisible());
+    EXPECT_TRUE(line->text().startsWith(QStringLiteral("waiting for MIDI clock")));
+    clock = true;
+    EXPECT_TRUE(WaitFor([&] { return line->text().startsWith(QStringLiteral("MIDI clock is")); }));
+}
+
+// The line above OK says why the patch is silent, and goes when it can play.
+TEST_F(DialogsTest, JoystickOptionsSayWhyThePatchIsSilent) {
+    OpenEdit();
+    auto* line = In<QLabel>("playStateLabel");
+    EXPECT_TRUE(line->isVisible());
+    EXPECT_TRUE(line->text().contains(QStringLiteral("no MIDI output chosen")))
+        << line->text().toStdString();
+    EXPECT_TRUE(line->text().contains(QStringLiteral("patch inactive")));
+    Choose(In<QComboBox>("outputCombo"), 1);
+    EXPECT_FALSE(line->text().contains(QStringLiteral("no MIDI output chosen")));
+    In<QCheckBox>("activeCheck")->click();
+    EXPECT_FALSE(line->isVisible());
+    stick.Unplug();
+    EXPECT_TRUE(WaitFor([&] { return line->text().contains(QStringLiteral("no controller")); }));
+    EXPECT_TRUE(line->isVisible());
+}
+
 TEST(SysExEditorTest, StoresAllFourOrNone) {
     RecordingPrompter prompter;
     CPatch patch;

@@ -371,6 +371,9 @@ void CMainBar::ShowPlayState() {
     tip_ = lines.join(QLatin1Char('\n'));
     setToolTip(tip_);
     tray_.SetTip(tip_);
+    if (joyOptions_) {
+        joyOptions_->ShowPlayState();
+    }
     ShowActivity(lightLit_);
 }
 
