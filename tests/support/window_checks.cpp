@@ -90,6 +90,21 @@ void CheckTextRoom(const QWidget& widget, std::vector<std::string>& faults) {
                              std::to_string(text));
         }
         return;
+    } else if (const auto* field = qobject_cast<const QLineEdit*>(&widget)) {
+        // A field nobody types into must show what it holds whole.
+        if (!field->isReadOnly() || field->text().isEmpty()) {
+            return;
+        }
+        const QMargins margins = field->textMargins();
+        const int frame = field->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, field);
+        const int room = field->width() - margins.left() - margins.right() - 2 * frame - 2 * 2;
+        const int text = field->fontMetrics().horizontalAdvance(field->text());
+        if (room < text) {
+            faults.push_back(Describe(widget) + " shows \"" + field->text().toStdString() +
+                             "\" in " + std::to_string(room) + " pixels; it needs " +
+                             std::to_string(text));
+        }
+        return;
     } else {
         return;
     }
