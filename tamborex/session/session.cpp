@@ -220,10 +220,10 @@ bool CSession::Shutdown() {
     std::vector<std::int32_t> keepEntries;
     for (const std::int32_t entry : KeptEntries()) {
         const std::string& name = kept_.at(entry).name;
-        const std::string question = "Save changes to the patch of bank entry " +
-                                     std::to_string(entry) +
-                                     (name.empty() ? "" : " (" + name + ")") +
-                                     "? They were kept when another entry was selected.";
+        const std::string question =
+            "Save changes to the patch of bank entry " + std::to_string(entry) +
+            (name.empty() || name == kNoPatchName ? "" : " (" + name + ")") +
+            "? They were kept when another entry was selected.";
         switch (OfferSave(question, [this, entry] { return SaveKept(entry, {}); })) {
             case Offered::Cancelled:
                 return false;
@@ -414,9 +414,13 @@ void CSession::OfferKeptRecovery() {
         list += (list.empty() ? "" : ", ") + std::to_string(entry);
     }
     const std::optional<bool> answer =
-        Ask("Tamborex was ended with unsaved changes to the patches of bank entr" +
-            std::string(entries.size() == 1 ? "y " : "ies ") + list + ". They were kept in " +
-            files + ".\nKeep them for those entries, to come back when an entry is selected?");
+        Ask(entries.size() == 1
+                ? "Tamborex was ended with unsaved changes to the patch of bank entry " + list +
+                      ". They were kept in " + files +
+                      ".\nKeep them for that entry, to come back when it is selected?"
+                : "Tamborex was ended with unsaved changes to the patches of bank entries " + list +
+                      ". They were kept in " + files +
+                      ".\nKeep them for those entries, to come back when an entry is selected?");
     if (!answer || terminating_) {
         return;
     }
