@@ -5,6 +5,7 @@
 
 #include "tamborex/storage/patch_json.h"
 #include "tamborex/storage/patch_json_internal.h"
+#include "tamborex/storage/patch_json_shape.h"
 #include "tamborex/storage/port_names.h"
 
 namespace {
@@ -61,6 +62,9 @@ PatchJson AxisJson(const AxisRecord& a, std::int32_t version) {
     }
     if (a.value != kDefaultAxisValue) {
         axis[key::kValue] = a.value;
+    }
+    if (!IsDefaultShape(a.shape)) {
+        axis[key::kShape] = ShapeJson(a.shape);
     }
     return axis;
 }

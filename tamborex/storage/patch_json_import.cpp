@@ -3,188 +3,26 @@
 // has, so a misspelt key is named instead of silently meaning its default.
 
 #include <algorithm>
-#include <limits>
 
 #include "tamborex/model/button_modes.h"
-#include "tamborex/storage/json_locations.h"
-#include "tamborex/storage/patch_json.h"
-#include "tamborex/storage/patch_json_internal.h"
+#include "tamborex/storage/patch_json_checker.h"
+#include "tamborex/storage/patch_json_shape.h"
 #include "tamborex/storage/port_names.h"
 
 namespace {
 
 namespace key = patchkey;
 
-constexpr std::int64_t kInt32Min = std::numeric_limits<std::int32_t>::min();
-constexpr std::int64_t kInt32Max = std::numeric_limits<std::int32_t>::max();
+constexpr std::int64_t kInt32Min = kJsonInt32Min;
+constexpr std::int64_t kInt32Max = kJsonInt32Max;
 constexpr std::int64_t kMidiDataMax = 127;
 constexpr std::int64_t kChannelMax = 15;
 // A bound far above anything a file holds, so that a count stays a 32-bit number.
 constexpr std::size_t kMaxUnusedSysEx = 65536;
 
-// A value as a message quotes it: a long text only by its start.
-std::string Describe(const PatchJson& value) {
-    constexpr std::size_t kLongestQuoted = 40;
-    switch (value.type()) {
-        case PatchJson::value_t::object:
-            return "an object";
-        case PatchJson::value_t::array:
-            return "a list";
-        case PatchJson::value_t::string: {
-            const auto& text = value.get_ref<const std::string&>();
-            if (text.size() <= kLongestQuoted) {
-                return "the text " + value.dump();
-            }
-            std::size_t end = kLongestQuoted;
-            while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
-                --end;
-            }
-            return "the text " + PatchJson(text.substr(0, end)).dump() + " (cut here)";
-        }
-        case PatchJson::value_t::null:
-            return "null";
-        default:
-            return value.dump();
-    }
-}
-
-std::string KeyList(std::initializer_list<const char*> keys) {
-    std::string list;
-    for (const char* k : keys) {
-        list += (list.empty() ? "" : ", ") + std::string(k);
-    }
-    return list;
-}
-
-class CImporter {
+class CImporter : public CJsonChecker {
   public:
-    CImporter(const CJsonLocations& where, std::vector<CPatchJsonProblem>& problems)
-        : where_(where), problems_(problems) {}
-
-    void Fail(const std::string& path, std::string what, const std::string& near = {}) {
-        std::size_t line = where_.LineOf(path);
-        if (line == 0) {
-            line = std::max<std::size_t>(where_.LineOf(near), 1);
-        }
-        problems_.push_back({line, path, std::move(what)});
-    }
-
-    // Whether value is an object; names each of its keys that is not one of keys.
-    bool Object(const PatchJson& value, const std::string& path,
-                std::initializer_list<const char*> keys, const char* whose) {
-        if (!value.is_object()) {
-            Fail(path, std::string("must be ") + whose + " (an object), not " + Describe(value));
-            return false;
-        }
-        for (auto it = value.begin(); it != value.end(); ++it) {
-            if (std::none_of(keys.begin(), keys.end(),
-                             [&](const char* k) { return it.key() == k; })) {
-                Fail(JsonPathMember(path, it.key()),
-                     std::string("unknown key; the keys of ") + whose + " are " + KeyList(keys));
-            }
-        }
-        return true;
-    }
-
-    const PatchJson* Get(const PatchJson& object, const std::string& path, const char* k,
-                         bool required = true) {
-        const auto found = object.find(k);
-        if (found != object.end()) {
-            return &*found;
-        }
-        if (required) {
-            Fail(JsonPathMember(path, k), "missing", path);
-        }
-        return nullptr;
-    }
-
-    bool IntValue(const PatchJson& value, const std::string& at, std::int64_t lo, std::int64_t hi,
-                  std::int32_t& out) {
-        const std::string range =
-            "a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
-        if (!value.is_number_integer()) {
-            Fail(at, "must be " + range + ", not " + Describe(value));
-            return false;
-        }
-        // An unsigned number may lie beyond the signed range.
-        const bool inRange =
-            value.is_number_unsigned()
-                ? value.get<std::uint64_t>() <= static_cast<std::uint64_t>(hi) &&
-                      static_cast<std::int64_t>(value.get<std::uint64_t>()) >= lo
-                : value.get<std::int64_t>() >= lo && value.get<std::int64_t>() <= hi;
-        if (!inRange) {
-            Fail(at, "must be " + range + ", not " + value.dump());
-            return false;
-        }
-        out = static_cast<std::int32_t>(value.get<std::int64_t>());
-        return true;
-    }
-
-    bool Int(const PatchJson& object, const std::string& path, const char* k, std::int64_t lo,
-             std::int64_t hi, std::int32_t& out, bool required = true) {
-        const PatchJson* value = Get(object, path, k, required);
-        return value != nullptr && IntValue(*value, JsonPathMember(path, k), lo, hi, out);
-    }
-
-    bool Bool(const PatchJson& object, const std::string& path, const char* k, std::int32_t& out) {
-        const PatchJson* value = Get(object, path, k);
-        if (value == nullptr) {
-            return false;
-        }
-        if (!value->is_boolean()) {
-            Fail(JsonPathMember(path, k), "must be true or false, not " + Describe(*value));
-            return false;
-        }
-        out = value->get<bool>() ? 1 : 0;
-        return true;
-    }
-
-    const PatchJson* List(const PatchJson& object, const std::string& path, const char* k,
-                          std::size_t least, std::size_t most, const std::string& holds) {
-        const PatchJson* value = Get(object, path, k);
-        if (value == nullptr) {
-            return nullptr;
-        }
-        const std::string at = JsonPathMember(path, k);
-        const std::string count = least == most
-                                      ? std::to_string(least)
-                                      : std::to_string(least) + " to " + std::to_string(most);
-        if (!value->is_array()) {
-            Fail(at, "must be a list of " + count + " " + holds + ", not " + Describe(*value));
-            return nullptr;
-        }
-        if (value->size() < least || value->size() > most) {
-            Fail(at, "must hold " + count + " " + holds + ", not " + std::to_string(value->size()));
-            return nullptr;
-        }
-        return value;
-    }
-
-    template <std::size_t N>
-    void IntList(const PatchJson& object, const std::string& path, const char* k, std::int64_t lo,
-                 std::int64_t hi, std::array<std::int32_t, N>& out) {
-        const PatchJson* list = List(object, path, k, N, N, "numbers");
-        if (list == nullptr) {
-            return;
-        }
-        for (std::size_t i = 0; i < N; ++i) {
-            (void)IntValue((*list)[i], JsonPathIndex(JsonPathMember(path, k), i), lo, hi, out[i]);
-        }
-    }
-
-    bool Hex(const PatchJson& value, const std::string& at, std::vector<std::uint8_t>& bytes) {
-        if (!value.is_string()) {
-            Fail(at,
-                 "must be bytes in hexadecimal, as text like \"F0 7E F7\", not " + Describe(value));
-            return false;
-        }
-        std::string why;
-        if (!ParseHexText(value.get_ref<const std::string&>(), bytes, why)) {
-            Fail(at, why);
-            return false;
-        }
-        return true;
-    }
+    using CJsonChecker::CJsonChecker;
 
     void File(const PatchJson& root, CPatchFileText& file) {
         if (!Object(root, "", {key::kName, key::kNameBytes, key::kSlots}, "a patch file")) {
@@ -198,7 +36,7 @@ class CImporter {
             if (name->is_string()) {
                 file.name = name->get<std::string>();
             } else {
-                Fail(key::kName, "must be text, not " + Describe(*name));
+                Fail(key::kName, "must be text, not " + DescribeJson(*name));
             }
         } else if (nameBytes != nullptr) {
             if (std::vector<std::uint8_t> bytes; Hex(*nameBytes, key::kNameBytes, bytes)) {
@@ -228,7 +66,7 @@ class CImporter {
         }
         version = kPatchVersion;
         (void)Int(value, path, key::kVersion, kFirstVersion, kPatchVersion, version, false);
-        (void)Bool(value, path, key::kActive, p.active);
+        (void)Flag(value, path, key::kActive, p.active);
         (void)Int(value, path, key::kJoystick, kInt32Min, kInt32Max, p.joystickNumber);
         (void)Int(value, path, key::kSensitivity, kInt32Min, kInt32Max, p.joystickSensitivity);
         (void)Int(value, path, key::kOutputDevice, kInt32Min, kInt32Max, p.outputDevice);
@@ -318,7 +156,7 @@ class CImporter {
                 if (text->is_string()) {
                     marks.*field = text->get<std::string>();
                 } else {
-                    Fail(JsonPathMember(path, k), "must be text, not " + Describe(*text));
+                    Fail(JsonPathMember(path, k), "must be text, not " + DescribeJson(*text));
                     ok = false;
                 }
             }
@@ -328,7 +166,7 @@ class CImporter {
                 marks.gamepadLayout = pad->get<bool>();
             } else {
                 Fail(JsonPathMember(path, key::kGamepadLayout),
-                     "must be true or false, not " + Describe(*pad));
+                     "must be true or false, not " + DescribeJson(*pad));
                 ok = false;
             }
         }
@@ -370,8 +208,8 @@ class CImporter {
                                                       std::to_string(a.max) +
                                                       "); to turn the axis round, use reverse");
         }
-        (void)Bool(value, path, key::kReverse, a.reversePolarity);
-        (void)Bool(value, path, key::kFullRange, a.fullRange);
+        (void)Flag(value, path, key::kReverse, a.reversePolarity);
+        (void)Flag(value, path, key::kFullRange, a.fullRange);
         const bool msb =
             Newer(value, path, key::kNrpnMsb, version, kVersionWithNrpn, "NRPN numbers");
         const bool lsb =
@@ -386,6 +224,10 @@ class CImporter {
         }
         a.value = kDefaultAxisValue;
         (void)Int(value, path, key::kValue, kInt32Min, kInt32Max, a.value, false);
+        a.shape = AxisShape{};
+        if (const PatchJson* shape = Get(value, path, key::kShape, false)) {
+            CheckShape(*this, *shape, JsonPathMember(path, key::kShape), a.shape);
+        }
     }
 
     void Controller(const PatchJson& axis, const std::string& path, AxisRecord& a) {
@@ -406,7 +248,7 @@ class CImporter {
         } else {
             Fail(at, std::string("must be a controller number from 0 to 127, \"") +
                          kControllerNone + "\" or \"" + kControllerPitchBend + "\", not " +
-                         Describe(*value));
+                         DescribeJson(*value));
         }
     }
 
@@ -426,7 +268,7 @@ class CImporter {
         IntList(value, path, key::kVelocities, 0, kMidiDataMax, b.velocities);
         IntList(value, path, key::kTimes, 0, kInt32Max, b.times);
         (void)Int(value, path, key::kSteps, 1, kArpSteps, b.stepCount);
-        (void)Bool(value, path, key::kAuto, b.autoArpeggiation);
+        (void)Flag(value, path, key::kAuto, b.autoArpeggiation);
         b.currentStep = kDefaultCurrentStep;
         (void)Int(value, path, key::kCurrentStep, kInt32Min, kInt32Max, b.currentStep, false);
         b.pressed = kDefaultPressed;
@@ -486,10 +328,6 @@ class CImporter {
         }
         return true;
     }
-
-  private:
-    const CJsonLocations& where_;
-    std::vector<CPatchJsonProblem>& problems_;
 };
 
 // nlohmann's text for a syntax error, without its own position prefix: the line is given apart.

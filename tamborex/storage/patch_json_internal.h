@@ -72,6 +72,22 @@ inline constexpr char kNrpnLsb[] = "nrpnLsb";
 inline constexpr char kMinimumMovement[] = "minimumMovement";
 inline constexpr char kValue[] = "value";
 inline constexpr char kShape[] = "shape";
+// An axis's shape.
+inline constexpr char kCalibration[] = "calibration";  // with kMin, kCentre and kMax
+inline constexpr char kCentre[] = "centre";
+inline constexpr char kDeadZone[] = "deadZone";
+inline constexpr char kInvert[] = "invert";
+inline constexpr char kCurve[] = "curve";
+inline constexpr char kStrength[] = "strength";
+inline constexpr char kPoints[] = "points";
+inline constexpr char kSmoothing[] = "smoothing";
+inline constexpr char kMinCutoff[] = "minCutoff";
+inline constexpr char kBeta[] = "beta";
+inline constexpr char kHysteresis[] = "hysteresis";
+inline constexpr char kResolution[] = "resolution";
+inline constexpr char kLsbController[] = "lsbController";
+inline constexpr char kLsbOnlyWhenMsbUnchanged[] = "lsbOnlyWhenMsbUnchanged";
+inline constexpr char kNrpnNull[] = "nrpnNull";
 // A button.
 inline constexpr char kMode[] = "mode";
 inline constexpr char kData1[] = "data1";

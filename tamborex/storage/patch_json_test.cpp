@@ -294,6 +294,50 @@ TEST(PatchJson, EveryRefusalNamesItsKeyAndLine) {
         {[](Json& j) { j["slots"][1].erase("marks"), j["slots"][1]["reserved"] = "00 00"; },
          "slots[1].reserved", "\"reserved\"", "256 bytes, not 2"},
         {[](Json& j) { j["slots"][1]["buttons"][0] = 5; }, "slots[1].buttons[0]", "5", "an object"},
+        {[](Json& j) {
+             j["slots"][0]["axes"][1]["shape"] = {{"deadZone", {0, 5, 5}}};
+         },
+         "slots[0].axes[1].shape.deadZone", "\"deadZone\"", "must hold 4 percentages"},
+        {[](Json& j) {
+             j["slots"][0]["axes"][1]["shape"] = {{"deadZone", {0, 5, 101, 0}}};
+         },
+         "slots[0].axes[1].shape.deadZone[2]", "101", "from 0 to 100"},
+        {[](Json& j) {
+             j["slots"][0]["axes"][1]["shape"] = {{"curve", "cubic"}};
+         },
+         "slots[0].axes[1].shape.curve", "cubic", "\"logarithmic\", \"s\", \"points\""},
+        {[](Json& j) {
+             j["slots"][0]["axes"][1]["shape"] = {{"points", {{0.2, 0.1}, {0.5, 0.5}, {0.4, 0.9}}}};
+         },
+         "slots[0].axes[1].shape.points[2]", "", "right of the point before it (x above 0.5)"},
+        {[](Json& j) {
+             j["slots"][0]["axes"][1]["shape"] = {{"points", {{0.2, 1.5}}}};
+         },
+         "slots[0].axes[1].shape.points[0][1]", "1.5", "from 0 to 1"},
+        {[](Json& j) {
+             j["slots"][0]["axes"][1]["shape"] = {{"resolution", 8}};
+         },
+         "slots[0].axes[1].shape.resolution", "8", "7 or 14"},
+        {[](Json& j) {
+             j["slots"][0]["axes"][1]["shape"] = {{"calibration", {{"min", 900}, {"max", 900}}}};
+         },
+         "slots[0].axes[1].shape.calibration.min", "900", "below max"},
+        {[](Json& j) {
+             j["slots"][0]["axes"][1]["shape"] = {{"calibration", {{"centre", 70000}}}};
+         },
+         "slots[0].axes[1].shape.calibration.centre", "70000", "from 0 to 65535"},
+        {[](Json& j) {
+             j["slots"][0]["axes"][1]["shape"] = {{"smoothing", {{"cutoff", 1}}}};
+         },
+         "slots[0].axes[1].shape.smoothing.cutoff", "cutoff", "minCutoff, beta"},
+        {[](Json& j) {
+             j["slots"][0]["axes"][1]["shape"] = {{"lsbController", 128}};
+         },
+         "slots[0].axes[1].shape.lsbController", "128", "from -1 to 127"},
+        {[](Json& j) {
+             j["slots"][0]["axes"][1]["shape"] = {{"strength", "strong"}};
+         },
+         "slots[0].axes[1].shape.strength", "strong", "a number from 0 to 1"},
     };
     for (const Case& c : cases) {
         Json j = Json::parse(good);
