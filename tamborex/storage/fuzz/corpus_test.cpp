@@ -52,8 +52,8 @@ TEST(FuzzCorpus, ReadersStayWithinTheirBuffersOnEverySeedAndTruncation) {
 
 // A patch's text is tens of kilobytes and each cut is read whole, so the cuts are sampled.
 TEST(FuzzCorpus, PatchTextsComeBackOnEverySeedAndSampledCut) {
-    EXPECT_GE(Replay("patch_json", FuzzPatchJson, 97), 8);
-    EXPECT_GE(Replay("patch", FuzzPatchExport, 97), 4);
+    EXPECT_GE(Replay("patch_json", FuzzPatchJson, 211), 8);
+    EXPECT_GE(Replay("patch", FuzzPatchExport, 211), 4);
 }
 
 }  // namespace
