@@ -86,6 +86,7 @@ TEST(CommandLine, FoldersFromTheOptionOrThePerUserPlace) {
 TEST(CommandLine, PatchTextOptionsStandAloneAndOnlyWhereTheProgramHasThem) {
     ProgramInfo withPatches = kInfo;
     withPatches.patchText = true;
+    withPatches.headless = "play without a window";
     auto parse = [&withPatches](std::vector<const char*> args) {
         args.insert(args.begin(), "tamborex");
         return ParseCommandLine(static_cast<int>(args.size()), args.data(), withPatches);
