@@ -35,8 +35,8 @@ int ExportPatchText(const std::string& patchPath, std::ostream& out, std::ostrea
         return 1;
     }
     if (const std::string losses = PatchFileTextLosses(bytes); !losses.empty()) {
-        err << kCommand << ": note: " << patchPath << " does not come back byte for byte from "
-            << "this text: " << losses << ".\n";
+        err << kCommand << ": note: " << patchPath << ": " << losses
+            << " Importing the text does not give back this file byte for byte.\n";
     }
     out << json << std::flush;
     if (!out) {

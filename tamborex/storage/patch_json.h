@@ -30,6 +30,6 @@ bool PatchFileFromJson(std::string_view json, std::vector<std::uint8_t>& bytes,
                        std::vector<CPatchJsonProblem>& problems);
 
 // Empty when the text PatchFileToJson gives for bytes turns back into the same bytes; otherwise
-// what the text leaves out or changes, in a sentence (the file ends early, has bytes after its
-// patches, or holds a value that the text's importer refuses).
+// what the text leaves out or changes, in a sentence or two (the file ends early, has bytes after
+// its patches, a damaged axis shaping, or a value that the text's importer refuses).
 std::string PatchFileTextLosses(std::span<const std::uint8_t> bytes);

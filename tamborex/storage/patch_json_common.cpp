@@ -4,10 +4,12 @@
 #include "tamborex/storage/patch_file.h"
 #include "tamborex/storage/patch_io.h"
 #include "tamborex/storage/patch_json_internal.h"
+#include "tamborex/storage/shape_extension.h"
 
 std::string ReadPatchFileText(std::span<const std::uint8_t> bytes, CPatchFileText& text) {
     CPatchFileText read;
-    if (std::string problem = ReadPatchFile(bytes, read.name, read.slots); !problem.empty()) {
+    if (std::string problem = ReadPatchFile(bytes, read.name, read.slots, &read.notice);
+        !problem.empty()) {
         return problem;
     }
     // The reader keeps no versions: the blocks are walked once more for them. A block the file
@@ -31,6 +33,8 @@ std::vector<std::uint8_t> FormatPatchFileText(const CPatchFileText& text) {
     for (std::size_t s = 0; s < text.slots.size(); ++s) {
         StorePatch(text.slots[s], out, text.versions[s], text.unusedSysEx[s]);
     }
+    const std::vector<std::uint8_t> shapes = FormatShapeExtension(text.slots);
+    out.WriteBytes(shapes.data(), shapes.size());
     return out.Bytes();
 }
 

@@ -192,19 +192,23 @@ std::string PatchFileToJson(std::span<const std::uint8_t> bytes, std::string& js
 }
 
 std::string PatchFileTextLosses(std::span<const std::uint8_t> bytes) {
+    CPatchFileText text;
     std::string json;
-    if (!PatchFileToJson(bytes, json).empty()) {
+    if (!ReadPatchFileText(bytes, text).empty() || !PatchFileToJson(bytes, json).empty()) {
         return {};
     }
     std::vector<std::uint8_t> again;
     std::vector<CPatchJsonProblem> problems;
     if (!PatchFileFromJson(json, again, problems)) {
         const CPatchJsonProblem& first = problems.front();
-        return "it holds a value the text cannot be imported with (" +
-               (first.key.empty() ? std::string() : first.key + ": ") + first.what + ")";
+        return "It holds a value the text cannot be imported with (" +
+               (first.key.empty() ? std::string() : first.key + ": ") + first.what + ").";
     }
     if (std::equal(again.begin(), again.end(), bytes.begin(), bytes.end())) {
         return {};
+    }
+    if (!text.notice.empty()) {
+        return text.notice;
     }
     const std::size_t common = std::min(again.size(), bytes.size());
     const auto differ = static_cast<std::size_t>(
@@ -213,13 +217,13 @@ std::string PatchFileTextLosses(std::span<const std::uint8_t> bytes) {
             .first -
         again.begin());
     if (differ == common && bytes.size() < again.size()) {
-        return "it ends " + std::to_string(again.size() - bytes.size()) +
-               " bytes early; past its end the text shows the values Tamborex loads";
+        return "It ends " + std::to_string(again.size() - bytes.size()) +
+               " bytes early: past its end the text shows the values Tamborex loads.";
     }
     if (differ == common) {
-        return "it has " + std::to_string(bytes.size() - again.size()) +
-               " bytes after its patches, which the text leaves out";
+        return "It has " + std::to_string(bytes.size() - again.size()) +
+               " bytes after its patches, which the text leaves out.";
     }
-    return "the text, imported, writes it differently from byte " + std::to_string(differ) +
-           " on, as Tamborex would when saving it";
+    return "Imported, the text writes it differently from byte " + std::to_string(differ) +
+           " on, as Tamborex would when saving it.";
 }

@@ -24,6 +24,7 @@ struct CPatchFileText {
     std::array<CPatch, 2> slots;
     std::array<std::int32_t, 2> versions{kPatchVersion, kPatchVersion};
     std::array<std::vector<std::vector<std::uint8_t>>, 2> unusedSysEx;
+    std::string notice;  // what Tamborex says on loading the file (a damaged axis shaping)
 };
 
 // The block versions at which fields joined the layout (older blocks have no such keys).

@@ -462,7 +462,7 @@ TEST(PatchJson, WhatTheTextCannotGiveBackIsSaid) {
     const Bytes file = FormatPatchFile("Whole", BusySlots());
     EXPECT_EQ(PatchFileTextLosses(file), "");
     const Bytes cut(file.begin(), file.end() - 400);
-    EXPECT_THAT(PatchFileTextLosses(cut), HasSubstr("ends 400 bytes early"));
+    EXPECT_THAT(PatchFileTextLosses(cut), HasSubstr("It ends 400 bytes early"));
     Bytes longer = file;
     longer.insert(longer.end(), {1, 2, 3});
     EXPECT_THAT(PatchFileTextLosses(longer), HasSubstr("3 bytes after its patches"));
@@ -479,6 +479,77 @@ TEST(PatchJson, WhatTheTextCannotGiveBackIsSaid) {
     std::string json = "untouched";
     EXPECT_EQ(PatchFileToJson(Bytes{}, json), "Error opening patch file.");
     EXPECT_EQ(json, "untouched");
+}
+
+// A slot with two shaped axes, one with every setting away from its default.
+std::array<CPatch, 2> ShapedSlots() {
+    std::array<CPatch, 2> slots = BusySlots();
+    AxisShape& s = slots[0].axes[1].shape;
+    s.calibration = {1000, 30000, 64000};
+    s.deadZone = {1.5, 4.0, 4.0, 0.25};
+    s.invert = true;
+    s.curve = CurveKind::Points;
+    s.strength = 0.3;
+    s.points[0] = {0.0, 0.0};
+    s.points[1] = {0.3, 0.1 + 0.2};  // not a short decimal: the text keeps every bit
+    s.points[2] = {1.0, 1.0};
+    s.pointCount = 3;
+    s.smoothing = {1.0, 20.0};
+    s.hysteresis = 2;
+    s.resolution = 14;
+    s.lsbController = 40;
+    s.lsbOnlyWhenMsbUnchanged = true;
+    s.nrpnNull = true;
+    ApplyShapePreset(slots[1].axes[5].shape, ShapePreset::Trigger);
+    return slots;
+}
+
+TEST(PatchJson, ShapesComeBackUnderThePublishedKeys) {
+    const Bytes file = FormatPatchFile("Shaped", ShapedSlots());
+    const std::string text = Export(file);
+    const Json root = Json::parse(text);
+    const Json& shape = root["slots"][0]["axes"][1]["shape"];
+    std::vector<std::string> keys;
+    for (auto it = shape.begin(); it != shape.end(); ++it) {
+        keys.push_back(it.key());
+    }
+    EXPECT_EQ(keys, (std::vector<std::string>{"calibration", "deadZone", "invert", "curve",
+                                              "strength", "points", "smoothing", "hysteresis",
+                                              "resolution", "lsbController",
+                                              "lsbOnlyWhenMsbUnchanged", "nrpnNull"}));
+    EXPECT_EQ(shape["calibration"], Json::parse(R"({"min": 1000, "centre": 30000, "max": 64000})"));
+    EXPECT_EQ(shape["deadZone"], Json::parse("[1.5, 4.0, 4.0, 0.25]"));
+    EXPECT_EQ(shape["curve"], "points");
+    EXPECT_EQ(shape["points"].size(), 3u);
+    EXPECT_EQ(shape["smoothing"], Json::parse(R"({"minCutoff": 1.0, "beta": 20.0})"));
+    EXPECT_EQ(shape["resolution"], 14);
+    EXPECT_EQ(shape["lsbController"], 40);
+    EXPECT_EQ(shape["nrpnNull"], true);
+    EXPECT_FALSE(root["slots"][0]["axes"][0].contains("shape"));
+    EXPECT_TRUE(root["slots"][1]["axes"][5].contains("shape"));
+    EXPECT_EQ(Import(text), file);
+
+    // A shape of a few keys keeps the defaults for the rest; with no shape left, the file is the
+    // published layout alone.
+    Json part = root;
+    part["slots"][0]["axes"][1]["shape"] = Json::parse(R"({"deadZone": [0, 10, 10, 0]})");
+    std::string name;
+    std::array<CPatch, 2> read;
+    ASSERT_EQ(ReadPatchFile(Import(part.dump()), name, read), "");
+    AxisShape expected;
+    expected.deadZone = {0.0, 10.0, 10.0, 0.0};
+    EXPECT_EQ(read[0].axes[1].shape, expected);
+    part["slots"][0]["axes"][1].erase("shape");
+    part["slots"][1]["axes"][5].erase("shape");
+    EXPECT_EQ(Import(part.dump()), FormatPatchFile("Shaped", BusySlots()));
+}
+
+TEST(PatchJson, DamagedShapingIsSaidAndLeftOut) {
+    Bytes file = FormatPatchFile("Shaped", ShapedSlots());
+    file[file.size() - 30] ^= 0x55;  // inside the extension: its check sum no longer holds
+    const Json root = Json::parse(Export(file));
+    EXPECT_FALSE(root["slots"][0]["axes"][1].contains("shape"));
+    EXPECT_THAT(PatchFileTextLosses(file), HasSubstr("axis shaping"));
 }
 
 TEST(JsonLocations, PathsLinesAndRepeats) {
