@@ -513,10 +513,10 @@ TEST(PatchJson, ShapesComeBackUnderThePublishedKeys) {
     for (auto it = shape.begin(); it != shape.end(); ++it) {
         keys.push_back(it.key());
     }
-    EXPECT_EQ(keys, (std::vector<std::string>{"calibration", "deadZone", "invert", "curve",
-                                              "strength", "points", "smoothing", "hysteresis",
-                                              "resolution", "lsbController",
-                                              "lsbOnlyWhenMsbUnchanged", "nrpnNull"}));
+    EXPECT_EQ(keys,
+              (std::vector<std::string>{"calibration", "deadZone", "invert", "curve", "strength",
+                                        "points", "smoothing", "hysteresis", "resolution",
+                                        "lsbController", "lsbOnlyWhenMsbUnchanged", "nrpnNull"}));
     EXPECT_EQ(shape["calibration"], Json::parse(R"({"min": 1000, "centre": 30000, "max": 64000})"));
     EXPECT_EQ(shape["deadZone"], Json::parse("[1.5, 4.0, 4.0, 0.25]"));
     EXPECT_EQ(shape["curve"], "points");
