@@ -360,8 +360,7 @@ TEST_F(ShapedAxisTest, CalibrateRecordsTheTravelAndWhereTheStickIsLetGo) {
 TEST_F(ShapedAxisTest, ASmoothedAxisGoesOnSendingUntilItSettlesThenFallsSilent) {
     AxisRecord& a = Axis(AXIS_X);
     a.controller = kSelectVolume;
-    a.minimumMovement = 1;
-    a.shape.smoothing = kDefaultSmoothing;
+    a.shape.smoothing = kDefaultSmoothing;  // minimum movement 2, as every new axis has
     engine.ApplyAxisShape(AXIS_X);
     std::int64_t t = 5'000'000;
     engine.PollJoystick();  // takes hold of the stick
@@ -380,6 +379,14 @@ TEST_F(ShapedAxisTest, ASmoothedAxisGoesOnSendingUntilItSettlesThenFallsSilent) 
         EXPECT_GT(bytes[i][2], bytes[i - 1][2]);  // never back, never past
     }
     EXPECT_EQ(bytes.back(), (Bytes{0xB0, 0x07, 0x66}));  // 102: where the stick rests
+    // A small move: the last step of the way is within the minimum movement, and still arrives.
+    midi.ClearEvents();
+    stick.SetAxis(AXIS_X, 21330, t += 20'000);
+    for (int poll = 0; poll < 300; ++poll) {
+        engine.PollJoystick();
+    }
+    ASSERT_FALSE(midi.SentBytes().empty());
+    EXPECT_EQ(midi.SentBytes().back(), (Bytes{0xB0, 0x07, 0x69}));  // 105
     midi.ClearEvents();
     for (int i = 0; i < 20; ++i) {
         engine.PollJoystick();

@@ -90,7 +90,11 @@ void CEngine::TranslateAxis(int slot, int axis, std::int32_t value) {
         value = Saturate(std::int64_t{wide ? OutputRangeOf(a).hi : a.max} - value);
     }
     a.value = value;
-    if (std::abs(std::int64_t{a.lastSent} - value) < std::abs(std::int64_t{a.minimumMovement})) {
+    // The pass that brings a smoothed axis to rest, with the stick held still, delivers where it
+    // rests even when that is within the minimum movement: that movement was asked for in full.
+    const bool cameToRest = shaper != nullptr && !inputChanged_ && !shaper->Settling();
+    if (!cameToRest &&
+        std::abs(std::int64_t{a.lastSent} - value) < std::abs(std::int64_t{a.minimumMovement})) {
         return;
     }
     if (shaper != nullptr) {

@@ -332,6 +332,25 @@ CAxisShapePanel::CAxisShapePanel(AxisRecord& record, int axis, bool slotZero, CE
     settings->addRow(QString(), lsbOnly_);
     settings->addRow(QString(), nrpnNull_);
 
+    graph_->setObjectName(QStringLiteral("shapeGraph"));
+    preset_->setObjectName(QStringLiteral("shapePreset"));
+    calibrate_->setObjectName(QStringLiteral("calibrateButton"));
+    calibration_->setObjectName(QStringLiteral("calibrationText"));
+    for (int i = 0; i < kDeadZoneCount; ++i) {
+        dead_[i]->setObjectName(QStringLiteral("deadZone%1").arg(i));
+    }
+    invert_->setObjectName(QStringLiteral("invertCheck"));
+    curve_->setObjectName(QStringLiteral("curveCombo"));
+    strength_->setObjectName(QStringLiteral("strengthSpin"));
+    smoothing_->setObjectName(QStringLiteral("smoothingCheck"));
+    minCutoff_->setObjectName(QStringLiteral("minCutoffSpin"));
+    beta_->setObjectName(QStringLiteral("betaSpin"));
+    hysteresis_->setObjectName(QStringLiteral("hysteresisSpin"));
+    resolution_->setObjectName(QStringLiteral("resolutionCombo"));
+    lsbController_->setObjectName(QStringLiteral("lsbControllerSpin"));
+    lsbOnly_->setObjectName(QStringLiteral("lsbOnlyCheck"));
+    nrpnNull_->setObjectName(QStringLiteral("nrpnNullCheck"));
+
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(settings);

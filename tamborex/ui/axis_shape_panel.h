@@ -41,8 +41,8 @@ class CAxisCurveView final : public QWidget {
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
-    QSize sizeHint() const override { return {260, 200}; }
-    QSize minimumSizeHint() const override { return {200, 150}; }
+    QSize sizeHint() const override { return {300, 260}; }
+    QSize minimumSizeHint() const override { return {240, 200}; }
 
   private:
     QRectF Plot() const;
