@@ -41,6 +41,7 @@ class FakeMidiService final : public MidiService {
         std::uint32_t message;            // packed short message for SendShort
         std::vector<std::uint8_t> bytes;  // the block for SendLong
         MidiResult result;
+        std::uint32_t batch = 0;  // for sends of one SendShortBatch call, its number from 1
     };
 
     FakeMidiService();
@@ -77,6 +78,9 @@ class FakeMidiService final : public MidiService {
     MidiResult CloseOutput(MidiOutHandle handle) override;
     MidiResult SendShort(MidiOutHandle handle, std::uint32_t message) override;
     MidiResult SendLong(MidiOutHandle handle, std::span<const std::uint8_t> bytes) override;
+    // Recorded as one SendShort event per message, each marked with the batch's number.
+    MidiResult SendShortBatch(MidiOutHandle handle,
+                              std::span<const std::uint32_t> messages) override;
     MidiResult OpenInput(int index, MidiInCallback callback, MidiInHandle& handle) override;
     MidiResult StartInput(MidiInHandle handle) override;
     MidiResult StopInput(MidiInHandle handle) override;
@@ -115,6 +119,7 @@ class FakeMidiService final : public MidiService {
     std::map<MidiOutHandle, int> openOutputs_;
     std::map<MidiInHandle, Input> openInputs_;
     std::uint32_t nextHandle_ = 1;
+    std::uint32_t batches_ = 0;
 };
 
 }  // namespace platform

@@ -2,9 +2,11 @@
 
 #include <array>
 #include <atomic>
+#include <bitset>
 #include <cstdint>
 #include <memory>
 
+#include "platform/midi_sent_log.h"
 #include "tamborex/devices/joystick.h"
 #include "tamborex/devices/midi_out.h"
 #include "tamborex/engine/core_services.h"
@@ -22,6 +24,7 @@ class CEngine {
     // on, the light off, the poll.
     CEngine(CWinMIDIOut& midiOut, CJoystick& joystick, CUiThread& ui, CEngineEvents& events,
             CBankLink& bank);
+    ~CEngine();
     CEngine(const CEngine&) = delete;
     CEngine& operator=(const CEngine&) = delete;
 
@@ -58,9 +61,20 @@ class CEngine {
     void OnMidiInput(std::uint32_t message, std::uint32_t timestampMs);
     void HandleMidiInput(std::uint32_t message);
 
-    // Sends the note offs and pedal releases for whatever the engine left sounding. Whoever
-    // closes or reopens the output port (patch switch, output change, quit) calls this first.
+    // Sends the note offs and pedal releases for whatever the engine left sounding, and centres
+    // a bent pitch. Whoever closes or reopens the output port (patch switch, output change,
+    // quit) calls this first.
     void SilenceOutput();
+    // The controller was pulled out: its notes and pedals end; what came through thru plays on.
+    void EndPlayedNotes();
+    // Panic: the ledger's note offs, then on every channel the port has carried since start a
+    // sustain release, All Sound Off, All Notes Off and pitch bend centre, as one batch (one JACK
+    // cycle). Arpeggios stop, and a button still held plays again only when pressed anew.
+    void Panic();
+    // The ledger of what is sounding on the port in use.
+    const CHeldNotes& Ledger() const { return held_; }
+    // A monitor's log of what goes out; null (the default) records nothing.
+    void SetSentLog(platform::MidiSentLog* log) { sentLog_ = log; }
     // Silences the old port, then opens deviceId on the output port.
     bool ReopenOutput(std::int16_t deviceId);
 
@@ -75,7 +89,17 @@ class CEngine {
 
   private:
     void PollOnce();
-    bool Send(const std::uint8_t* bytes, int length);
+    bool Send(const std::uint8_t* bytes, int length,
+              CHeldNotes::Origin origin = CHeldNotes::Origin::Played);
+    // The batch of messages in batch_, sent together; they are in the ledger already.
+    bool SendBatch(int count);
+    // The ledger follows the port the messages go to.
+    void FollowPort();
+    // A button ended by a panic or an All Notes Off: silent until pressed anew.
+    void EndHeldButtons(int channel);  // -1: every channel
+    // An All Notes Off or All Sound Off arrived for channel: what Tamborex holds there ends.
+    void EndChannel(int channel);
+    bool EndedByPanic(int slot, int button) const { return ended_[slot][button]; }
     bool SendShort(std::int32_t status, std::int32_t data1, std::int32_t data2, int length = 3);
     // Note on or off of an arpeggio's current step, on the record's channel.
     bool SendStepNote(std::int32_t kind, const ButtonRecord& r);
@@ -94,6 +118,10 @@ class CEngine {
     std::unique_ptr<CTimer> lightOffTimer_;
     std::unique_ptr<CTimer> pollTimer_;
     CHeldNotes held_;
+    platform::MidiOutHandle ledgerHandle_ = platform::kNoHandle;
+    std::array<std::uint32_t, CHeldNotes::kMaxPanicMessages> batch_{};
+    std::array<std::bitset<kButtonCount>, 2> ended_{};
+    platform::MidiSentLog* sentLog_ = nullptr;
     CMidiInbox inbox_;
     std::int32_t activityLit = 0;
     bool pollFailureShown_ = false;

@@ -118,6 +118,10 @@ class CSession final : public CBankLink, private CEngineEvents {
     void SetActive(bool active);
     void SetPollInterval(std::int32_t code);
     void SetAlwaysOnTop(bool onTop);
+    // Panic: every note, pedal and bend Tamborex left sounding on the output ends, and every
+    // channel it used is reset (the engine's Panic). For every front end: the bar's button and
+    // key, and any remote control.
+    void Panic();
 
     const std::vector<platform::JoystickCaps>& JoystickCaps() const { return joystickCaps_; }
     // The controller that plays, or the last one that did while none is attached. The object

@@ -104,6 +104,17 @@ class MidiService {
     // The bytes are copied before the call returns; the caller may reuse its buffer at once.
     [[nodiscard]] virtual MidiResult SendLong(MidiOutHandle handle,
                                               std::span<const std::uint8_t> bytes) = 0;
+    // Short messages that belong together (a panic's offs and resets): on JACK they leave in one
+    // process cycle, as one cycle would carry them. Stops at the first failure and gives it.
+    [[nodiscard]] virtual MidiResult SendShortBatch(MidiOutHandle handle,
+                                                    std::span<const std::uint32_t> messages) {
+        for (const std::uint32_t message : messages) {
+            if (const MidiResult result = SendShort(handle, message); result != MidiResult::NoError) {
+                return result;
+            }
+        }
+        return MidiResult::NoError;
+    }
 
     // Opens the input stopped; nothing is delivered until StartInput. The callback may be empty
     // (an input opened only to feed a thru connection).

@@ -129,6 +129,8 @@ class JackMidiService final : public ByteSendingMidiService {
     // --- process.cpp: sending and the process cycle
     MidiResult SendBytes(MidiOutHandle handle, const std::uint8_t* bytes,
                          std::size_t size) override;
+    MidiResult SendShortBatch(MidiOutHandle handle,
+                              std::span<const std::uint32_t> messages) override;
     static int OnProcess(jack_nframes_t frames, void* self);
     void Process(jack_nframes_t frames);
 
