@@ -138,9 +138,9 @@ ControlLearner::State ControlLearner::Feed(std::uint64_t nowMs, std::span<const 
         c.kind = Kind::Axis;
         c.index = best;
         c.direction = axes[best] >= axis.rest ? 1 : -1;
-        c.rest = axis.rest <= axis.range.min + kEndZone * span    ? Rest::Low
+        c.rest = axis.rest <= axis.range.min + kEndZone * span   ? Rest::Low
                  : axis.rest >= axis.range.max - kEndZone * span ? Rest::High
-                                                                  : Rest::Centre;
+                                                                 : Rest::Centre;
         return Choose(c);
     }
     if (nowMs - startMs_ >= kTimeoutMs) {
@@ -240,8 +240,8 @@ void MidiLearnClassifier::FeedControlChange(int channel, int controller, int val
                                             std::uint64_t nowMs) {
     // The second half of a 14-bit pair.
     if (pending_) {
-        const int partner = pendingController_ < 32 ? pendingController_ + 32
-                                                    : pendingController_ - 32;
+        const int partner =
+            pendingController_ < 32 ? pendingController_ + 32 : pendingController_ - 32;
         pending_ = false;
         if (channel == pendingChannel_ && controller == partner && nowMs - pendingMs_ <= kPairMs) {
             const int msb = pendingController_ < 32 ? pendingValue_ : value;
@@ -266,7 +266,8 @@ void MidiLearnClassifier::FeedControlChange(int channel, int controller, int val
 
     // An NRPN's coarse data entry came, and now something other than its fine part: it had
     // none.
-    if (dataMsb_ >= 0 && dataLsb_ < 0 && !(channel == nrpnChannel_ && controller == kDataEntryLsb)) {
+    if (dataMsb_ >= 0 && dataLsb_ < 0 &&
+        !(channel == nrpnChannel_ && controller == kDataEntryLsb)) {
         Poll(dataMs_ + kPairMs + 1);
         return;
     }

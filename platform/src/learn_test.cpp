@@ -83,8 +83,9 @@ TEST(ControlLearner, PicksTheMovedAxisAmongNoiseTriggerAndDriftEveryTime) {
         SCOPED_TRACE(trial);
         std::mt19937 pick(1000 + trial);
         const int moved = trial % ScriptedStick::kAxes;
-        const int direction =
-            moved == ScriptedStick::kTrigger ? 1 : (std::uniform_int_distribution(0, 1)(pick) ? 1 : -1);
+        const int direction = moved == ScriptedStick::kTrigger
+                                  ? 1
+                                  : (std::uniform_int_distribution(0, 1)(pick) ? 1 : -1);
         const std::uint64_t moveAt = std::uniform_int_distribution<std::uint64_t>(300, 3000)(pick);
         const std::uint64_t ramp = std::uniform_int_distribution<std::uint64_t>(80, 400)(pick);
         ScriptedStick stick(trial);
@@ -108,7 +109,7 @@ TEST(ControlLearner, PicksTheMovedAxisAmongNoiseTriggerAndDriftEveryTime) {
         EXPECT_EQ(choice.index, moved);
         EXPECT_EQ(choice.direction, direction);
         EXPECT_EQ(choice.rest, moved == ScriptedStick::kTrigger ? ControlLearner::Rest::Low
-                                                                 : ControlLearner::Rest::Centre);
+                                                                : ControlLearner::Rest::Centre);
         ASSERT_NE(crossedAt, 0u);
         const std::uint64_t pickedAt = ms - 8;
         EXPECT_LE(pickedAt, crossedAt + 300);

@@ -84,18 +84,18 @@ TEST(HeldNotes, PanicResetsEveryUsedChannelAndAChannelEndAloneTouchesOnlyItsOwn)
 
     ledger.Track(platform::PackShortMessage(0xC9, 3, 0));  // a program change uses channel 9
     EXPECT_EQ(Unpack(out, ledger.Panic(out)), (std::vector<Bytes>{{0x85, 50, 0},
-                                                                   {0xB2, 64, 0},
-                                                                   {0xB2, 120, 0},
-                                                                   {0xB2, 123, 0},
-                                                                   {0xE2, 0, 64},
-                                                                   {0xB5, 64, 0},
-                                                                   {0xB5, 120, 0},
-                                                                   {0xB5, 123, 0},
-                                                                   {0xE5, 0, 64},
-                                                                   {0xB9, 64, 0},
-                                                                   {0xB9, 120, 0},
-                                                                   {0xB9, 123, 0},
-                                                                   {0xE9, 0, 64}}));
+                                                                  {0xB2, 64, 0},
+                                                                  {0xB2, 120, 0},
+                                                                  {0xB2, 123, 0},
+                                                                  {0xE2, 0, 64},
+                                                                  {0xB5, 64, 0},
+                                                                  {0xB5, 120, 0},
+                                                                  {0xB5, 123, 0},
+                                                                  {0xE5, 0, 64},
+                                                                  {0xB9, 64, 0},
+                                                                  {0xB9, 120, 0},
+                                                                  {0xB9, 123, 0},
+                                                                  {0xE9, 0, 64}}));
     EXPECT_TRUE(ledger.AllSilent());
     // Channels stay used: a second panic resets them again.
     EXPECT_EQ(ledger.Panic(out), 12);
@@ -213,8 +213,8 @@ TEST_F(EnginePanicTest, IncomingAllNotesOffEndsThatChannelAndStillPassesThrough)
     Sent();
 
     engine.HandleMidiInput(platform::PackShortMessage(0xB2, 123, 0));
-    EXPECT_EQ(Sent(), (std::vector<Bytes>{
-                          {0xB2, 123, 0}, {0x82, 48, 0}, {0x82, 70, 0}, {0xB2, 64, 0}}));
+    EXPECT_EQ(Sent(),
+              (std::vector<Bytes>{{0xB2, 123, 0}, {0x82, 48, 0}, {0x82, 70, 0}, {0xB2, 64, 0}}));
     EXPECT_TRUE(engine.Ledger().NoteOn(0, 60));
     engine.AdvanceArpeggiators();
     engine.AdvanceArpeggiators();
@@ -241,11 +241,13 @@ TEST_F(EnginePanicTest, EachPortKeepsItsLedgerAndAPanicCoversOnlyTheChannelsOfTh
     engine.ProcessButtonDown(0, 0);  // channel 0 on Other synth
     Sent();
     engine.Panic();
-    EXPECT_EQ(Sent(), (std::vector<Bytes>{
-                          {0x80, 60, 0}, {0xB0, 64, 0}, {0xB0, 120, 0}, {0xB0, 123, 0}, {0xE0, 0, 64}}));
+    EXPECT_EQ(Sent(),
+              (std::vector<Bytes>{
+                  {0x80, 60, 0}, {0xB0, 64, 0}, {0xB0, 120, 0}, {0xB0, 123, 0}, {0xE0, 0, 64}}));
     ASSERT_TRUE(engine.ReopenOutput(1));
     engine.Panic();
-    EXPECT_EQ(Sent(), (std::vector<Bytes>{{0xB2, 64, 0}, {0xB2, 120, 0}, {0xB2, 123, 0}, {0xE2, 0, 64}}));
+    EXPECT_EQ(Sent(),
+              (std::vector<Bytes>{{0xB2, 64, 0}, {0xB2, 120, 0}, {0xB2, 123, 0}, {0xE2, 0, 64}}));
 }
 
 TEST_F(EnginePanicTest, AnUnpluggedControllersNotesEndButThruNotesPlayOn) {

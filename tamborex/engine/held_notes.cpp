@@ -85,9 +85,9 @@ int CHeldNotes::EndPedals(Channel& c, int ch, bool thruToo, std::uint32_t* out) 
     const auto down = thruToo ? (c.pedals[0] | c.pedals[1]) : c.pedals[0];
     for (int p = 0; p < kPedals; ++p) {
         if (down[p]) {
-            out[n++] = platform::PackShortMessage(
-                static_cast<std::uint8_t>(midi::kControlChange | ch),
-                static_cast<std::uint8_t>(kPedalBase + p), 0);
+            out[n++] =
+                platform::PackShortMessage(static_cast<std::uint8_t>(midi::kControlChange | ch),
+                                           static_cast<std::uint8_t>(kPedalBase + p), 0);
         }
     }
     c.pedals[0].reset();
@@ -154,8 +154,8 @@ int CHeldNotes::EndChannel(int channel, std::uint32_t* out) {
 
 bool CHeldNotes::Silent() const {
     return std::all_of(Current().channels.begin(), Current().channels.end(), [](const Channel& c) {
-        return c.notes[0].none() && c.notes[1].none() && c.pedals[0].none() &&
-               c.pedals[1].none() && !c.bent;
+        return c.notes[0].none() && c.notes[1].none() && c.pedals[0].none() && c.pedals[1].none() &&
+               !c.bent;
     });
 }
 

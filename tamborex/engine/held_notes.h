@@ -59,8 +59,8 @@ class CHeldNotes {
     bool NoteOn(int channel, int note) const;
 
     static constexpr int kPedals = 4;  // sustain, portamento, sostenuto, soft pedal
-    static constexpr int kMaxEndMessages = platform::midi::kChannels * (platform::midi::kNotes +
-                                                                         kPedals + 1);
+    static constexpr int kMaxEndMessages =
+        platform::midi::kChannels * (platform::midi::kNotes + kPedals + 1);
     static constexpr int kMaxPanicMessages = kMaxEndMessages + platform::midi::kChannels * 4;
 
   private:

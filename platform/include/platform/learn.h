@@ -39,8 +39,8 @@ class ControlLearner {
 
     struct Choice {
         Kind kind = Kind::Axis;
-        int index = -1;          // axis, button or hat number
-        int direction = 0;       // axis: +1 moved towards max, -1 towards min
+        int index = -1;            // axis, button or hat number
+        int direction = 0;         // axis: +1 moved towards max, -1 towards min
         Rest rest = Rest::Centre;  // axis: where it rested before the move
         std::uint32_t hatValue = kHatCentred;
     };
@@ -100,13 +100,13 @@ class MidiLearnClassifier {
     struct Result {
         Kind kind = Kind::None;
         int channel = 0;
-        int number = 0;  // controller (the MSB's for a pair), NRPN parameter (MSB x 128 + LSB),
-                         // note or program
-        int value = 0;   // 7 bits, or 14 for a pair, an NRPN with its fine part, or pitch bend
-        int velocity = 0;        // note
-        bool fine = false;       // NRPN: the data entry came with its fine part (38)
-        int parameterMsb = 0;    // NRPN: controller 99's value
-        int parameterLsb = 0;    // NRPN: controller 98's value
+        int number = 0;     // controller (the MSB's for a pair), NRPN parameter (MSB x 128 + LSB),
+                            // note or program
+        int value = 0;      // 7 bits, or 14 for a pair, an NRPN with its fine part, or pitch bend
+        int velocity = 0;   // note
+        bool fine = false;  // NRPN: the data entry came with its fine part (38)
+        int parameterMsb = 0;  // NRPN: controller 99's value
+        int parameterLsb = 0;  // NRPN: controller 98's value
     };
 
     void Reset();

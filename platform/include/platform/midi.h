@@ -109,7 +109,8 @@ class MidiService {
     [[nodiscard]] virtual MidiResult SendShortBatch(MidiOutHandle handle,
                                                     std::span<const std::uint32_t> messages) {
         for (const std::uint32_t message : messages) {
-            if (const MidiResult result = SendShort(handle, message); result != MidiResult::NoError) {
+            if (const MidiResult result = SendShort(handle, message);
+                result != MidiResult::NoError) {
                 return result;
             }
         }

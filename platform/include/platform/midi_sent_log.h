@@ -47,10 +47,10 @@ class MidiSentLog {
 
   private:
     void Record(std::uint32_t message) {
-        const auto ms = static_cast<std::uint64_t>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(
-                std::chrono::steady_clock::now() - start_)
-                .count());
+        const auto ms =
+            static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - start_)
+                                           .count());
         const std::uint64_t count = count_.load(std::memory_order_relaxed);
         entries_[count % kEntries].store(message | ((ms & 0xFFFFFFFFFFull) << 24),
                                          std::memory_order_relaxed);

@@ -102,7 +102,7 @@ class SendQueue {
     const std::size_t capacity_;
     alignas(64) std::atomic<std::size_t> head_{0};  // bytes ever written
     alignas(64) std::atomic<std::size_t> tail_{0};  // bytes ever taken
-    std::size_t staged_ = 0;                         // producer only: bytes ever written
+    std::size_t staged_ = 0;                        // producer only: bytes ever written
 };
 
 }  // namespace platform::jack
