@@ -61,3 +61,15 @@ function(tbx_gui_test name)
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES
         LABELS gui TIMEOUT 120 ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
+
+# A window test run once per scale (QT_SCALE_FACTOR 1 and 2) on a 1280x800 screen without a
+# display: Qt's offscreen platform, told the screen's size.
+set(TBX_TEST_SCREEN ${CMAKE_BINARY_DIR}/test-screen-1280x800.json)
+file(WRITE ${TBX_TEST_SCREEN} "{ \"screens\": [ { \"name\": \"test\", \"x\": 0, \"y\": 0, \"width\": 1280, \"height\": 800, \"logicalDpi\": 96, \"logicalBaseDpi\": 96 } ] }\n")
+function(tbx_layout_tests name)
+    foreach(scale 1 2)
+        add_test(NAME ${name}_scale${scale} COMMAND ${name})
+        set_tests_properties(${name}_scale${scale} PROPERTIES LABELS gui TIMEOUT 120
+            ENVIRONMENT "QT_QPA_PLATFORM=offscreen:configfile=${TBX_TEST_SCREEN};QT_SCALE_FACTOR=${scale}")
+    endforeach()
+endfunction()

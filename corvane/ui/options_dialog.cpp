@@ -19,6 +19,11 @@ OptionsDialog::OptionsDialog(std::vector<std::string> inputs, std::vector<std::s
     ui_->setupUi(this);
     ui_->channelEdit->setValidator(
         new QRegularExpressionValidator(QRegularExpression("[0-9]*"), ui_->channelEdit));
+    ui_->buttonBox->button(QDialogButtonBox::Ok)
+        ->setToolTip(tr("Takes these settings: the ports open again and the joystick is read at "
+                        "the chosen rate."));
+    ui_->buttonBox->button(QDialogButtonBox::Cancel)
+        ->setToolTip(tr("Keeps the settings as they were."));
     connect(ui_->buttonBox, &QDialogButtonBox::accepted, this, &OptionsDialog::accept);
     connect(ui_->buttonBox, &QDialogButtonBox::rejected, this, &OptionsDialog::reject);
 }

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "tamborex/model/axis_shape.h"
 #include "tamborex/model/button_modes.h"
 
 inline constexpr int kAxisCount = 6;
@@ -42,6 +43,8 @@ struct AxisRecord {
     std::int32_t minimumMovement = 2;
     std::int32_t suppressed = 0;  // runtime only
     std::int32_t lastSent = 0;    // runtime only
+    // Kept in the patch file's extension, after the published blocks.
+    AxisShape shape;
 };
 
 struct ButtonRecord {

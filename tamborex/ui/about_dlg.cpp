@@ -1,5 +1,7 @@
 #include "about_dlg.h"
 
+#include <QLayout>
+
 #include "ui_about_dlg.h"
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::CAboutDlg>()) {
@@ -8,7 +10,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui
     QStringList lines = ui_->versionText->text().split('\n');
     lines[0] = QStringLiteral("Tamborex II " TBX_VERSION);
     ui_->versionText->setText(lines.join('\n'));
-    setFixedSize(size());
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
     connect(ui_->okButton, &QPushButton::clicked, this, &QDialog::accept);
 }
 

@@ -4,6 +4,7 @@
 #include <QSignalBlocker>
 
 #include "data_exchange.h"
+#include "dialog_fit.h"
 #include "prompter.h"
 #include "ui_arp_options.h"
 
@@ -13,7 +14,6 @@ CArpOptions::CArpOptions(ButtonRecord& record, CPrompter& prompter, QWidget* par
       record_(record),
       prompter_(prompter) {
     ui_->setupUi(this);
-    setFixedSize(size());
     noteEdits_ = {ui_->noteEdit0, ui_->noteEdit1, ui_->noteEdit2, ui_->noteEdit3,
                   ui_->noteEdit4, ui_->noteEdit5, ui_->noteEdit6, ui_->noteEdit7};
     velEdits_ = {ui_->velEdit0, ui_->velEdit1, ui_->velEdit2, ui_->velEdit3,
@@ -26,7 +26,11 @@ CArpOptions::CArpOptions(ButtonRecord& record, CPrompter& prompter, QWidget* par
         for (QLineEdit* edit : {noteEdits_[k], velEdits_[k], timeEdits_[k]}) {
             edit->setValidator(digits);
         }
+        SizeForDigits(*noteEdits_[k], 3);
+        SizeForDigits(*velEdits_[k], 3);
+        SizeForDigits(*timeEdits_[k], 5);
     }
+    FitToScreen(*this);
     // The count changes only through the arrows.
     ui_->stepsSpin->findChild<QLineEdit*>()->setReadOnly(true);
     ui_->stepsSpin->setRange(1, 8);

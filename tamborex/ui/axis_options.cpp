@@ -3,6 +3,7 @@
 #include <QRegularExpressionValidator>
 
 #include "data_exchange.h"
+#include "dialog_fit.h"
 #include "prompter.h"
 #include "tamborex/devices/joystick.h"
 #include "tamborex/model/controller_names.h"
@@ -32,7 +33,11 @@ CAxisOptions::CAxisOptions(AxisRecord& record, int axis, const QString& label, C
       prompter_(prompter),
       values_(record) {
     ui_->setupUi(this);
-    setFixedSize(size());
+    SizeForDigits(*ui_->chanEdit, 2);
+    for (QLineEdit* edit : {ui_->minEdit, ui_->maxEdit, ui_->nrpn1Edit, ui_->nrpn2Edit}) {
+        SizeForDigits(*edit, 3);
+    }
+    SizeForDigits(*ui_->moveEdit, 5);
     ui_->chanEdit->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this));
     ui_->axisText->setText(label);
@@ -100,6 +105,7 @@ CAxisOptions::CAxisOptions(AxisRecord& record, int axis, const QString& label, C
         record_.minimumMovement = values_.minimumMovement;
     });
     connect(ui_->okButton, &QPushButton::clicked, this, &CAxisOptions::accept);
+    FitToScreen(*this, ui_->bodyScroll);
 }
 
 CAxisOptions::~CAxisOptions() = default;

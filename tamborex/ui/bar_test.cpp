@@ -153,9 +153,16 @@ TEST_F(BarTest, DialogsWithoutAPlaceOfTheirOwnOpenBesideTheBar) {
         besideTheBar(*b.JoyOptions());
         b.JoyOptions()->close();
     }
-    b.Session().SetJoyOptionsPosition(300, 200);  // a place of the user's is kept
+    b.Session().SetJoyOptionsPosition(30, 20);  // a place of the user's is kept
     Click(b.BarButton(0).Window());
-    EXPECT_EQ(b.JoyOptions()->pos(), QPoint(300, 200));
+    EXPECT_EQ(b.JoyOptions()->pos(), QPoint(30, 20));
+    b.JoyOptions()->close();
+    // One that would leave part of the dialog off this screen (made on a larger one, or at
+    // another scale) is moved just far enough to show all of it.
+    b.Session().SetJoyOptionsPosition(screen.width() - 50, screen.height() - 50);
+    Click(b.BarButton(0).Window());
+    EXPECT_TRUE(screen.contains(b.JoyOptions()->frameGeometry()))
+        << b.JoyOptions()->frameGeometry().x() << "," << b.JoyOptions()->frameGeometry().y();
 }
 
 TEST_F(BarTest, ACloseRequestShutsDownButEscapeDoesNothing) {

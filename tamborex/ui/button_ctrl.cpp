@@ -1,5 +1,6 @@
 #include "button_ctrl.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -8,7 +9,7 @@ class CCtrlWindow final : public QWidget {
   public:
     CCtrlWindow(CNotifyCtrl& ctrl, QWidget* parent) : QWidget(parent), ctrl_(ctrl) {
         setAttribute(Qt::WA_OpaquePaintEvent);
-        setFocusPolicy(Qt::ClickFocus);
+        setFocusPolicy(Qt::StrongFocus);
     }
 
   protected:
@@ -27,6 +28,25 @@ class CCtrlWindow final : public QWidget {
     }
     // A quick second click is a second press, not something else.
     void mouseDoubleClickEvent(QMouseEvent* event) override { mousePressEvent(event); }
+    // Space, Enter and Return press the control as a click in its corner does.
+    void keyPressEvent(QKeyEvent* event) override {
+        const int key = event->key();
+        if ((key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) &&
+            !event->isAutoRepeat()) {
+            ctrl_.OnLButtonDown(QPoint(0, 0));
+            ctrl_.OnLButtonUp(QPoint(0, 0));
+            return;
+        }
+        QWidget::keyPressEvent(event);
+    }
+    void focusInEvent(QFocusEvent* event) override {
+        QWidget::focusInEvent(event);
+        update();
+    }
+    void focusOutEvent(QFocusEvent* event) override {
+        QWidget::focusOutEvent(event);
+        update();
+    }
 
   private:
     CNotifyCtrl& ctrl_;
@@ -181,6 +201,15 @@ void CButtonCtrl::OnPaint(QWidget& window) {
     }
     painter.setPen(entry.textColour);
     painter.drawText(x, y + metrics.ascent(), caption);
+    if (window.hasFocus()) {
+        DrawFocusFrame(painter, window.rect().adjusted(2, 2, -2, -2));
+    }
+}
+
+void DrawFocusFrame(QPainter& painter, QRect area) {
+    painter.setPen(QPen(QColor(0xff, 0xb4, 0x3c), 1, Qt::DotLine));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(area.adjusted(0, 0, -1, -1));
 }
 
 void CButtonCtrl::OnLButtonDown(QPoint) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QPainter>
 #include <QPixmap>
 #include <QPointer>
 #include <QRect>
@@ -97,6 +98,10 @@ class CButtonCtrl final : public CNotifyCtrl {
     static std::array<ButtonSkin, kButtonSkins>& Skins();
     static std::unique_ptr<std::array<ButtonSkin, kButtonSkins>> skins_;
 };
+
+// The bar's own controls show the keyboard focus as a thin dotted frame in the amber of its
+// display.
+void DrawFocusFrame(QPainter& painter, QRect area);
 
 // The resource picture of a bitmap identifier, or a null pixmap.
 QPixmap LoadBitmapResource(int id);

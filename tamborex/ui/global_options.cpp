@@ -3,6 +3,7 @@
 #include <QRegularExpressionValidator>
 
 #include "data_exchange.h"
+#include "dialog_fit.h"
 #include "prompter.h"
 #include "tamborex/session/session.h"
 #include "ui_global_options.h"
@@ -13,7 +14,7 @@ CGlobalOptions::CGlobalOptions(CSession& session, CPrompter& prompter, QWidget* 
       session_(session),
       prompter_(prompter) {
     ui_->setupUi(this);
-    setFixedSize(size());
+    SizeForDigits(*ui_->inChanEdit, 2);
     ui_->inChanEdit->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this));
     const CBankState& bank = session_.Bank();
@@ -69,6 +70,7 @@ CGlobalOptions::CGlobalOptions(CSession& session, CPrompter& prompter, QWidget* 
     connect(ui_->inPortCombo, &QComboBox::activated, this, &CGlobalOptions::OnInputPort);
     connect(ui_->browseButton, &QPushButton::clicked, this, &CGlobalOptions::OnBrowse);
     connect(ui_->okButton, &QPushButton::clicked, this, &CGlobalOptions::accept);
+    FitToScreen(*this, ui_->bodyScroll);
 }
 
 CGlobalOptions::~CGlobalOptions() = default;

@@ -1,11 +1,12 @@
 #include "joy_info.h"
 
+#include "dialog_fit.h"
 #include "ui_joy_info.h"
 
 CJoyInfo::CJoyInfo(const platform::JoystickCaps& caps, QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::CJoyInfo>()) {
     ui_->setupUi(this);
-    setFixedSize(size());
+    FitToScreen(*this);
     ui_->maxAxesEdit->setText(QString::number(caps.maxAxes));
     ui_->maxButtonsEdit->setText(QString::number(caps.maxButtons));
     ui_->numAxesEdit->setText(QString::number(caps.numAxes));

@@ -1,6 +1,7 @@
 #include "joy_options.h"
 
 #include <QAbstractItemView>
+#include <QBoxLayout>
 #include <QStyle>
 
 #include <QCloseEvent>
@@ -8,6 +9,7 @@
 #include "arp_options.h"
 #include "axis_options.h"
 #include "data_exchange.h"
+#include "dialog_fit.h"
 #include "joy_info.h"
 #include "joy_response.h"
 #include "prompter.h"
@@ -17,15 +19,21 @@
 #include "ui_joy_options.h"
 
 namespace {
-// A list narrower than its longest entry shows every entry whole when it opens
-// ("Modulation Wheel (coarse)", "Tamborex Prog change"), and the closed list names its entry in
-// a tool tip.
+// What a list is for, from the form, followed by the entry it holds now.
+void ShowEntryInToolTip(QComboBox& list, const QString& about) {
+    list.setToolTip(list.currentText().isEmpty()
+                        ? about
+                        : QStringLiteral("%1\nNow: %2").arg(about, list.currentText()));
+}
+
+// A list shows every entry whole when it opens ("Modulation Wheel (coarse)", "Tamborex Prog
+// change"), and its tool tip names the entry it holds.
 void WidenPopup(QComboBox& list) {
     QAbstractItemView* view = list.view();
     view->setMinimumWidth(view->sizeHintForColumn(0) +
                           view->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 8);
     QObject::connect(&list, &QComboBox::currentTextChanged, &list,
-                     [&list](const QString& text) { list.setToolTip(text); });
+                     [&list, about = list.toolTip()] { ShowEntryInToolTip(list, about); });
 }
 
 // What a button newly set to "Note On/Off" plays: middle C, clearly heard.
@@ -40,7 +48,7 @@ CJoyOptions::CJoyOptions(CSession& session, CPrompter& prompter, CJoyResponse& r
       session_(session),
       prompter_(prompter) {
     ui_->setupUi(this);
-    setFixedSize(size());
+    controllerAbout_ = ui_->controllerCombo->toolTip();
     axisLists_ = {ui_->axisCombo0, ui_->axisCombo1, ui_->axisCombo2,
                   ui_->axisCombo3, ui_->axisCombo4, ui_->axisCombo5};
     modeLists_ = {ui_->modeCombo0, ui_->modeCombo1, ui_->modeCombo2, ui_->modeCombo3,
@@ -75,6 +83,9 @@ CJoyOptions::CJoyOptions(CSession& session, CPrompter& prompter, CJoyResponse& r
         connect(modeLists_[b], &QComboBox::activated, this,
                 [this, b](int index) { OnButtonMode(b, index); });
         connect(arpButtons_[b], &QPushButton::clicked, this, [this, b] { OnArpeggiator(b); });
+        SizeForDigits(*data1Edits_[b], 3);
+        SizeForDigits(*data2Edits_[b], 3);
+        SizeForDigits(*channelEdits_[b], 2);
     }
     connect(ui_->outputCombo, &QComboBox::activated, this, &CJoyOptions::OnOutputDevice);
     connect(ui_->pollCombo, &QComboBox::activated, this, &CJoyOptions::OnPollTime);
@@ -88,9 +99,26 @@ CJoyOptions::CJoyOptions(CSession& session, CPrompter& prompter, CJoyResponse& r
     connect(ui_->applyButton, &QPushButton::clicked, this, &CJoyOptions::Apply);
     connect(ui_->okButton, &QPushButton::clicked, this, &CJoyOptions::accept);
     LoadFields();
+    Fit();
 }
 
 CJoyOptions::~CJoyOptions() = default;
+
+void CJoyOptions::Fit() {
+    // Each axis list beside its options button where the screen is wide enough, above it where
+    // it is not (twice the scale on a laptop), so the dialog needs no sideways scrolling.
+    QBoxLayout* const axes[] = {ui_->axisLayout0, ui_->axisLayout1, ui_->axisLayout2,
+                                ui_->axisLayout3, ui_->axisLayout4, ui_->axisLayout5};
+    for (QBoxLayout* axis : axes) {
+        axis->setDirection(QBoxLayout::LeftToRight);
+    }
+    if (WantedSize(*this, ui_->bodyScroll).width() > ScreenRoom(*this).width()) {
+        for (QBoxLayout* axis : axes) {
+            axis->setDirection(QBoxLayout::TopToBottom);
+        }
+    }
+    FitToScreen(*this, ui_->bodyScroll);
+}
 
 const CPatch& CJoyOptions::Patch() const {
     return session_.Patch();
@@ -101,12 +129,16 @@ void CJoyOptions::Open(const platform::JoystickCaps& caps) {
         return;
     }
     caps_ = &caps;
-    move(session_.Bank().joyOptionsPos[0], session_.Bank().joyOptionsPos[1]);
     ui_->outputCombo->clear();
     const CWinMIDIOut& output = session_.MidiOut();
     for (int i = 0; i < static_cast<int>(output.DeviceCount()); ++i) {
         ui_->outputCombo->addItem(QString::fromStdString(output.GetDevName(i)));
     }
+    // The port names may have grown the lists: the dialog takes the room they need, as far as
+    // the screen has it, and stands wholly on the screen.
+    Fit();
+    move(session_.Bank().joyOptionsPos[0], session_.Bank().joyOptionsPos[1]);
+    KeepOnScreen(*this);
     SelectOutputDevice();
     for (int a = 0; a < kAxisCount; ++a) {
         axisLists_[a]->setCurrentIndex(Patch().axes[a].controller);
@@ -132,7 +164,7 @@ void CJoyOptions::RefreshControllers() {
     }
     const bool present = session_.ControllerPresent();
     ui_->controllerCombo->setCurrentIndex(present ? session_.ControllerCaps().number : -1);
-    ui_->controllerCombo->setToolTip(ui_->controllerCombo->currentText());
+    ShowEntryInToolTip(*ui_->controllerCombo, controllerAbout_);
     ui_->gamepadCheck->setChecked(session_.GamepadLayout());
     ui_->gamepadCheck->setEnabled(present && session_.ControllerCaps().gamepad);
 }

@@ -60,6 +60,8 @@ class CJoyOptions final : public QDialog {
         std::array<std::int32_t, kPolledButtons> channels{};
     };
 
+    // Sizes the dialog for its screen.
+    void Fit();
     void LoadFields();
     bool ReadControls();
     void PutControls();
@@ -80,6 +82,7 @@ class CJoyOptions final : public QDialog {
     const CPatch& Patch() const;
 
     std::unique_ptr<Ui::CJoyOptions> ui_;
+    QString controllerAbout_;  // the controller list's tool tip before the entry is added
     const platform::JoystickCaps* caps_ = nullptr;
     CSession& session_;
     CPrompter& prompter_;

@@ -1,12 +1,17 @@
 #include "joy_response.h"
 
+#include "dialog_fit.h"
 #include "tamborex/devices/joystick.h"
 #include "ui_joy_response.h"
 
 CJoyResponse::CJoyResponse(CJoystick& joystick, QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::CJoyResponse>()), joystick_(joystick) {
     ui_->setupUi(this);
-    setFixedSize(size());
+    for (QLineEdit* edit : {ui_->axisEdit0, ui_->axisEdit1, ui_->axisEdit2, ui_->axisEdit3,
+                            ui_->axisEdit4, ui_->axisEdit5}) {
+        SizeForDigits(*edit, 6);
+    }
+    FitToScreen(*this);
     timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, &CJoyResponse::OnTick);
     connect(ui_->okButton, &QPushButton::clicked, this, &QDialog::accept);

@@ -37,20 +37,24 @@ const BarBitmaps& Bitmaps() {
     return bitmaps;
 }
 
-// A push button drawn as one picture while up and another while held.
+// A push button drawn as one picture while up and another while held. Tab reaches it and Space
+// presses it; a click leaves the focus where it was.
 class CPictureButton final : public QAbstractButton {
   public:
     CPictureButton(int upId, int downId, QWidget* parent)
         : QAbstractButton(parent),
           up_(LoadBitmapResource(upId)),
           down_(LoadBitmapResource(downId)) {
-        setFocusPolicy(Qt::NoFocus);
+        setFocusPolicy(Qt::TabFocus);
     }
 
   protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         painter.drawPixmap(0, 0, isDown() ? down_ : up_, 0, 0, width(), height());
+        if (hasFocus()) {
+            DrawFocusFrame(painter, rect());
+        }
     }
 
   private:
@@ -59,6 +63,13 @@ class CPictureButton final : public QAbstractButton {
 };
 
 constexpr const char* kCaptions[] = {"Edit", "Global", "Load", "Save", "About", "Quit"};
+constexpr const char* kButtonTips[] = {
+    "Opens Joystick options: what each axis and button of the patch in use plays.",
+    "Opens Global options: the presets, the bank entry, the MIDI input and how Tamborex starts.",
+    "Loads a patch file into the current bank entry.",
+    "Saves the patch in use to a patch file.",
+    "Shows the version of Tamborex.",
+    "Quits Tamborex, offering first to save an edited patch."};
 constexpr QPoint kButtonPlaces[] = {{290, 3}, {290, 25}, {337, 3}, {337, 25}, {384, 3}, {384, 25}};
 
 }  // namespace
@@ -141,6 +152,8 @@ void CMainBar::CreateControls() {
     nameEdit_->setObjectName(QStringLiteral("patchName"));
     nameEdit_->setGeometry(Dlu(67, 1, 95, 12));
     nameEdit_->setMaxLength(36);
+    nameEdit_->setToolTip(
+        QStringLiteral("The name of the patch in use, up to 36 characters: type to rename it."));
     const QString lcd = QStringLiteral(
         "QLineEdit { background: #14110c; color: #ffb43c; border: 1px solid #000;"
         " border-top-color: #050505; border-bottom-color: #3a3a40; padding: 0 2px;"
@@ -159,9 +172,11 @@ void CMainBar::CreateControls() {
     }
     QAbstractButton* previous = AddPictureButton(146, 147, Dlu(163, 2, 10, 10));
     previous->setObjectName(QStringLiteral("previous"));
+    previous->setToolTip(QStringLiteral("Switches to the previous bank entry."));
     connect(previous, &QAbstractButton::clicked, this, [this] { session_.Previous(); });
     QAbstractButton* next = AddPictureButton(148, 149, Dlu(174, 2, 10, 10));
     next->setObjectName(QStringLiteral("next"));
+    next->setToolTip(QStringLiteral("Switches to the next bank entry."));
     connect(next, &QAbstractButton::clicked, this, [this] { session_.Next(); });
 
     // The two pictures let clicks through, so the bar can be dragged by them too.
@@ -201,6 +216,7 @@ void CMainBar::Initialise() {
         buttons_[i].CreateButton(kButtonPlaces[i].x(), kButtonPlaces[i].y(), this, 20001 + i,
                                  QString::fromLatin1(kCaptions[i]), false, 0, false);
         buttons_[i].SetListener(this, i, 0);
+        buttons_[i].Window()->setToolTip(QString::fromLatin1(kButtonTips[i]));
     }
     initialised_ = true;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "dialog_fit.h"
 #include "prompter.h"
 #include "tamborex/storage/sysex_text.h"
 #include "ui_sysex_editor.h"
@@ -12,7 +13,7 @@ CSysExEditor::CSysExEditor(CPatch::SysExTable& messages, CPrompter& prompter, QW
       messages_(messages),
       prompter_(prompter) {
     ui_->setupUi(this);
-    setFixedSize(size());
+    FitToScreen(*this);
     QLineEdit* const edits[] = {ui_->sysexEdit0, ui_->sysexEdit1, ui_->sysexEdit2, ui_->sysexEdit3};
     for (int k = 0; k < kSysExCount; ++k) {
         const int length = std::clamp(messages_.lengths[k], 0, kSysExBufferSize);
