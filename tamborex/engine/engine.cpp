@@ -414,6 +414,12 @@ void CEngine::HandleMidiInput(std::uint32_t message) {
     if (CHeldNotes::IsChannelSilencer(message)) {
         EndChannel(status & midi::kChannelMask);
     }
+    if (inputListener_) {
+        inputListener_(message);
+        if ((status & midi::kKindMask) == midi::kProgramChange) {
+            return;
+        }
+    }
     if (status == midi::kProgramChange + bank_.MidiInChannel()) {
         if (bank_.RespondToProgramChange()) {
             bank_.SetPatchNumber(static_cast<std::int32_t>((message >> 8) & 0xFF));

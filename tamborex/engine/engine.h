@@ -4,6 +4,7 @@
 #include <atomic>
 #include <bitset>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "platform/midi_sent_log.h"
@@ -73,6 +74,12 @@ class CEngine {
     void Panic();
     // The ledger of what is sounding on the port in use.
     const CHeldNotes& Ledger() const { return held_; }
+    // Learn from MIDI: every incoming message goes to listener too, after thru; while one is
+    // set, a program change at the input switches no patch (the player is choosing a target,
+    // not a patch). An empty listener ends it.
+    void SetInputListener(std::function<void(std::uint32_t)> listener) {
+        inputListener_ = std::move(listener);
+    }
     // A monitor's log of what goes out; null (the default) records nothing.
     void SetSentLog(platform::MidiSentLog* log) { sentLog_ = log; }
     // Silences the old port, then opens deviceId on the output port.
@@ -122,6 +129,7 @@ class CEngine {
     std::array<std::uint32_t, CHeldNotes::kMaxPanicMessages> batch_{};
     std::array<std::bitset<kButtonCount>, 2> ended_{};
     platform::MidiSentLog* sentLog_ = nullptr;
+    std::function<void(std::uint32_t)> inputListener_;
     CMidiInbox inbox_;
     std::int32_t activityLit = 0;
     bool pollFailureShown_ = false;

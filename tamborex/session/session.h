@@ -157,6 +157,9 @@ class CSession final : public CBankLink, private CEngineEvents {
     const CWinMIDIIn& MidiIn() const { return midiIn_; }
     CWinMIDIIn& MidiIn() { return midiIn_; }
     CJoystick& Joystick() { return joystick_; }
+    // The controller service itself, for views that read it without the engine's state (the
+    // live monitor, learning a control).
+    platform::JoystickService& JoystickService() { return joystickService_; }
     const CJoystick& Joystick() const { return joystick_; }
     const std::string& BankPath() const { return bankPath_; }
 

@@ -98,6 +98,7 @@ CJoyOptions::CJoyOptions(CSession& session, CPrompter& prompter, CJoyResponse& r
     connect(ui_->gamepadCheck, &QCheckBox::clicked, this, &CJoyOptions::OnController);
     connect(ui_->applyButton, &QPushButton::clicked, this, &CJoyOptions::Apply);
     connect(ui_->okButton, &QPushButton::clicked, this, &CJoyOptions::accept);
+    AddLearnAndMonitor();
     LoadFields();
     Fit();
 }
@@ -309,6 +310,10 @@ bool CJoyOptions::Apply() {
 }
 
 void CJoyOptions::reject() {
+    if (Learning()) {
+        EndLearn(QStringLiteral("Learning cancelled."));
+        return;
+    }
     Apply();
 }
 
@@ -331,9 +336,11 @@ void CJoyOptions::closeEvent(QCloseEvent* event) {
 void CJoyOptions::OnAxisOptions(int axis) {
     CAxisOptions dialog(session_.PatchForEditing().axes[axis], axis,
                         QString::fromLatin1(AxisLabel(axis)), session_.Joystick(), prompter_, this);
+    dialog.EnableMidiLearn(session_.Engine());
     prompter_.Run(dialog);
     if (dialog.Changed()) {
         session_.MarkPatchModified();
+        axisLists_[axis]->setCurrentIndex(Patch().axes[axis].controller);  // learnt from MIDI
     }
 }
 
