@@ -126,5 +126,20 @@ TEST_F(LayoutTest, EveryWindowShowsAllOfItselfOnTheScreen) {
     EXPECT_EQ(seen, (std::set<std::string>{"Corvane", "Options", "About Corvane"}));
 }
 
+// Every control a person can reach with the keyboard says what it does, and Tab reaches every
+// one of them.
+TEST_F(LayoutTest, EveryControlHasAToolTipAndTabReachesIt) {
+    VisitEveryWindow([&](QWidget& window) {
+        seen.insert(window.windowTitle().toStdString());
+        for (const std::string& fault : ControlsWithoutToolTip(window)) {
+            ADD_FAILURE() << fault;
+        }
+        for (const std::string& fault : TabFaults(window)) {
+            ADD_FAILURE() << fault;
+        }
+    });
+    EXPECT_EQ(seen, (std::set<std::string>{"Corvane", "Options", "About Corvane"}));
+}
+
 }  // namespace
 }  // namespace corvane

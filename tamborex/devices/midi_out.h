@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <span>
 #include <string>
@@ -30,6 +31,8 @@ class CWinMIDIOut final : public CMIDIOut {
     // Told after every open and close (the engine's ledger follows the port in use), so that
     // the first message on a port does no look-up.
     void SetOpenListener(std::function<void()> listener) { onOpen_ = std::move(listener); }
+    // Packed short messages that must stay together (a 14-bit value's two halves), in one call.
+    bool SendShorts(std::span<const std::uint32_t> messages);
     // The thru connection to tell about each open and close.
     void SetThru(CMidiThru* thru) { thru_ = thru; }
 

@@ -1,11 +1,17 @@
 #include "axis_options.h"
 
+#include <QGroupBox>
 #include <QRegularExpressionValidator>
+#include <QVBoxLayout>
+
+#include "axis_shape_panel.h"
 
 #include "data_exchange.h"
 #include "dialog_fit.h"
 #include "prompter.h"
 #include "tamborex/devices/joystick.h"
+#include "tamborex/engine/axis_shaper.h"
+#include "tamborex/engine/engine.h"
 #include "tamborex/model/controller_names.h"
 #include "ui_axis_options.h"
 
@@ -24,7 +30,7 @@ QString ControllerText(std::int32_t selection) {
 }  // namespace
 
 CAxisOptions::CAxisOptions(AxisRecord& record, int axis, const QString& label, CJoystick& joystick,
-                           CPrompter& prompter, QWidget* parent)
+                           CPrompter& prompter, QWidget* parent, CEngine* engine)
     : QDialog(parent),
       ui_(std::make_unique<Ui::CAxisOptions>()),
       record_(record),
@@ -69,7 +75,10 @@ CAxisOptions::CAxisOptions(AxisRecord& record, int axis, const QString& label, C
     connect(ui_->fullRadio, &QRadioButton::clicked, this, [this] {
         Touch();
         record_.fullRange = 1;
-        (void)joystick_.SetAxisRange(axis_, 0, 127);
+        // A shaped axis is read at 16 bits whatever its range; the engine scales it.
+        if (!IsShaped(record_)) {
+            (void)joystick_.SetAxisRange(axis_, 0, 127);
+        }
         SetRangeFieldsEnabled(false);
     });
     connect(ui_->partialRadio, &QRadioButton::clicked, this, [this] {
@@ -105,10 +114,24 @@ CAxisOptions::CAxisOptions(AxisRecord& record, int axis, const QString& label, C
         record_.minimumMovement = values_.minimumMovement;
     });
     connect(ui_->okButton, &QPushButton::clicked, this, &CAxisOptions::accept);
+    if (engine != nullptr) {
+        auto* group = new QGroupBox(QStringLiteral("Shaping"), ui_->body);
+        group->setObjectName(QStringLiteral("shapeGroup"));
+        auto* layout = new QVBoxLayout(group);
+        const bool slotZero = &record == &engine->patches[0].axes[axis];
+        shape_ = new CAxisShapePanel(record, axis, slotZero, *engine, joystick, group);
+        layout->addWidget(shape_);
+        // Above the spacer that closes the body.
+        ui_->bodyLayout->insertWidget(ui_->bodyLayout->count() - 1, group);
+    }
     FitToScreen(*this, ui_->bodyScroll);
 }
 
 CAxisOptions::~CAxisOptions() = default;
+
+bool CAxisOptions::Changed() const {
+    return changed_ || (shape_ != nullptr && shape_->Changed());
+}
 
 void CAxisOptions::Touch() {
     changed_ = true;
@@ -127,7 +150,8 @@ void CAxisOptions::Touch() {
 
 void CAxisOptions::ApplyRange() {
     // A refused range is not reported: the axis keeps reading in its old one.
-    (void)joystick_.SetAxisRange(axis_, record_.min, record_.max);
+    const DeviceRange range = DeviceRangeOf(record_);
+    (void)joystick_.SetAxisRange(axis_, range.min, range.max);
 }
 
 void CAxisOptions::SetRangeFieldsEnabled(bool enabled) {

@@ -8,6 +8,7 @@
 namespace Ui {
 class CAxisOptions;
 }
+class CAxisShapePanel;
 class CEngine;
 class CJoystick;
 class CMidiLearn;
@@ -21,12 +22,15 @@ class CAxisOptions final : public QDialog {
     Q_OBJECT
 
   public:
+    // With the engine, the dialog also shows the axis's shaping and its live graph.
     CAxisOptions(AxisRecord& record, int axis, const QString& label, CJoystick& joystick,
-                 CPrompter& prompter, QWidget* parent);
+                 CPrompter& prompter, QWidget* parent, CEngine* engine = nullptr);
     ~CAxisOptions() override;
 
     // Whether any field was touched since the dialog opened.
-    bool Changed() const { return changed_; }
+    bool Changed() const;
+    // The shaping settings and graph; null without an engine.
+    CAxisShapePanel* ShapePanel() const { return shape_; }
 
     // OK: refused while Max is below Min. The close box and Escape end without that test.
     void accept() override;
@@ -52,6 +56,7 @@ class CAxisOptions final : public QDialog {
     CJoystick& joystick_;
     CPrompter& prompter_;
     bool changed_ = false;
+    CAxisShapePanel* shape_ = nullptr;
     AxisRecord values_;  // the dialog's values, as last read from the fields
     CEngine* engine_ = nullptr;
     CMidiLearn* midiLearn_ = nullptr;

@@ -134,3 +134,12 @@ void SizeForDigits(QLineEdit& field, int digits) {
     const int plain = metrics.horizontalAdvance(QLatin1Char('x')) * 17;
     field.setFixedWidth(std::max(text, field.sizeHint().width() - plain + text));
 }
+
+void SizeForText(QLineEdit& field) {
+    // Around its text a field has its frame, its text margins and two pixels on either side.
+    const QMargins margins = field.textMargins();
+    const int frame = field.style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, &field);
+    const int needs = field.fontMetrics().horizontalAdvance(field.text()) + margins.left() +
+                      margins.right() + 2 * frame + 2 * 2 + 1;
+    field.setMinimumWidth(std::max(field.minimumWidth(), needs));
+}

@@ -24,3 +24,5 @@ void KeepOnScreen(QWidget& window);
 
 // Makes a number field as wide as `digits` digits need in its font, at any scale.
 void SizeForDigits(QLineEdit& field, int digits);
+// Makes a field at least as wide as the text it holds needs.
+void SizeForText(QLineEdit& field);

@@ -2,17 +2,22 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 
 #include "arp_options.h"
 #include "axis_options.h"
+#include "axis_shape_panel.h"
+#include "dialog_fit.h"
 #include "global_options.h"
 #include "joy_options.h"
 #include "sysex_editor.h"
+#include "tamborex/engine/engine.h"
 #include "tamborex/model/controller_names.h"
 #include "test_bar.h"
 
@@ -195,6 +200,81 @@ TEST_F(DialogsTest, AxisOptionsShowNrpnFieldsOnlyForTheNrpnControllers) {
             nrpn ? QString::fromStdString(ControllerName(selection - 2)) : QStringLiteral("None"));
         EXPECT_FALSE(dialog.Changed());
     }
+}
+
+// The shaping part of Axis options: a preset reaches the engine at once (the stick is read at 16
+// bits from then on), the graph draws only when the stick or the value sent moved, a drawn
+// point follows the mouse, and "Calibrate" records the travel the stick is moved through.
+TEST_F(DialogsTest, AxisOptionsShapeTheAxisLiveWithItsGraph) {
+    Equip();
+    Start();
+    CEngine& engine = bar->Session().Engine();
+    engine.SetPatchActive(0, 1);
+    AxisRecord& record = engine.patches[0].axes[AXIS_X];
+    record.controller = 9;
+    CAxisOptions dialog(record, AXIS_X, QStringLiteral("X Axis"), bar->Session().Joystick(),
+                        prompter, nullptr, &engine);
+    ASSERT_NE(dialog.ShapePanel(), nullptr);
+    CAxisShapePanel& panel = *dialog.ShapePanel();
+    EXPECT_FALSE(dialog.Changed());
+    EXPECT_EQ(FullX(), 127);  // unshaped: read in its range
+
+    QComboBox* preset = Find<QComboBox>(&dialog, "shapePreset");
+    preset->setCurrentIndex(1);
+    emit preset->activated(1);  // "Soft centre"
+    AxisShape expected;
+    ApplyShapePreset(expected, ShapePreset::SoftCentre);
+    EXPECT_EQ(record.shape, expected);
+    EXPECT_TRUE(dialog.Changed());
+    EXPECT_EQ(FullX(), kAxisRawMax);  // shaped: the engine scales it
+    EXPECT_TRUE(Find<QCheckBox>(&dialog, "smoothingCheck")->isChecked());
+    EXPECT_EQ(Find<QComboBox>(&dialog, "curveCombo")->currentIndex(), 4);
+
+    dialog.show();
+    CAxisCurveView& graph = panel.Graph();
+    QCoreApplication::processEvents();
+    panel.Sample();
+    QCoreApplication::processEvents();
+    const int drawn = graph.Repaints();
+    for (int i = 0; i < 5; ++i) {
+        panel.Sample();  // the stick at rest: nothing to draw
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(graph.Repaints(), drawn);
+    stick.SetAxis(AXIS_X, -20000);
+    engine.PollJoystick();
+    panel.Sample();
+    QCoreApplication::processEvents();
+    EXPECT_GT(graph.Repaints(), drawn);
+    // The picture in the README, when pictures are being taken.
+    if (const QString folder = qEnvironmentVariable("TBX_SCREENSHOTS"); !folder.isEmpty()) {
+        FitToScreen(dialog, Find<QScrollArea>(&dialog, "bodyScroll"));
+        QCoreApplication::processEvents();
+        dialog.grab().save(folder + QStringLiteral("/tamborex-axis-shaping.png"));
+    }
+
+    // Point 1 of the soft centre (0.3, 0.4) dragged up: it stays left of point 2.
+    const QPointF from = graph.PointAt(1);
+    QTest::mousePress(&graph, Qt::LeftButton, {}, from.toPoint());
+    QMouseEvent move(QEvent::MouseMove, from + QPointF(0, -20), graph.mapToGlobal(from),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&graph, &move);
+    QTest::mouseRelease(&graph, Qt::LeftButton, {}, (from + QPointF(0, -20)).toPoint());
+    EXPECT_GT(record.shape.points[1].y, 0.4);
+    EXPECT_LT(record.shape.points[1].x, record.shape.points[2].x);
+
+    // Calibrate: the stick moved round and let go near the middle.
+    QPushButton* calibrate = Find<QPushButton>(&dialog, "calibrateButton");
+    calibrate->click();
+    EXPECT_EQ(calibrate->text(), QStringLiteral("Done"));
+    for (std::int16_t raw : {-30000, 30000, 500}) {
+        stick.SetAxis(AXIS_X, raw);
+        engine.PollJoystick();
+    }
+    calibrate->click();
+    EXPECT_EQ(record.shape.calibration, (AxisCalibration{2768, 33268, 62768}));
+    EXPECT_EQ(Find<QLabel>(&dialog, "calibrationText")->text(),
+              QStringLiteral("2768 / 33268 / 62768"));
 }
 
 TEST_F(DialogsTest, AxisOptionsEditTheRecordAndTheStickRangeLive) {

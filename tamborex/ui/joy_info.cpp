@@ -6,7 +6,6 @@
 CJoyInfo::CJoyInfo(const platform::JoystickCaps& caps, QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::CJoyInfo>()) {
     ui_->setupUi(this);
-    FitToScreen(*this);
     ui_->maxAxesEdit->setText(QString::number(caps.maxAxes));
     ui_->maxButtonsEdit->setText(QString::number(caps.maxButtons));
     ui_->numAxesEdit->setText(QString::number(caps.numAxes));
@@ -16,7 +15,12 @@ CJoyInfo::CJoyInfo(const platform::JoystickCaps& caps, QWidget* parent)
     ui_->driverEdit->setText(QString::fromStdString(caps.driver));
     // Ours: what the patch remembers the controller by, and how many buttons play.
     ui_->guidEdit->setText(QString::fromStdString(caps.guid));
-    ui_->numButtonsEdit->setToolTip(QStringLiteral("Tamborex plays buttons 1 to 8."));
+    // Each field as wide as its text (a path or an identifier can be long), as far as the
+    // screen allows.
+    for (QLineEdit* field : findChildren<QLineEdit*>()) {
+        SizeForText(*field);
+    }
+    FitToScreen(*this);
     connect(ui_->okButton, &QPushButton::clicked, this, &QDialog::accept);
 }
 

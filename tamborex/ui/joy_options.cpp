@@ -335,7 +335,8 @@ void CJoyOptions::closeEvent(QCloseEvent* event) {
 
 void CJoyOptions::OnAxisOptions(int axis) {
     CAxisOptions dialog(session_.PatchForEditing().axes[axis], axis,
-                        QString::fromLatin1(AxisLabel(axis)), session_.Joystick(), prompter_, this);
+                        QString::fromLatin1(AxisLabel(axis)), session_.Joystick(), prompter_, this,
+                        &session_.Engine());
     dialog.EnableMidiLearn(session_.Engine());
     prompter_.Run(dialog);
     if (dialog.Changed()) {

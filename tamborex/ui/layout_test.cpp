@@ -144,4 +144,49 @@ TEST_F(LayoutTest, EveryWindowShowsAllOfItselfOnTheScreen) {
     EXPECT_EQ(windows, 10);
 }
 
+// Every control a person can reach with the keyboard says what it does, and Tab reaches every
+// one of them, on the bar as in the dialogs.
+TEST_F(LayoutTest, EveryControlHasAToolTipAndTabReachesIt) {
+    VisitEveryWindow([&](QWidget& window) {
+        ++windows;
+        for (const std::string& fault : ControlsWithoutToolTip(window)) {
+            ADD_FAILURE() << fault;
+        }
+        for (const std::string& fault : TabFaults(window)) {
+            ADD_FAILURE() << fault;
+        }
+    });
+    EXPECT_EQ(windows, 10);
+}
+
+TEST_F(LayoutTest, TheBarsButtonsAreReachedWithTabAndPressedWithSpace) {
+    Equip();
+    CMainBar& b = Start();
+    QWidget* name = Find<QWidget>(&b, "patchName");
+    name->setFocus(Qt::TabFocusReason);
+    std::vector<std::string> order;
+    for (QWidget* at = b.focusWidget(); at != nullptr && order.size() < 20; at = b.focusWidget()) {
+        order.push_back(at->objectName().toStdString());
+        QTest::keyClick(at, Qt::Key_Tab);
+        if (b.focusWidget() == name) {
+            break;
+        }
+    }
+    // Left to right as the bar shows them: the name, the presets, previous and next, then the
+    // six buttons in their pairs.
+    EXPECT_EQ(order,
+              (std::vector<std::string>{"patchName", "Pre1", "Pre2", "Pre3", "Pre4", "previous",
+                                        "next", "ctrl20001", "ctrl20002", "ctrl20003", "ctrl20004",
+                                        "ctrl20005", "ctrl20006"}));
+    QWidget* edit = b.BarButton(0).Window();
+    edit->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(edit, Qt::Key_Space);
+    EXPECT_TRUE(b.JoyOptions()->IsOpen());
+    b.JoyOptions()->accept();
+    QWidget* next = Find<QWidget>(&b, "next");
+    next->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(next, Qt::Key_Space);
+    EXPECT_EQ(b.Session().Bank().patchNumber, 1);
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRadioButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -89,6 +90,21 @@ void CheckTextRoom(const QWidget& widget, std::vector<std::string>& faults) {
                              std::to_string(text));
         }
         return;
+    } else if (const auto* field = qobject_cast<const QLineEdit*>(&widget)) {
+        // A field nobody types into must show what it holds whole.
+        if (!field->isReadOnly() || field->text().isEmpty()) {
+            return;
+        }
+        const QMargins margins = field->textMargins();
+        const int frame = field->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, field);
+        const int room = field->width() - margins.left() - margins.right() - 2 * frame - 2 * 2;
+        const int text = field->fontMetrics().horizontalAdvance(field->text());
+        if (room < text) {
+            faults.push_back(Describe(widget) + " shows \"" + field->text().toStdString() +
+                             "\" in " + std::to_string(room) + " pixels; it needs " +
+                             std::to_string(text));
+        }
+        return;
     } else {
         return;
     }
@@ -165,7 +181,7 @@ std::vector<std::string> ScrolledAway(const QWidget& window) {
 std::vector<std::string> ControlsWithoutToolTip(const QWidget& window) {
     std::vector<std::string> faults;
     for (const QWidget* widget : window.findChildren<QWidget*>()) {
-        if (widget->isWindow() || (widget->focusPolicy() & Qt::TabFocus) == 0 ||
+        if (widget->window() != &window || (widget->focusPolicy() & Qt::TabFocus) == 0 ||
             IsPartOfAnother(*widget)) {
             continue;
         }
@@ -180,7 +196,7 @@ std::vector<std::string> TabFaults(QWidget& window) {
     std::vector<std::string> faults;
     std::vector<QWidget*> stops;
     for (QWidget* widget : window.findChildren<QWidget*>()) {
-        if (!widget->isWindow() && TabStop(*widget, window)) {
+        if (widget->window() == &window && TabStop(*widget, window)) {
             stops.push_back(widget);
         }
     }
@@ -203,8 +219,22 @@ std::vector<std::string> TabFaults(QWidget& window) {
             faults.push_back(Describe(*widget) + " takes Tab away from the window");
         }
     }
+    // Tab enters a group of radio buttons at its chosen one; the arrow keys choose within it.
+    auto groupReached = [&](const QWidget& widget) {
+        const auto* radio = qobject_cast<const QRadioButton*>(&widget);
+        if (radio == nullptr || !radio->autoExclusive()) {
+            return false;
+        }
+        for (const QRadioButton* other :
+             widget.parentWidget()->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly)) {
+            if (other->autoExclusive() && reached.count(other) != 0) {
+                return true;
+            }
+        }
+        return false;
+    };
     for (const QWidget* widget : stops) {
-        if (reached.count(widget) == 0) {
+        if (reached.count(widget) == 0 && !groupReached(*widget)) {
             faults.push_back(Describe(*widget) + " is never reached with Tab");
         }
     }

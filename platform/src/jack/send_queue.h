@@ -17,6 +17,9 @@ class SendQueue {
     struct Header {
         std::uint32_t stamp;  // the frame time when the message was sent
         std::uint32_t size;
+        // 0: the bytes are one event. Otherwise the bytes are this many whole short messages
+        // that go out as separate events, all in one cycle (see SendShorts).
+        std::uint32_t parts;
     };
 
     // The storage is made here, on the control thread, never by the cycle.
@@ -24,8 +27,9 @@ class SendQueue {
         : bytes_(std::make_unique<std::uint8_t[]>(capacity)), capacity_(capacity) {}
 
     // Producer. False when there is no room for the whole record.
-    bool Push(std::uint32_t stamp, const std::uint8_t* bytes, std::size_t size) {
-        if (!Stage(stamp, bytes, size)) {
+    bool Push(std::uint32_t stamp, const std::uint8_t* bytes, std::size_t size,
+              std::uint32_t parts = 0) {
+        if (!Stage(stamp, bytes, size, parts)) {
             return false;
         }
         Commit();
@@ -34,12 +38,13 @@ class SendQueue {
 
     // Producer: a record written but not yet visible to the cycle, so that several become
     // visible at once with Commit and one cycle takes them all. False when there is no room.
-    bool Stage(std::uint32_t stamp, const std::uint8_t* bytes, std::size_t size) {
+    bool Stage(std::uint32_t stamp, const std::uint8_t* bytes, std::size_t size,
+               std::uint32_t parts = 0) {
         const std::size_t used = staged_ - tail_.load(std::memory_order_acquire);
         if (sizeof(Header) + size > capacity_ - used) {
             return false;
         }
-        const Header header{stamp, static_cast<std::uint32_t>(size)};
+        const Header header{stamp, static_cast<std::uint32_t>(size), parts};
         CopyIn(staged_, reinterpret_cast<const std::uint8_t*>(&header), sizeof header);
         CopyIn(staged_ + sizeof header, bytes, size);
         staged_ += sizeof header + size;

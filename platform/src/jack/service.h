@@ -131,6 +131,11 @@ class JackMidiService final : public ByteSendingMidiService {
                          std::size_t size) override;
     MidiResult SendShortBatch(MidiOutHandle handle,
                               std::span<const std::uint32_t> messages) override;
+    // One queue record for the whole group, so that the cycle writes all of it or waits.
+    MidiResult SendGroup(MidiOutHandle handle, const std::uint8_t* bytes,
+                         std::span<const std::uint8_t> lengths) override;
+    MidiResult Queue(MidiOutHandle handle, const std::uint8_t* bytes, std::size_t size,
+                     std::uint32_t parts);
     static int OnProcess(jack_nframes_t frames, void* self);
     void Process(jack_nframes_t frames);
 
