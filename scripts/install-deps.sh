@@ -7,7 +7,7 @@ packages=(
     cmake ninja-build pkg-config g++ clang libclang-rt-14-dev clang-format
     libgtest-dev libgmock-dev libbenchmark-dev
     librtmidi-dev libasound2-dev libjack-jackd2-dev jackd2
-    libsdl2-dev liblo-dev liblo-tools
+    libsdl2-dev liblo-dev liblo-tools nlohmann-json3-dev
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins fonts-dejavu-core
     xvfb xauth xdotool imagemagick
     desktop-file-utils appstream man-db dpkg-dev systemd lintian

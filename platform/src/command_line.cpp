@@ -28,7 +28,20 @@ std::string Help(const ProgramInfo& info) {
         return "  " + name + std::string(width - name.size(), ' ') + text + "\n";
     };
     const std::string indent(width + 2, ' ');
-    return std::string("Usage: ") + info.command + " [OPTION]\n" + info.summary + "\n\nOptions:\n" +
+    const std::string patchUsage =
+        info.patchText ? std::string("       ") + info.command + " --export-patch FILE.txp\n" +
+                             "       " + info.command + " --import-patch FILE.json OUT.txp\n"
+                       : std::string();
+    // Too long for the column the others line up in: each gets a line of its own.
+    const std::string patchOptions =
+        info.patchText ? "  --export-patch FILE.txp\n" + indent +
+                             "print the patch file as JSON text on standard output\n" +
+                             "  --import-patch FILE.json OUT.txp\n" + indent +
+                             "write the patch file OUT.txp from JSON text (nothing is\n" + indent +
+                             "written when the text has a fault: each is named)\n"
+                       : std::string();
+    return std::string("Usage: ") + info.command + " [OPTION]\n" + patchUsage + info.summary +
+           "\n\nOptions:\n" +
            option(folder, std::string("keep ") + info.folderHolds + " in DIR (which must exist)") +
            indent + "instead of the folder the program is started in\n" +
            option("--user-dir", "keep it in " + UserDataFolder(info.name)) + indent +
@@ -36,7 +49,7 @@ std::string Help(const ProgramInfo& info) {
            option("--midi=SYSTEM", "the MIDI system for this run: auto (the ALSA sequencer,") +
            indent + "else JACK), alsa or jack; over the setting in the options\n" +
            (info.headless != nullptr ? option("--headless", info.headless) : std::string()) +
-           option("--version", "print the version and exit") +
+           patchOptions + option("--version", "print the version and exit") +
            option("-h, --help", "print this help and exit") + "\nFiles and settings:\n" +
            info.files + "\nProblems: see the README's \"Reporting a problem\" section.\n";
 }
@@ -54,8 +67,37 @@ CommandLine Refuse(const ProgramInfo& info, const std::string& why) {
 CommandLine ParseCommandLine(int argc, const char* const* argv, const ProgramInfo& info) {
     CommandLine line;
     const std::string_view folderOption = info.folderOption;
+    const char* patchOption = nullptr;  // the patch option given, which stands alone
+    bool others = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
+        if (info.patchText && (arg == "--export-patch" || arg == "--import-patch")) {
+            const bool exporting = arg == "--export-patch";
+            const int files = exporting ? 1 : 2;
+            if (patchOption != nullptr) {
+                return Refuse(info,
+                              "give '--export-patch' or '--import-patch' once, not both "
+                              "or twice");
+            }
+            patchOption = exporting ? "--export-patch" : "--import-patch";
+            for (int f = 1; f <= files; ++f) {
+                if (i + f >= argc || argv[i + f][0] == '\0') {
+                    return Refuse(info, exporting ? "option '--export-patch' needs a patch file"
+                                                  : "option '--import-patch' needs a JSON file "
+                                                    "and the patch file to write");
+                }
+            }
+            if (exporting) {
+                line.exportPatch = argv[++i];
+            } else {
+                line.importPatch = argv[++i];
+                line.importPatchOut = argv[++i];
+            }
+            continue;
+        }
+        if (arg != "-h" && arg != "--help" && arg != "--version") {
+            others = true;
+        }
         if (arg == "-h" || arg == "--help") {
             line.exitCode = 0;
             line.output = Help(info);
@@ -100,6 +142,11 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, const ProgramInf
         } else {
             return Refuse(info, "unknown option '" + std::string(arg) + "'");
         }
+    }
+    if (patchOption != nullptr && others) {
+        // It reads and writes the files named, wherever a bank is: a folder or MIDI option
+        // beside it would do nothing.
+        return Refuse(info, std::string("option '") + patchOption + "' takes no other option");
     }
     return line;
 }

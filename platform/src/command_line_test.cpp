@@ -83,5 +83,50 @@ TEST(CommandLine, FoldersFromTheOptionOrThePerUserPlace) {
     unsetenv("XDG_DATA_HOME");
 }
 
+TEST(CommandLine, PatchTextOptionsStandAloneAndOnlyWhereTheProgramHasThem) {
+    ProgramInfo withPatches = kInfo;
+    withPatches.patchText = true;
+    withPatches.headless = "play without a window";
+    auto parse = [&withPatches](std::vector<const char*> args) {
+        args.insert(args.begin(), "tamborex");
+        return ParseCommandLine(static_cast<int>(args.size()), args.data(), withPatches);
+    };
+    const CommandLine exporting = parse({"--export-patch", "-odd name.txp"});
+    EXPECT_EQ(exporting.exitCode, -1);
+    EXPECT_EQ(exporting.exportPatch, "-odd name.txp");
+    EXPECT_TRUE(exporting.importPatch.empty());
+    const CommandLine importing = parse({"--import-patch", "a.json", "b.txp"});
+    EXPECT_EQ(importing.exitCode, -1);
+    EXPECT_EQ(importing.importPatch, "a.json");
+    EXPECT_EQ(importing.importPatchOut, "b.txp");
+    EXPECT_TRUE(importing.exportPatch.empty());
+
+    for (const std::vector<const char*>& bad :
+         {std::vector<const char*>{"--export-patch"},
+          {"--export-patch", ""},
+          {"--import-patch", "a.json"},
+          {"--import-patch", "a.json", ""},
+          {"--export-patch", "a.txp", "--export-patch", "b.txp"},
+          {"--export-patch", "a.txp", "--import-patch", "a.json", "b.txp"},
+          {"--export-patch", "a.txp", "--headless"},
+          {"--midi=jack", "--import-patch", "a.json", "b.txp"},
+          {"--bank-dir", "/b", "--export-patch", "a.txp"}}) {
+        const CommandLine line = parse(bad);
+        EXPECT_EQ(line.exitCode, 2) << bad[0] << " " << bad.size();
+        EXPECT_NE(line.output.find("tamborex --help"), std::string::npos);
+    }
+    EXPECT_NE(parse({"--export-patch", "a.txp", "--headless"})
+                  .output.find("'--export-patch' takes no other option"),
+              std::string::npos);
+    EXPECT_EQ(parse({"--export-patch", "a.txp", "--help"}).exitCode, 0);
+
+    // A program without patch files has no such options, and says nothing of them.
+    EXPECT_EQ(Parse({"--export-patch", "a.txp"}).exitCode, 2);
+    EXPECT_EQ(Parse({"--help"}).output.find("--export-patch"), std::string::npos);
+    const std::string help = parse({"--help"}).output;
+    EXPECT_NE(help.find("tamborex --export-patch FILE.txp"), std::string::npos);
+    EXPECT_NE(help.find("tamborex --import-patch FILE.json OUT.txp"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace platform

@@ -17,7 +17,8 @@ constexpr std::int32_t kFirstWithSysEx = 2;
 const std::string kEndsInSysEx = "The patch file ends inside its system-exclusive messages.";
 
 // The system-exclusive messages at the end of a block of version 2 or later.
-std::string LoadSysEx(CByteReader& in, CPatch& patch) {
+std::string LoadSysEx(CByteReader& in, CPatch& patch,
+                      std::vector<std::vector<std::uint8_t>>* unused) {
     auto read = [&in](std::int32_t& field) { return in.ReadInt32(field); };
     std::int32_t count = 0;
     if (!read(count)) {
@@ -42,9 +43,19 @@ std::string LoadSysEx(CByteReader& in, CPatch& patch) {
         }
         // Messages beyond the four a patch holds are skipped.
         const bool kept = i < kSysExCount;
-        const bool ok =
-            kept ? in.ReadBytes(patch.sysEx->buffers[i].data(), static_cast<std::size_t>(length))
-                 : in.Skip(static_cast<std::size_t>(length));
+        const auto size = static_cast<std::size_t>(length);
+        bool ok = false;
+        if (kept) {
+            ok = in.ReadBytes(patch.sysEx->buffers[i].data(), size);
+        } else if (unused != nullptr) {
+            std::vector<std::uint8_t> message(std::min(size, in.Remaining()));
+            ok = in.ReadBytes(message.data(), size);
+            if (ok) {
+                unused->push_back(std::move(message));
+            }
+        } else {
+            ok = in.Skip(size);
+        }
         if (!ok) {
             return kEndsInSysEx;
         }
@@ -58,8 +69,9 @@ std::string LoadSysEx(CByteReader& in, CPatch& patch) {
 
 }  // namespace
 
-void StorePatch(const CPatch& patch, CByteWriter& out) {
-    out.WriteInt32(patch.version);
+void StorePatch(const CPatch& patch, CByteWriter& out, std::int32_t version,
+                std::span<const std::vector<std::uint8_t>> unusedSysEx) {
+    out.WriteInt32(version);
     out.WriteInt32(patch.active);
     for (const ButtonRecord& b : patch.buttons) {
         out.WriteInt32(b.mode);
@@ -81,9 +93,16 @@ void StorePatch(const CPatch& patch, CByteWriter& out) {
         out.WriteInt32(b.autoArpeggiation);
     }
     for (const AxisRecord& a : patch.axes) {
-        for (std::int32_t v : {a.value, a.controller, a.max, a.min, a.reversePolarity, a.channel,
-                               a.fullRange, a.nrpnMsb, a.nrpnLsb, a.minimumMovement}) {
+        for (std::int32_t v :
+             {a.value, a.controller, a.max, a.min, a.reversePolarity, a.channel, a.fullRange}) {
             out.WriteInt32(v);
+        }
+        if (version >= kFirstWithNrpn) {
+            out.WriteInt32(a.nrpnMsb);
+            out.WriteInt32(a.nrpnLsb);
+        }
+        if (version >= kFirstWithMinimumMovement) {
+            out.WriteInt32(a.minimumMovement);
         }
     }
     out.WriteInt32(patch.joystickNumber);
@@ -92,16 +111,25 @@ void StorePatch(const CPatch& patch, CByteWriter& out) {
     out.WriteInt32(patch.pollIntervalCode);
     out.WriteInt32(kReservedSize);
     out.WriteBytes(patch.reserved.data(), patch.reserved.size());
+    if (version < kFirstWithSysEx) {
+        return;
+    }
     const std::int32_t count = patch.sysEx ? std::clamp(patch.sysExCount, 0, kSysExCount) : 0;
-    out.WriteInt32(count);
+    const std::size_t unused = count == kSysExCount ? unusedSysEx.size() : 0;
+    out.WriteInt32(count + static_cast<std::int32_t>(unused));
     for (int i = 0; i < count; ++i) {
         const std::int32_t length = std::clamp(patch.sysEx->lengths[i], 0, kSysExBufferSize);
         out.WriteInt32(length);
         out.WriteBytes(patch.sysEx->buffers[i].data(), static_cast<std::size_t>(length));
     }
+    for (std::size_t i = 0; i < unused; ++i) {
+        out.WriteInt32(static_cast<std::int32_t>(unusedSysEx[i].size()));
+        out.WriteBytes(unusedSysEx[i].data(), unusedSysEx[i].size());
+    }
 }
 
-std::string LoadPatch(CByteReader& in, CPatch& patch) {
+std::string LoadPatch(CByteReader& in, CPatch& patch,
+                      std::vector<std::vector<std::uint8_t>>* unusedSysEx) {
     std::int32_t v = 0;
     // Each read that finds the end of the file leaves the fields after it as they were.
     auto read = [&in](std::int32_t& field) { return in.ReadInt32(field); };
@@ -157,5 +185,5 @@ std::string LoadPatch(CByteReader& in, CPatch& patch) {
     if (v < kFirstWithSysEx) {
         return {};  // no messages before version 2: the previous ones stay
     }
-    return LoadSysEx(in, patch);
+    return LoadSysEx(in, patch, unusedSysEx);
 }

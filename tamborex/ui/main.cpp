@@ -1,9 +1,12 @@
 // Tamborex: turns a game controller into a MIDI controller.
 
+#include <iostream>
+
 #include "platform/command_line.h"
 #include "platform/nsm.h"
 #include "platform/termination.h"
 #include "tamborex/app/headless.h"
+#include "tamborex/app/patch_text.h"
 #include "tamborex_app.h"
 
 int main(int argc, char** argv) {
@@ -27,11 +30,19 @@ int main(int argc, char** argv) {
         "paths)\n"
         "All but the patch files are in the bank's folder.\n",
         "play the bank with no window at all (a stage computer without\n"
-        "                        a screen, a service); messages go to the error stream\n"};
+        "                        a screen, a service); messages go to the error stream\n",
+        true};
     platform::CommandLine line;
     if (const int exitCode = platform::StartFromCommandLine(argc, argv, kInfo, line);
         exitCode >= 0) {
         return exitCode;
+    }
+    // A patch file as text and back: files only, before anything that needs a display.
+    if (!line.exportPatch.empty()) {
+        return ExportPatchText(line.exportPatch, std::cout, std::cerr);
+    }
+    if (!line.importPatch.empty()) {
+        return ImportPatchText(line.importPatch, line.importPatchOut, std::cerr);
     }
     // From here on a termination signal waits for the event loop, however early it comes: the
     // run then ends as it would later, saving the bank.

@@ -18,6 +18,8 @@ struct ProgramInfo {
     const char* files;         // the files and settings it uses, one per line, for --help
     // --headless and what it does, for a program that can run without a window; null otherwise.
     const char* headless = nullptr;
+    // --export-patch and --import-patch, for a program with patch files.
+    bool patchText = false;
 };
 
 // The command line read: either the program runs (exitCode < 0) in folder, or it prints output
@@ -34,12 +36,18 @@ struct CommandLine {
     std::optional<MidiBackend> midi;
     // --headless: no window system at all.
     bool headless = false;
+    // --export-patch FILE: print the patch file as JSON text, and nothing else.
+    std::string exportPatch;
+    // --import-patch JSON OUT: write the patch file OUT from the JSON text, and nothing else.
+    std::string importPatch;
+    std::string importPatchOut;
 };
 
 // Reads --help (-h), --version, the folder option (as "OPTION DIR" or "OPTION=DIR"),
 // --user-dir (the per-user data folder, $XDG_DATA_HOME/NAME or ~/.local/share/NAME, as the
 // desktop launcher starts the program), --headless where the program has it, and --midi (as
-// "--midi=SYSTEM" or "--midi SYSTEM"). Anything else is refused with exit code 2.
+// "--midi=SYSTEM" or "--midi SYSTEM"), and where the program has them --export-patch FILE and
+// --import-patch JSON OUT, each only on its own. Anything else is refused with exit code 2.
 CommandLine ParseCommandLine(int argc, const char* const* argv, const ProgramInfo& info);
 
 // Makes the command line's folder the working one (creating it when asked). False with a message
