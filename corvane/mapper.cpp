@@ -26,6 +26,10 @@ Mapper::Mapper(platform::MidiService& midi, platform::JoystickService& joystick,
             // what a pulled one held, at once.
             reselect_ = true;
             timer_.TickSoon();
+            std::lock_guard lock(listenerMutex_);
+            if (controllersListener_) {
+                controllersListener_();
+            }
         } else if (lowLatency_.load(std::memory_order_relaxed)) {
             timer_.TickSoon();
         }
@@ -87,6 +91,25 @@ void Mapper::FollowPortNames() {
 void Mapper::OpenPorts() {
     ports_.Open(inputMissing_ ? kLeaveClosed : settings_.inputDevice,
                 outputMissing_ ? kLeaveClosed : settings_.outputDevice, settings_.thru);
+}
+
+void Mapper::SetControllersListener(std::function<void()> listener) {
+    std::lock_guard lock(listenerMutex_);
+    controllersListener_ = std::move(listener);
+}
+
+std::string Mapper::AttachedController() {
+    const std::vector<platform::JoystickCaps> attached = joystick_.ListJoysticks();
+    if (attached.empty()) {
+        return {};
+    }
+    const auto held = joystick_.Current();
+    for (const platform::JoystickCaps& caps : attached) {
+        if (held && caps.instance == held->instance) {
+            return caps.name;
+        }
+    }
+    return attached.front().name;
 }
 
 void Mapper::SetLowLatency(bool on) {

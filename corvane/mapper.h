@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
 
 #include "control_assignment.h"
@@ -63,6 +65,12 @@ class Mapper final : public TickClient {
     // timer, close and reopen the ports.
     void ApplySettings(const Settings& settings);
     void ResetControllers() { ports_.ResetControllers(); }
+    // Called on the joystick service's thread whenever a controller is plugged in or pulled out
+    // (empty: nobody). Set and cleared from the user-interface thread.
+    void SetControllersListener(std::function<void()> listener);
+    // The controller that plays, or the first attached while the next tick takes it; empty when
+    // none is attached.
+    std::string AttachedController();
 
     void OnTick() override;
 
@@ -112,6 +120,8 @@ class Mapper final : public TickClient {
     bool inputMissing_ = false;
     std::string portProblem_;
     std::string joystickProblem_;
+    std::mutex listenerMutex_;
+    std::function<void()> controllersListener_;
 };
 
 }  // namespace corvane

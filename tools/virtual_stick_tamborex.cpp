@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
         "--bank-dir",
         "the bank, Tamborex.bnk,",
         "  Tamborex.bnk and the files beside it, as tamborex keeps them\n",
-        "play the bank with no window at all; messages go to the error stream\n"};
+        "play the bank with no window at all; messages go to the error stream"};
     platform::CommandLine line;
     if (const int exitCode = platform::StartFromCommandLine(argc, argv, kInfo, line);
         exitCode >= 0) {

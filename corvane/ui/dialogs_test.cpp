@@ -5,8 +5,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <filesystem>
@@ -41,6 +43,12 @@ struct RecordingPrompter final : Prompter {
         return answer;
     }
     int Run(QDialog& dialog) override { return run(dialog); }
+    std::vector<QString> saveQuestions;
+    QMessageBox::StandardButton saveAnswer = QMessageBox::Cancel;
+    QMessageBox::StandardButton AskSave(QWidget*, const QString& text) override {
+        saveQuestions.push_back(text);
+        return saveAnswer;
+    }
 };
 
 class DialogsTest : public ::testing::Test {
@@ -390,6 +398,76 @@ TEST_F(DialogsTest, EnterDoesNothingAndEscapeCloses) {
     EXPECT_TRUE(dialog->isVisible());
     QTest::keyClick(dialog.get(), Qt::Key_Escape);
     EXPECT_FALSE(dialog->isVisible());
+}
+
+// Max 150 % typed and then Exit: Cancel stays, Save saves under the name shown and exits, Discard
+// exits; with nothing changed since the last load or save nothing is asked.
+TEST_F(DialogsTest, ExitOffersUnsavedAssignmentsForSaving) {
+    std::ofstream(dir / "corvane.txt") << "\"Lead\" 1 0 50 100 0\n";
+    Open();
+    dialog->show();
+    Find<QPushButton>("exitButton")->click();
+    EXPECT_TRUE(prompter.saveQuestions.empty());
+    EXPECT_FALSE(dialog->isVisible());
+
+    dialog->show();
+    Pick(Find<QComboBox>("configurationBox"), 0);
+    auto* max = Find<QLineEdit>("maxEdit");
+    max->clear();
+    QTest::keyClicks(max, "150");
+    EXPECT_TRUE(dialog->AssignmentsUnsaved());
+    Find<QPushButton>("exitButton")->click();
+    ASSERT_EQ(prompter.saveQuestions.size(), 1u);
+    EXPECT_TRUE(prompter.saveQuestions[0].contains("\"Lead\""))
+        << prompter.saveQuestions[0].toStdString();
+    EXPECT_TRUE(dialog->isVisible());  // Cancel
+    QTest::keyClick(dialog.get(), Qt::Key_Escape);
+    EXPECT_EQ(prompter.saveQuestions.size(), 2u);
+    EXPECT_TRUE(dialog->isVisible());
+
+    prompter.saveAnswer = QMessageBox::Save;
+    Find<QPushButton>("exitButton")->click();
+    EXPECT_FALSE(dialog->isVisible());
+    ControlTable read;
+    ASSERT_TRUE(file->LoadConfiguration("Lead", read));
+    EXPECT_EQ(read[kXAxis].max, 150);
+    EXPECT_FALSE(dialog->AssignmentsUnsaved());
+
+    // Without a name, Save says what is missing and the window stays; Discard exits.
+    dialog->show();
+    TypeName("");
+    QTest::keyClicks(max, "9");
+    Find<QPushButton>("exitButton")->click();
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(prompter.warnings,
+              (std::vector<QString>{"Please type a name for the configuration."}));
+    prompter.saveAnswer = QMessageBox::Discard;
+    Find<QPushButton>("exitButton")->click();
+    EXPECT_FALSE(dialog->isVisible());
+    ASSERT_TRUE(file->LoadConfiguration("Lead", read));
+    EXPECT_EQ(read[kXAxis].max, 150);
+}
+
+// The window says whether a controller is attached, following plugs, and what Reset Controls
+// sends.
+TEST_F(DialogsTest, TheWindowShowsTheControllerAndWhatResetSends) {
+    Open({true, 1, 1, 5, 1});
+    auto* line = Find<QLabel>("controllerLabel");
+    EXPECT_EQ(line->text(), "No controller attached: nothing is sent");
+    platform::JoystickCaps caps;
+    caps.name = "Test Pad";
+    joystick.Attach(caps);
+    for (int i = 0; i < 200 && line->text() != "Controller: Test Pad"; ++i) {
+        QTest::qWait(5);
+    }
+    EXPECT_EQ(line->text(), "Controller: Test Pad");
+    joystick.Unplug();
+    for (int i = 0; i < 200 && line->text() == "Controller: Test Pad"; ++i) {
+        QTest::qWait(5);
+    }
+    EXPECT_EQ(line->text(), "No controller attached: nothing is sent");
+    EXPECT_TRUE(Find<QLabel>("resetLabel")->text().contains("CC 121"));
+    EXPECT_TRUE(Find<QLabel>("resetLabel")->text().contains("channel 1"));
 }
 
 TEST_F(DialogsTest, ResetControlsSendsTheResetWhateverTheChannel) {

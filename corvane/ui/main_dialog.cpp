@@ -2,7 +2,9 @@
 
 #include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QRegularExpressionValidator>
 #include <QTimer>
 #include <algorithm>
@@ -87,6 +89,30 @@ MainDialog::MainDialog(Mapper& mapper, ConfigurationFile& file, Prompter& prompt
 
     ui_->controlList->setCurrentRow(kXAxis);
     RefreshControlView();
+    stored_ = mapper_.Controls();
+
+    controllerLabel_ = new QLabel(this);
+    controllerLabel_->setObjectName(QStringLiteral("controllerLabel"));
+    controllerLabel_->setToolTip(
+        tr("The game controller Corvane reads. Plug one in at any time: it is picked up without a "
+           "restart."));
+    auto* resetLabel = new QLabel(tr("Reset Controls sends CC 121 (Reset All Controllers) on "
+                                     "channel 1"),
+                                  this);
+    resetLabel->setObjectName(QStringLiteral("resetLabel"));
+    resetLabel->setWordWrap(true);
+    resetLabel->setToolTip(
+        tr("Control change 121, value 0, always on MIDI channel 1, whatever the channel chosen in "
+           "Options..."));
+    ui_->resetButton->setToolTip(
+        tr("Sends Reset All Controllers (control change 121, value 0) on MIDI channel 1"));
+    ui_->mainLayout->addWidget(controllerLabel_);
+    ui_->mainLayout->addWidget(resetLabel);
+    // Plugged in or pulled out, on the joystick's thread: shown from this window's own.
+    mapper_.SetControllersListener([this] {
+        QMetaObject::invokeMethod(this, &MainDialog::ShowController, Qt::QueuedConnection);
+    });
+    ShowController();
     // Said once where it stays in sight and asks for no click: the title bar, with the reason
     // and what to do as the window's tool tip.
     if (mapper_.Midi().ListOutputs().empty() && mapper_.Midi().ListInputs().empty()) {
@@ -103,7 +129,16 @@ MainDialog::MainDialog(Mapper& mapper, ConfigurationFile& file, Prompter& prompt
     }
 }
 
-MainDialog::~MainDialog() = default;
+MainDialog::~MainDialog() {
+    mapper_.SetControllersListener({});
+}
+
+void MainDialog::ShowController() {
+    const std::string name = mapper_.AttachedController();
+    controllerLabel_->setText(name.empty()
+                                  ? tr("No controller attached: nothing is sent")
+                                  : tr("Controller: %1").arg(QString::fromStdString(name)));
+}
 
 int MainDialog::SelectedControl() const {
     return std::clamp(ui_->controlList->currentRow(), 0, kControlCount - 1);
@@ -179,29 +214,62 @@ void MainDialog::ConfigurationPicked(int index) {
     ui_->deleteButton->setEnabled(true);
     const std::string name = ui_->configurationBox->itemText(index).toStdString();
     if (file_.LoadConfiguration(name, mapper_.Controls())) {
+        stored_ = mapper_.Controls();
         ui_->controlList->setCurrentRow(kXAxis);
         RefreshControlView();
         emit Edited();
     }
 }
 
-void MainDialog::SaveConfiguration() {
+bool MainDialog::SaveConfiguration() {
     const QString name = ui_->configurationBox->currentText();
     const std::string problem = CheckConfigurationName(name.toStdString(), mapper_.Controls());
     if (!problem.empty()) {
         prompter_.Warn(this, QString::fromStdString(problem));
-        return;
+        return false;
     }
     if (!file_.SaveConfiguration(name.toStdString(), mapper_.Controls())) {
         prompter_.Warn(this, QString::fromStdString(file_.LastError()));
-        return;
+        return false;
     }
+    stored_ = mapper_.Controls();
     QComboBox* box = ui_->configurationBox;
     if (box->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive) < 0) {
         InsertName(name);
     }
     box->setCurrentIndex(box->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive));
     ui_->deleteButton->setEnabled(true);
+    return true;
+}
+
+bool MainDialog::AssignmentsUnsaved() const {
+    return !(mapper_.Controls() == stored_);
+}
+
+void MainDialog::reject() {
+    // Hidden under a session manager, the session keeps what plays: nothing is lost.
+    if (!hideOnly_ && isVisible() && AssignmentsUnsaved()) {
+        const QString name = ui_->configurationBox->currentText();
+        const QString text =
+            name.isEmpty()
+                ? tr("The assignments were changed and are not saved in a configuration.\n"
+                     "Type a name under Configuration and Save, or exit without them.")
+                : tr("The assignments were changed since the configuration was last loaded or "
+                     "saved.\nSave them as \"%1\" before exiting?")
+                      .arg(name);
+        switch (prompter_.AskSave(this, text)) {
+            case QMessageBox::Save:
+                if (!SaveConfiguration()) {
+                    return;  // the reason was said; the window stays
+                }
+                break;
+            case QMessageBox::Discard:
+                break;
+            default:
+                return;
+        }
+    }
+    QDialog::reject();
 }
 
 void MainDialog::DeleteConfiguration() {
@@ -251,6 +319,7 @@ void MainDialog::RunOptions() {
 }
 
 void MainDialog::HideInsteadOfExit() {
+    hideOnly_ = true;
     ui_->exitButton->setText(tr("Hide"));
     ui_->exitButton->setToolTip(
         tr("Hides the window; Corvane plays on and ends with the session."));

@@ -3,6 +3,10 @@
 #include <QDialog>
 #include <memory>
 
+#include "control_assignment.h"
+
+class QLabel;
+
 namespace Ui {
 class MainDialog;
 }
@@ -33,6 +37,13 @@ class MainDialog final : public QDialog {
     void SetOwnPortName(const QString& name) { ownPortName_ = name; }
     // Under a session manager the program lives as long as the session: "Exit" hides the window.
     void HideInsteadOfExit();
+    // The assignments differ from the configuration last loaded or saved (or, before any, from
+    // those the window opened with).
+    bool AssignmentsUnsaved() const;
+
+    // Exit, Escape and closing the window: assignments that are not saved are offered for
+    // saving first (Save, Discard, Cancel).
+    void reject() override;
 
   signals:
     // The user changed a control's assignment or closed the Options dialog: there may be
@@ -48,16 +59,23 @@ class MainDialog final : public QDialog {
     void RefreshControlView();
     void StorePercent(int field, const QString& text);
     void ConfigurationPicked(int index);
-    void SaveConfiguration();
+    // False when the assignments could not be saved (the reason was said).
+    bool SaveConfiguration();
     void DeleteConfiguration();
     void LoadNames();
     void InsertName(const QString& name);
+    // The line under the buttons: whether a controller is attached, and what Reset Controls
+    // sends.
+    void ShowController();
 
     std::unique_ptr<Ui::MainDialog> ui_;
     Mapper& mapper_;
     ConfigurationFile& file_;
     Prompter& prompter_;
     QString ownPortName_ = QStringLiteral("Corvane");
+    ControlTable stored_;  // what the last load or save of a configuration held
+    bool hideOnly_ = false;
+    QLabel* controllerLabel_ = nullptr;
 };
 
 }  // namespace corvane

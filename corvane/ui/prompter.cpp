@@ -1,6 +1,7 @@
 #include "prompter.h"
 
 #include <QDialog>
+#include <QPushButton>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -62,6 +63,26 @@ bool QtPrompter::Ask(QWidget* parent, const QString& title, const QString& text)
     box.setStyleSheet(
         QStringLiteral("QLabel#qt_msgbox_label { min-width: %1px; }").arg(titleWidth));
     return Exec(box) == QMessageBox::Yes;
+}
+
+QMessageBox::StandardButton QtPrompter::AskSave(QWidget* parent, const QString& text) {
+    if (ending_) {
+        return QMessageBox::Discard;
+    }
+    QMessageBox box(QMessageBox::Warning, kTitle, text,
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, parent);
+    box.setDefaultButton(QMessageBox::Save);
+    box.setEscapeButton(QMessageBox::Cancel);
+    box.button(QMessageBox::Save)
+        ->setToolTip(
+            QStringLiteral("Saves the assignments under the configuration name shown, then exits"));
+    box.button(QMessageBox::Discard)
+        ->setToolTip(QStringLiteral("Exits without saving the changed assignments"));
+    box.button(QMessageBox::Cancel)->setToolTip(QStringLiteral("Goes back to the window"));
+    const int answer = Exec(box);
+    return answer == QMessageBox::Save || answer == QMessageBox::Discard
+               ? static_cast<QMessageBox::StandardButton>(answer)
+               : QMessageBox::Cancel;
 }
 
 int QtPrompter::Run(QDialog& dialog) {

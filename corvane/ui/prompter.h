@@ -21,6 +21,12 @@ class Prompter {
     // (opening a session): where that matters it is shown later without blocking.
     virtual void Tell(QWidget* parent, const QString& text) { Warn(parent, text); }
     virtual bool Ask(QWidget* parent, const QString& title, const QString& text) = 0;
+    // Save, Discard or Cancel, before something unsaved would be lost. One that cannot offer
+    // Cancel answers Save for Yes and Discard for No.
+    virtual QMessageBox::StandardButton AskSave(QWidget* parent, const QString& text) {
+        return Ask(parent, QStringLiteral("Corvane"), text) ? QMessageBox::Save
+                                                            : QMessageBox::Discard;
+    }
     virtual int Run(QDialog& dialog) = 0;
 };
 
@@ -31,6 +37,8 @@ class QtPrompter final : public QObject, public Prompter {
     void Warn(QWidget* parent, const QString& text) override;
     void Tell(QWidget* parent, const QString& text) override;
     bool Ask(QWidget* parent, const QString& title, const QString& text) override;
+    // While ending, Discard: the program is going whatever the answer.
+    QMessageBox::StandardButton AskSave(QWidget* parent, const QString& text) override;
     int Run(QDialog& dialog) override;
 
     // Under a session manager nothing waits for the user: Tell shows its box without blocking,

@@ -21,6 +21,19 @@ std::string UserDataFolder(const char* name) {
     return std::string(home != nullptr ? home : ".") + "/.local/share/" + name;
 }
 
+// The README installed with the program, found from where the program is: bin/../share/doc.
+// Empty when it is not there (a program run from its build folder).
+std::string InstalledReadme() {
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) {
+        return {};
+    }
+    const std::filesystem::path readme =
+        (self.parent_path().parent_path() / "share/doc/tamborex/README.md").lexically_normal();
+    return std::filesystem::is_regular_file(readme, error) ? readme.string() : std::string();
+}
+
 std::string Help(const ProgramInfo& info) {
     const std::string folder = std::string(info.folderOption) + " DIR";
     const std::size_t width = folder.size() + 2;
@@ -51,7 +64,12 @@ std::string Help(const ProgramInfo& info) {
            (info.headless != nullptr ? option("--headless", info.headless) : std::string()) +
            patchOptions + option("--version", "print the version and exit") +
            option("-h, --help", "print this help and exit") + "\nFiles and settings:\n" +
-           info.files + "\nProblems: see the README's \"Reporting a problem\" section.\n";
+           info.files + "\nProblems: see the \"Reporting a problem\" section of " +
+           [] {
+               const std::string readme = InstalledReadme();
+               return readme.empty() ? std::string("the README") : readme;
+           }() +
+           ".\n";
 }
 
 CommandLine Refuse(const ProgramInfo& info, const std::string& why) {

@@ -85,7 +85,15 @@ void CNsmLink::GuiShown(bool shown) {
 }
 
 void CNsmLink::OnPatchModified(bool modified) {
-    if (client_) {
-        client_->SetDirty(modified);
+    // Edits kept for another entry are unsaved too: the session stays dirty until they are saved.
+    if (client_ && core_) {
+        client_->SetDirty(modified || !core_->Session().KeptEntries().empty());
+    }
+}
+
+void CNsmLink::OnPlayStateChanged() {
+    if (client_ && core_) {
+        client_->SetDirty(core_->Session().PatchModified() ||
+                          !core_->Session().KeptEntries().empty());
     }
 }

@@ -47,6 +47,7 @@ class CNsmLink final : private CSessionObserver {
     platform::NsmResult Open(const platform::NsmOpen& request);
     platform::NsmResult Save();
     void OnPatchModified(bool modified) override;
+    void OnPlayStateChanged() override;
 
     CUiThread& ui_;
     std::optional<platform::MidiBackend> midi_;

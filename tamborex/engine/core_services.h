@@ -45,6 +45,8 @@ class CEngineEvents {
     virtual void Message(std::string_view text) = 0;
     // The activity light: lit or unlit.
     virtual void Activity(bool lit) = 0;
+    // A held automatic arpeggio started or stopped waiting for MIDI clock.
+    virtual void ArpeggioWaiting(bool /*waiting*/) {}
 };
 
 // The session's bank state as the engine sees it: the current entry, switching entries, and

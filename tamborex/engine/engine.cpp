@@ -278,6 +278,8 @@ void CEngine::ProcessButtonUp(int button, int slot) {
 }
 
 void CEngine::AdvanceArpeggiators() {
+    ++clocks_;
+    lastClock_ = std::chrono::steady_clock::now();
     for (CPatch& patch : patches) {
         for (ButtonRecord& r : patch.buttons) {
             if (!r.autoArpeggiation || !r.pressed) {
@@ -374,6 +376,25 @@ void CEngine::PollOnce() {
     }
 }
 
+void CEngine::WatchClock() {
+    bool held = false;
+    for (const ButtonRecord& r : patches[0].buttons) {
+        held = held || (r.pressed && r.autoArpeggiation &&
+                        ButtonModeOf(r.mode).kind == ButtonKind::Arpeggiator);
+    }
+    if (!held || clocks_ != clocksSeen_) {
+        clocklessMs_ = 0;
+    } else if (clocklessMs_ < kClockWaitMs) {
+        clocklessMs_ += TickPeriodMs();
+    }
+    clocksSeen_ = clocks_;
+    const bool waiting = held && clocklessMs_ >= kClockWaitMs;
+    if (waiting != arpWaiting_) {
+        arpWaiting_ = waiting;
+        events_.ArpeggioWaiting(waiting);
+    }
+}
+
 void CEngine::SetPatchActive(int slot, std::int32_t value) {
     patches[slot].active = value;
     joystick_.active = value;
@@ -382,6 +403,12 @@ void CEngine::SetPatchActive(int slot, std::int32_t value) {
         pollTimer_->Start(TickPeriodMs(slot));
     } else {
         pollTimer_->Stop();
+        if (arpWaiting_) {
+            // Nothing is held that could wait any more.
+            arpWaiting_ = false;
+            clocklessMs_ = 0;
+            events_.ArpeggioWaiting(false);
+        }
     }
 }
 
@@ -431,6 +458,7 @@ void CEngine::OnPollTick() {
     // next, and a message box inside the tick holds further ticks back.
     pollTimer_->Stop();
     PollJoystick();
+    WatchClock();  // on the ticks only: they, unlike input events, measure time
     pollTimer_->Start(TickPeriodMs());
 }
 

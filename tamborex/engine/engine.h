@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -76,6 +77,14 @@ class CEngine {
     bool ReopenOutput(std::int16_t deviceId);
 
     bool ActivityLit() const { return activityLit != 0; }
+    // An automatic arpeggio is held and no MIDI clock has come for kClockWaitMs: it cannot step.
+    static constexpr unsigned kClockWaitMs = 250;
+    bool ArpeggioWaitsForClock() const { return arpWaiting_; }
+    // MIDI clock has come in within the last kClockWaitMs.
+    bool ClockArriving() const {
+        return clocks_ != 0 && std::chrono::steady_clock::now() - lastClock_ <
+                                   std::chrono::milliseconds(kClockWaitMs);
+    }
     // (poll interval code + 1) x 20 ms of a patch slot.
     unsigned PollPeriodMs(int slot = 0) const;
     // The poll timer's period: the patch's, or with low-latency input kLowLatencyTickMs at the
@@ -95,6 +104,8 @@ class CEngine {
     void OnLightOn();
     void OnLightOff();
     void OnPollTick();
+    // After each poll pass: whether a held automatic arpeggio is starved of clock.
+    void WatchClock();
 
     CWinMIDIOut& midiOut_;
     CJoystick& joystick_;
@@ -119,9 +130,13 @@ class CEngine {
     bool pollFailureShown_ = false;
     bool controllerMissing_ = false;
     bool sendFailurePending_ = false;
-    bool inPoll_ = false;
-    bool inputChanged_ = true;  // the axis being translated was read anew, not held  // a pass is
-                                // running (a message box inside it runs the event loop)
+    bool inPoll_ = false;       // a pass is running (a message box inside it runs the event loop)
+    bool inputChanged_ = true;  // the axis being translated was read anew, not held
+    std::uint32_t clocks_ = 0;  // timing clocks that came in
+    std::chrono::steady_clock::time_point lastClock_{};
+    std::uint32_t clocksSeen_ = 0;
+    unsigned clocklessMs_ = 0;
+    bool arpWaiting_ = false;
     std::atomic<bool> lowLatency_{false};
     std::atomic<bool> passPosted_{false};
 };

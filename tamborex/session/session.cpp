@@ -80,14 +80,18 @@ void CSession::Activity(bool lit) {
     Notify([lit](CSessionObserver& o) { o.OnActivity(lit); });
 }
 
+void CSession::ArpeggioWaiting(bool) {
+    Notify([](CSessionObserver& o) { o.OnPlayStateChanged(); });
+}
+
 std::optional<bool> CSession::Ask(std::string_view question) {
     return asker_ != nullptr ? asker_->Ask(question) : std::nullopt;
 }
 
-bool CSession::ChooseFile(bool save, std::string& chosen) {
+bool CSession::ChooseFile(bool save, std::string& chosen, std::int32_t entry) {
     // Where the entry's patch is, or the bank's folder for an entry without one: a path kept
     // without its folder is in the bank's folder, which need not be the working folder.
-    const std::string& path = bank_.patchPaths[bank_.patchNumber];
+    const std::string& path = bank_.patchPaths[std::clamp(entry, 0, kBankEntries - 1)];
     const std::string initial = path.empty()
                                     ? (std::filesystem::path(bankPath_).parent_path() / "").string()
                                     : InBankFolder(path);
@@ -99,7 +103,7 @@ void CSession::SetModified(bool modified) {
     const bool before = PatchModified();
     modified_ = modified;
     if (!modified) {
-        recoveredUnsaved_ = false;
+        recoveredFrom_.clear();
     }
     if (PatchModified() != before) {
         Notify([now = PatchModified()](CSessionObserver& o) { o.OnPatchModified(now); });
@@ -151,8 +155,10 @@ void CSession::Startup() {
         }
     }
     started_ = true;
+    slotEntry_ = bank_.patchNumber;
     FollowController();  // also when the entry has no patch file
     OfferRecovery();
+    OfferKeptRecovery();
     Notify([](CSessionObserver& o) { o.OnEntrySelected(); });
     Notify([](CSessionObserver& o) { o.OnStarted(); });
     if (bank_.loadMinimized) {
@@ -163,30 +169,78 @@ void CSession::Startup() {
     }
 }
 
+template <typename Save>
+CSession::Offered CSession::OfferSave(const std::string& question, Save save) {
+    // Nobody to answer is a request to end: the edits are kept for the next start.
+    const std::optional<CSaveAnswer> answer =
+        terminating_ || asker_ == nullptr ? std::nullopt : asker_->AskWithCancel(question);
+    if (terminating_ || !answer) {
+        // A request to end, also one that closed the question, keeps the edits.
+        terminating_ = true;
+        return Offered::Unanswered;
+    }
+    if (*answer == CSaveAnswer::Cancel) {
+        return Offered::Cancelled;
+    }
+    if (*answer == CSaveAnswer::No) {
+        return Offered::Declined;
+    }
+    if (save()) {
+        SaveBank();  // the entry now names the file the patch went to
+        return Offered::Saved;
+    }
+    // Cancelled or not written: back to the bar, nothing lost; or ended meanwhile.
+    return terminating_ ? Offered::Unanswered : Offered::Cancelled;
+}
+
 bool CSession::Shutdown() {
     if (shutDown_) {
         return true;
     }
-    // The bank first: a renamed entry is kept whatever the answer below.
+    // The bank first: a renamed entry is kept whatever the answers below.
     SaveBank();
+    // Each unsaved patch is offered: the one in use, then those kept for other entries. Edits
+    // restored from a recovery file and declined stay there for the next start; a Cancel goes
+    // back to the bar with everything as it was (what was saved meanwhile stays saved).
+    bool keepCurrent = false;
     if (PatchModified()) {
-        bool saved = false;
-        // Nobody to answer is a request to end: the edits are kept for the next start.
-        const std::optional<bool> answer =
-            terminating_ ? std::nullopt : Ask("Save changes to current patch?");
-        terminating_ = terminating_ || !answer;
-        if (answer.value_or(false)) {
-            saved = SaveCommand();
-            if (saved) {
-                SaveBank();  // the entry now names the file the patch went to
-            } else if (!terminating_) {
-                return false;  // cancelled or not written: back to the bar, nothing lost
-            }
+        switch (OfferSave("Save changes to current patch?", [this] { return SaveCommand(); })) {
+            case Offered::Cancelled:
+                return false;
+            case Offered::Declined:
+                keepCurrent = !recoveredFrom_.empty();
+                break;
+            case Offered::Unanswered:
+                keepCurrent = true;
+                break;
+            case Offered::Saved:
+                break;
         }
-        // A request to end, also one that closed the question or the chooser, keeps the edits.
-        if (terminating_ && !saved) {
-            WriteRecovery();
+    }
+    std::vector<std::int32_t> keepEntries;
+    for (const std::int32_t entry : KeptEntries()) {
+        const std::string& name = kept_.at(entry).name;
+        const std::string question =
+            "Save changes to the patch of bank entry " + std::to_string(entry) +
+            (name.empty() || name == kNoPatchName ? "" : " (" + name + ")") +
+            "? They were kept when another entry was selected.";
+        switch (OfferSave(question, [this, entry] { return SaveKept(entry, {}); })) {
+            case Offered::Cancelled:
+                return false;
+            case Offered::Declined:
+                if (!kept_.at(entry).recoveredFrom.empty()) {
+                    keepEntries.push_back(entry);
+                }
+                break;
+            case Offered::Unanswered:
+                keepEntries.push_back(entry);
+                break;
+            case Offered::Saved:
+                break;
         }
+    }
+    if (keepCurrent || !keepEntries.empty()) {
+        WriteRecovery(keepCurrent, keepEntries);
     }
     shutDown_ = true;
     if (!bankUnreadable_.empty()) {
@@ -228,22 +282,49 @@ std::string CSession::RecoveryPath() const {
     return Beside(bankPath_, ".recovered", ".txp");
 }
 
+std::string CSession::RecoveryPath(std::int32_t entry) const {
+    return Beside(bankPath_, (".recovered-" + std::to_string(entry)).c_str(), ".txp");
+}
+
 std::string CSession::SessionBankPath() const {
     return Beside(bankPath_, ".session", std::filesystem::path(bankPath_).extension().c_str());
 }
 
-void CSession::WriteRecovery() {
-    int cause = 0;
-    platform::WriteStage failedAt{};
-    CMarksLeftOut leftOut;
-    if (!platform::WriteFileAtomically(RecoveryPath(),
-                                       FormatPatchFile(bank_.patchName, PatchesForFile(leftOut)),
-                                       cause, failedAt)) {
-        Say("The unsaved patch could not be kept in " + RecoveryPath() + " (" +
-            std::strerror(cause) + ").");
-        return;
+void CSession::WriteRecovery(bool keepCurrent, const std::vector<std::int32_t>& entries) {
+    // The patch in use goes where every version of Tamborex looks for it; those kept for other
+    // entries beside it, one file each, named after their entry.
+    std::set<std::string> written;
+    std::set<std::string> before;
+    const auto write = [&](const std::string& path, const std::string& name,
+                           const std::array<CPatch, 2>& patches, const CMarksLeftOut& leftOut) {
+        int cause = 0;
+        platform::WriteStage failedAt{};
+        if (!platform::WriteFileAtomically(path, FormatPatchFile(name, patches), cause, failedAt)) {
+            Say("The unsaved patch could not be kept in " + path + " (" + std::strerror(cause) +
+                ").");
+            return;
+        }
+        written.insert(path);
+        KeepLeftOut(leftOut);
+    };
+    if (keepCurrent) {
+        CMarksLeftOut leftOut;
+        write(RecoveryPath(), bank_.patchName, PatchesForFile(leftOut), leftOut);
+        before.insert(recoveredFrom_);
     }
-    KeepLeftOut(leftOut);
+    for (const std::int32_t entry : entries) {
+        const CKeptPatch& kept = kept_.at(entry);
+        write(RecoveryPath(entry), kept.name, kept.patches, kept.leftOut);
+        before.insert(kept.recoveredFrom);
+    }
+    // A restored patch that now belongs to another entry leaves its old file: it would be
+    // offered for the wrong entry.
+    for (const std::string& path : before) {
+        if (!path.empty() && !written.contains(path)) {
+            std::error_code ignored;
+            std::filesystem::remove(path, ignored);
+        }
+    }
 }
 
 std::string CSession::LongPortNamesPath() const {
@@ -309,8 +390,70 @@ void CSession::OfferRecovery() {
     }
     // Restored: the file stays until the edits are saved, so a crash before that loses nothing.
     if (ReadPatch(path, bank_.patchNumber).loaded) {
-        recoveredUnsaved_ = true;
+        recoveredFrom_ = path;
         Notify([](CSessionObserver& o) { o.OnPatchModified(true); });
+    }
+}
+
+void CSession::OfferKeptRecovery() {
+    std::vector<std::int32_t> entries;
+    std::string files;
+    for (std::int32_t entry = 0; entry < kBankEntries; ++entry) {
+        std::error_code ignored;
+        const std::string path = RecoveryPath(entry);
+        if (std::filesystem::is_regular_file(path, ignored)) {
+            entries.push_back(entry);
+            files += (files.empty() ? "" : ", ") + path;
+        }
+    }
+    if (entries.empty()) {
+        return;
+    }
+    std::string list;
+    for (const std::int32_t entry : entries) {
+        list += (list.empty() ? "" : ", ") + std::to_string(entry);
+    }
+    const std::optional<bool> answer =
+        Ask(entries.size() == 1
+                ? "Tamborex was ended with unsaved changes to the patch of bank entry " + list +
+                      ". They were kept in " + files +
+                      ".\nKeep them for that entry, to come back when it is selected?"
+                : "Tamborex was ended with unsaved changes to the patches of bank entries " + list +
+                      ". They were kept in " + files +
+                      ".\nKeep them for those entries, to come back when an entry is selected?");
+    if (!answer || terminating_) {
+        return;
+    }
+    for (const std::int32_t entry : entries) {
+        const std::string path = RecoveryPath(entry);
+        std::error_code ignored;
+        if (!*answer) {
+            std::filesystem::remove(path, ignored);
+            continue;
+        }
+        std::vector<std::uint8_t> bytes;
+        int cause = 0;
+        CKeptPatch kept;
+        kept.patches = engine_.patches;
+        std::string problem = platform::ReadWholeFile(path, bytes, cause)
+                                  ? ReadPatchFile(bytes, kept.name, kept.patches)
+                                  : platform::ReadFailureText(cause);
+        if (!problem.empty()) {
+            Message("Error opening patch file.\n" + path + " could not be read (" + problem +
+                    "). It is left as it is.");
+            continue;
+        }
+        kept.nameTyped = true;  // a name it was kept under is the user's
+        kept.recoveredFrom = path;
+        if (entry == slotEntry_) {
+            // The entry in use: its patch is the one restored, unless the patch in use was.
+            if (recoveredFrom_.empty() && TakePatch(bytes, path, entry).loaded) {
+                recoveredFrom_ = path;
+                Notify([](CSessionObserver& o) { o.OnPatchModified(true); });
+            }
+            continue;
+        }
+        kept_[entry] = std::move(kept);
     }
 }
 
@@ -564,6 +707,11 @@ CSession::PatchLoad CSession::ReadPatch(const std::string& path, std::int32_t ba
                 platform::ReadFailureText(cause) + ").");
         return {};
     }
+    return TakePatch(bytes, path, bankIndex);
+}
+
+CSession::PatchLoad CSession::TakePatch(std::span<const std::uint8_t> bytes,
+                                        const std::string& path, std::int32_t bankIndex) {
     std::string name;
     std::array<CPatch, 2> loaded = engine_.patches;
     std::string notice;
@@ -585,12 +733,10 @@ CSession::PatchLoad CSession::ReadPatch(const std::string& path, std::int32_t ba
     }
     bank_.patchName = name;
     bank_.patchNames[std::clamp(bankIndex, 0, kBankEntries - 1)] = name;
-    // Another patch is no longer the one restored from the recovery file.
-    if (modified_) {
-        recoveredUnsaved_ = false;
-    } else {
-        SetModified(false);
-    }
+    slotName_ = name;
+    nameTyped_ = false;
+    // Whoever loads another patch has kept or saved the edits first; this one is as its file.
+    SetModified(false);
     // A port remembered by name that is gone stays closed, like one that would not open, and
     // polling stays as it was; one that moved in the list is followed.
     bool known = true;
@@ -610,13 +756,12 @@ CSession::PatchLoad CSession::ReadPatch(const std::string& path, std::int32_t ba
     return {true, opened};
 }
 
-bool CSession::SavePatchFile(const std::string& path) {
+bool CSession::WritePatch(const std::string& path, const std::string& name,
+                          const std::array<CPatch, 2>& patches, const CMarksLeftOut& leftOut) {
     int cause = 0;
     platform::WriteStage failedAt{};
-    CMarksLeftOut leftOut;
-    const std::array<CPatch, 2> patches = PatchesForFile(leftOut);
-    if (!platform::WriteFileAtomically(
-            InBankFolder(path), FormatPatchFile(bank_.patchName, patches), cause, failedAt)) {
+    if (!platform::WriteFileAtomically(InBankFolder(path), FormatPatchFile(name, patches), cause,
+                                       failedAt)) {
         Message(failedAt == platform::WriteStage::Create
                     ? "Can't open file " + path + " for writing!"
                     : "Could not write " + path + " (" + std::strerror(cause) +
@@ -624,24 +769,126 @@ bool CSession::SavePatchFile(const std::string& path) {
         return false;
     }
     KeepLeftOut(leftOut);
+    return true;
+}
+
+std::string CSession::SavedName(const std::string& name, bool typed, const std::string& path) {
+    // An entry's "(no patch)" is no name the user gave the patch.
+    if (typed || name != kNoPatchName) {
+        return name;
+    }
+    const std::string stem = std::filesystem::path(path).stem().string();
+    return stem.empty() ? name : stem.substr(0, kMaxPatchNameLength);
+}
+
+bool CSession::SavePatchFile(const std::string& path) {
+    CMarksLeftOut leftOut;
+    const std::array<CPatch, 2> patches = PatchesForFile(leftOut);
+    const std::string name = SavedName(bank_.patchName, nameTyped_, path);
+    if (!WritePatch(path, name, patches, leftOut)) {
+        return false;
+    }
     bank_.patchPaths[bank_.patchNumber] = path;
+    bank_.patchName = name;
+    bank_.patchNames[bank_.patchNumber] = name;
+    slotName_ = name;
     // The patch in use is now the one made for this controller, as the file says.
     engine_.patches[0].reserved = patches[0].reserved;
     engine_.patches[0].joystickNumber = patches[0].joystickNumber;
-    if (recoveredUnsaved_) {
+    if (!recoveredFrom_.empty()) {
         // The restored edits are in a file of the user's now.
         std::error_code ignored;
-        std::filesystem::remove(RecoveryPath(), ignored);
+        std::filesystem::remove(recoveredFrom_, ignored);
     }
     SetModified(false);
+    Notify([](CSessionObserver& o) { o.OnEntrySelected(); });  // the name may be the file's now
     Notify([&path](CSessionObserver& o) { o.OnPatchSaved(path); });
     return true;
 }
 
+bool CSession::SaveKept(std::int32_t entry, std::string path) {
+    const auto found = kept_.find(entry);
+    if (found == kept_.end() || (path.empty() && !ChooseFile(true, path, entry))) {
+        return false;
+    }
+    CKeptPatch& kept = found->second;
+    const std::string name = SavedName(kept.name, kept.nameTyped, path);
+    if (!WritePatch(path, name, kept.patches, kept.leftOut)) {
+        return false;
+    }
+    bank_.patchPaths[entry] = path;
+    bank_.patchNames[entry] = name;
+    if (!kept.recoveredFrom.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove(kept.recoveredFrom, ignored);
+    }
+    kept_.erase(found);
+    Notify([](CSessionObserver& o) { o.OnPlayStateChanged(); });
+    return true;
+}
+
+void CSession::KeepEdits() {
+    if (!PatchModified()) {
+        return;
+    }
+    CKeptPatch kept;
+    kept.name = bank_.patchName;
+    kept.patches = PatchesForFile(kept.leftOut);
+    kept.nameTyped = nameTyped_;
+    kept.recoveredFrom = recoveredFrom_;
+    kept_[slotEntry_] = std::move(kept);
+    SetModified(false);
+}
+
+std::vector<std::int32_t> CSession::KeptEntries() const {
+    std::vector<std::int32_t> entries;
+    for (const auto& [entry, kept] : kept_) {
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+std::string CSession::PlayingPatchName() const {
+    return bank_.patchPaths[bank_.patchNumber].empty() ? slotName_ : std::string();
+}
+
+std::string CSession::SilenceReason() const {
+    std::string why;
+    const auto add = [&why](const char* reason) {
+        why += (why.empty() ? "" : ", ") + std::string(reason);
+    };
+    if (!controllerPresent_) {
+        add("no controller");
+    }
+    if (engine_.patches[0].outputDevice < 0 || midiOut_.CurrentDevice() < 0) {
+        add("no MIDI output chosen");
+    }
+    if (!engine_.patches[0].active) {
+        add("patch inactive");
+    }
+    if (why.empty() && engine_.ArpeggioWaitsForClock()) {
+        add("waiting for MIDI clock");
+    }
+    return why;
+}
+
 void CSession::LoadCommand() {
+    // The patch in use is replaced: its edits are offered for saving first.
+    if (PatchModified()) {
+        const std::optional<CSaveAnswer> answer =
+            asker_ != nullptr ? asker_->AskWithCancel("Save changes to current patch?")
+                              : std::nullopt;
+        if (!answer || *answer == CSaveAnswer::Cancel ||
+            (*answer == CSaveAnswer::Yes && !SaveCommand())) {
+            return;
+        }
+    }
     std::string chosen;
     if (ChooseFile(false, chosen)) {
-        LoadPatchFile(chosen, bank_.patchNumber);
+        // Declined edits are not kept over the file the user chose.
+        if (ReadPatch(chosen, bank_.patchNumber).loaded) {
+            slotEntry_ = bank_.patchNumber;
+        }
     }
     // An open Joystick options dialog must show the loaded patch: its next Apply would otherwise
     // write the old patch's numbers into the new one.
@@ -659,10 +906,29 @@ void CSession::SetPatchNumber(std::int32_t number) {
 }
 
 void CSession::SelectPatch() {
-    bank_.patchName = bank_.patchNames[bank_.patchNumber];
-    LoadPatchFile(bank_.patchPaths[bank_.patchNumber], bank_.patchNumber);
+    // Never a question here (this may be a program change in the middle of a song), and never
+    // an edit lost: the edits stay with their entry until it is selected again or saved.
+    KeepEdits();
+    const std::int32_t entry = bank_.patchNumber;
+    slotEntry_ = entry;
+    nameTyped_ = false;
+    bank_.patchName = bank_.patchNames[entry];
+    if (const auto found = kept_.find(entry); found != kept_.end()) {
+        CKeptPatch kept = std::move(found->second);
+        kept_.erase(found);
+        const bool typed = kept.nameTyped;
+        if (TakePatch(FormatPatchFile(kept.name, kept.patches), kept.name, entry).loaded) {
+            nameTyped_ = typed;
+            modified_ = true;
+            recoveredFrom_ = std::move(kept.recoveredFrom);
+            Notify([](CSessionObserver& o) { o.OnPatchModified(true); });
+        }
+    } else {
+        LoadPatchFile(bank_.patchPaths[entry], entry);
+    }
     Notify([](CSessionObserver& o) { o.OnPatchLoaded(); });
     Notify([](CSessionObserver& o) { o.OnEntrySelected(); });
+    Notify([](CSessionObserver& o) { o.OnPlayStateChanged(); });
 }
 
 void CSession::Preset(int k) {
@@ -689,25 +955,22 @@ void CSession::Next() {
 void CSession::Rename(const std::string& name) {
     bank_.patchName = name;
     bank_.patchNames[bank_.patchNumber] = name;
+    nameTyped_ = true;
+    if (!bank_.patchPaths[bank_.patchNumber].empty()) {
+        slotName_ = name;  // the entry's own patch
+    }
 }
 
-bool CSession::SaveAll(std::string& error) {
-    // The patch is written even when the bank could not be: the edits are what would be lost.
-    if (!SaveBank()) {
-        error = "the bank could not be written to " + bankPath_;
-    }
-    if (!PatchModified()) {
-        return error.empty();
-    }
+std::string CSession::SessionFileFor(std::int32_t entry) const {
     // The patch goes into the bank's folder, so the folder holds the whole session. It writes
     // over its own file only: another file of that name there (another entry's patch, a file
     // of the user's) is kept, and the patch takes a name of its own beside it.
     namespace fs = std::filesystem;
     const fs::path folder = fs::path(bankPath_).parent_path();
-    const std::string& current = bank_.patchPaths[bank_.patchNumber];
+    const std::string& current = bank_.patchPaths[entry];
     fs::path target = folder / fs::path(current).filename();
     if (!fs::path(current).has_filename()) {
-        target = folder / ("Entry " + std::to_string(bank_.patchNumber) + ".txp");
+        target = folder / ("Entry " + std::to_string(entry) + ".txp");
     }
     std::error_code ignored;
     if (current.empty() || !fs::equivalent(target, InBankFolder(current), ignored)) {
@@ -717,13 +980,35 @@ bool CSession::SaveAll(std::string& error) {
         }
     }
     // Kept by its name alone, so the folder stays whole when the manager copies or renames it.
-    const std::string path = target.filename().string();
-    if (!SavePatchFile(path)) {
-        error = "the patch could not be written to " + InBankFolder(path);
-        return false;
+    return target.filename().string();
+}
+
+bool CSession::SaveAll(std::string& error) {
+    // The patches are written even when the bank could not be: the edits are what would be lost.
+    if (!SaveBank()) {
+        error = "the bank could not be written to " + bankPath_;
+    }
+    if (!PatchModified() && kept_.empty()) {
+        return error.empty();
+    }
+    bool written = true;
+    if (PatchModified()) {
+        const std::string path = SessionFileFor(bank_.patchNumber);
+        if (!SavePatchFile(path)) {
+            error = "the patch could not be written to " + InBankFolder(path);
+            written = false;
+        }
+    }
+    for (const std::int32_t entry : KeptEntries()) {
+        const std::string path = SessionFileFor(entry);
+        if (!SaveKept(entry, path)) {
+            error = "the patch of bank entry " + std::to_string(entry) +
+                    " could not be written to " + InBankFolder(path);
+            written = false;
+        }
     }
     if (!SaveBank()) {
         error = "the bank could not be written to " + bankPath_;
     }
-    return error.empty();
+    return written && error.empty();
 }

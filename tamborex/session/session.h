@@ -3,9 +3,11 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,9 +46,10 @@ class CSession final : public CBankLink, private CEngineEvents {
     // The start-up, once: devices, the bank, the current entry's patch, the input port.
     void Startup();
     // The Quit command (and any other request to close): ends with everything released. A
-    // modified patch is offered for saving; false when the user then cancels the file chooser
-    // or the save fails: nothing is released and the session goes on. After RequestTermination
-    // nobody is asked: a modified patch goes to the recovery file and the shutdown completes.
+    // modified patch, and then each patch kept with edits for another entry, is offered for
+    // saving; false when the user answers Cancel, or cancels the file chooser, or the save fails:
+    // nothing is released and the session goes on. After RequestTermination nobody is asked:
+    // every unsaved patch goes to a recovery file and the shutdown completes.
     bool Shutdown();
     // A signal or a logout asks the program to end: the shutdown must not wait for a person.
     void RequestTermination() { terminating_ = true; }
@@ -101,7 +104,23 @@ class CSession final : public CBankLink, private CEngineEvents {
     void MarkPatchModified();
     // The patch in use has changes that were not saved (edits, or restored from the recovery
     // file); cleared by a save.
-    bool PatchModified() const { return modified_ || recoveredUnsaved_; }
+    bool PatchModified() const { return modified_ || !recoveredFrom_.empty(); }
+    // Leaving an entry whose patch has unsaved edits (another entry, a preset, a program change)
+    // keeps the edited patch for that entry: it comes back, still unsaved, when the entry is
+    // selected again, and Quit offers it for saving. These are the entries that hold one, in
+    // order.
+    std::vector<std::int32_t> KeptEntries() const;
+    bool HasKeptEdits(std::int32_t entry) const { return kept_.contains(entry); }
+    // While the current entry has no patch file of its own the previous patch keeps playing:
+    // its name then, otherwise empty.
+    std::string PlayingPatchName() const;
+    // Why the patch in use cannot play ("no controller", "no MIDI output chosen", "patch
+    // inactive", joined with ", "), or that a held arpeggio is "waiting for MIDI clock"; empty
+    // when it plays.
+    std::string SilenceReason() const;
+    // A held automatic arpeggio has had no MIDI clock for a while.
+    bool ArpeggioWaitsForClock() const { return engine_.ArpeggioWaitsForClock(); }
+    bool ClockArriving() const { return engine_.ClockArriving(); }
     // Writes everything to files at once, for a session manager: the bank, and a modified patch
     // to its file in the bank's folder (its own name there, or one made from the entry). False
     // with the reason when something could not be written.
@@ -133,8 +152,10 @@ class CSession final : public CBankLink, private CEngineEvents {
     // in the gamepad layout or raw.
     void ChooseController(int number, bool gamepadLayout);
     bool GamepadLayout() const;
-    // Where the unsaved patch goes when the program is ended by a signal, beside the bank.
+    // Where the unsaved patch goes when the program is ended by a signal, beside the bank; and
+    // where the edits kept for another entry go.
     std::string RecoveryPath() const;
+    std::string RecoveryPath(std::int32_t entry) const;
     // Where the bank goes when the bank file could not be read at start (it is never written
     // over then), beside it.
     std::string SessionBankPath() const;
@@ -171,6 +192,7 @@ class CSession final : public CBankLink, private CEngineEvents {
     // CEngineEvents: what the engine says goes to every observer.
     void Message(std::string_view text) override;
     void Activity(bool lit) override;
+    void ArpeggioWaiting(bool waiting) override;
     template <typename F>
     void Notify(F&& tell) {
         for (CSessionObserver* observer : observers_) {
@@ -181,7 +203,11 @@ class CSession final : public CBankLink, private CEngineEvents {
     static std::int16_t DeviceId(std::int32_t index);
     // nullopt when nobody could answer.
     std::optional<bool> Ask(std::string_view question);
-    bool ChooseFile(bool save, std::string& chosen);
+    // The chooser opens where entry's patch is, or in the bank's folder.
+    bool ChooseFile(bool save, std::string& chosen, std::int32_t entry);
+    bool ChooseFile(bool save, std::string& chosen) {
+        return ChooseFile(save, chosen, bank_.patchNumber);
+    }
     void SetModified(bool modified);
     // "No MIDI ... devices available." with the reason and what to do on a second line.
     void SayNoDevices(const char* text);
@@ -190,9 +216,37 @@ class CSession final : public CBankLink, private CEngineEvents {
         bool opened = false;  // and its output port opened (a patch without one counts)
     };
     PatchLoad ReadPatch(const std::string& path, std::int32_t bankIndex);
+    // What ReadPatch does once the file's bytes are read; shown names the file in messages.
+    PatchLoad TakePatch(std::span<const std::uint8_t> bytes, const std::string& shown,
+                        std::int32_t bankIndex);
+    // An edited patch left behind for another entry, in the form its file will hold.
+    struct CKeptPatch {
+        std::string name;
+        std::array<CPatch, 2> patches;
+        CMarksLeftOut leftOut;
+        bool nameTyped = false;
+        std::string recoveredFrom;  // the recovery file it came from, gone once it is saved
+    };
+    // Slot 0's unsaved edits are kept for the entry they were made in.
+    void KeepEdits();
+    // Writes a patch file and says what it had no room for; false, said, when not written.
+    bool WritePatch(const std::string& path, const std::string& name,
+                    const std::array<CPatch, 2>& patches, const CMarksLeftOut& leftOut);
+    // The name a patch is saved under: the one the user gave, or else the file's.
+    static std::string SavedName(const std::string& name, bool typed, const std::string& path);
+    // Entry's kept patch to path (the chooser's when path is empty); false when not written.
+    bool SaveKept(std::int32_t entry, std::string path);
+    // Where a session manager's save puts entry's patch: its own file in the bank's folder, or
+    // a name of its own there.
+    std::string SessionFileFor(std::int32_t entry) const;
+    enum class Offered { Saved, Declined, Cancelled, Unanswered };
+    template <typename Save>
+    Offered OfferSave(const std::string& question, Save save);
     // A message box, or while terminating (nobody may be asked to click) the error stream.
     void Say(const std::string& text);
-    void WriteRecovery();
+    // The patch in use (when keepCurrent) and the kept patches of entries go to their recovery
+    // files; what was restored from another recovery file no longer needs that one.
+    void WriteRecovery(bool keepCurrent, const std::vector<std::int32_t>& entries);
     // The patches as a file keeps them: slot 0 with its output port's name, and what its block
     // had no room for.
     std::array<CPatch, 2> PatchesForFile(CMarksLeftOut& leftOut) const;
@@ -226,6 +280,8 @@ class CSession final : public CBankLink, private CEngineEvents {
     int FollowPort(const CMIDI& port, const char* kind, const std::string& name, int index,
                    bool nameKnown = true);
     void OfferRecovery();
+    // The edits kept for other entries when the program was ended, offered back.
+    void OfferKeptRecovery();
 
     platform::MidiService& midiService_;
     platform::JoystickService& joystickService_;
@@ -263,6 +319,14 @@ class CSession final : public CBankLink, private CEngineEvents {
     bool outputMissing_ = false;
     bool inputMissing_ = false;
     std::set<std::string> saidMissing_;
-    // The patch in use came from the recovery file and has not been saved since.
-    bool recoveredUnsaved_ = false;
+    // The recovery file the patch in use came from, while it has not been saved since.
+    std::string recoveredFrom_;
+    std::map<std::int32_t, CKeptPatch> kept_;
+    // The entry slot 0's edits belong to: the one selected last (an entry without a file of its
+    // own plays the previous patch, and edits made there are that entry's).
+    std::int32_t slotEntry_ = 0;
+    // The name of the patch in the slots as it was loaded or saved.
+    std::string slotName_;
+    // The user typed the current entry's name since it was selected.
+    bool nameTyped_ = false;
 };

@@ -11,6 +11,7 @@ bool CSession::SelectOutput(int index) {
     }
     engine_.patches[0].outputDevice = index;
     outputMissing_ = false;
+    Notify([](CSessionObserver& o) { o.OnPlayStateChanged(); });
     return true;
 }
 
@@ -23,6 +24,7 @@ bool CSession::SelectInput(int index) {
 
 void CSession::SetActive(bool active) {
     engine_.SetPatchActive(0, active ? 1 : 0);
+    Notify([](CSessionObserver& o) { o.OnPlayStateChanged(); });
 }
 
 void CSession::SetPollInterval(std::int32_t code) {
@@ -41,7 +43,13 @@ void CSession::SetPreset(int k, std::int32_t entry) {
 }
 
 void CSession::SetCurrentEntry(std::int32_t entry) {
+    // The patch in use stays, for the new entry; edits made so far stay with their own.
+    if (entry != slotEntry_) {
+        KeepEdits();
+    }
     SetPatchNumber(entry);
+    slotEntry_ = bank_.patchNumber;
+    nameTyped_ = false;
     bank_.patchName = bank_.patchNames[bank_.patchNumber];
     Notify([](CSessionObserver& o) { o.OnEntrySelected(); });
 }
@@ -106,5 +114,6 @@ void CSession::ApplyPatchFields(std::int32_t active, const std::array<std::int32
     // A typed note that differs is an edit like any other: Quit must offer to save it.
     if (changed) {
         MarkPatchModified();
+        Notify([](CSessionObserver& o) { o.OnPlayStateChanged(); });
     }
 }

@@ -25,6 +25,9 @@ class CSessionObserver {
     virtual void OnPatchSaved(const std::string& /*path*/) {}
     // The patch in use has unsaved changes, or no longer has them.
     virtual void OnPatchModified(bool /*modified*/) {}
+    // What plays, or why nothing does, may have changed: the patch's active flag, its output
+    // port, an arpeggio that waits for MIDI clock, or kept edits of other entries.
+    virtual void OnPlayStateChanged() {}
     // Which controller plays, or that the one named is missing (an empty name: none was ever
     // there). It changes whenever a controller comes or goes.
     virtual void OnControllerChanged(std::string_view /*name*/, bool /*present*/) {}
@@ -38,6 +41,9 @@ class CSessionObserver {
     virtual void OnShutDown() {}
 };
 
+// The answers to a question that can also be taken back.
+enum class CSaveAnswer { Yes, No, Cancel };
+
 // Who answers the session's questions. A front end with nobody to ask answers nothing, and the
 // session then takes the question's safe answer: the one that loses nothing.
 class CSessionAsker {
@@ -45,6 +51,15 @@ class CSessionAsker {
     virtual ~CSessionAsker() = default;
     // A Yes/No question; nullopt when nobody can answer it now.
     virtual std::optional<bool> Ask(std::string_view question) = 0;
+    // The same with Cancel besides Yes and No, for a question whose Cancel goes back to where the
+    // user was. One that cannot offer Cancel answers Yes or No.
+    virtual std::optional<CSaveAnswer> AskWithCancel(std::string_view question) {
+        const std::optional<bool> answer = Ask(question);
+        if (!answer) {
+            return std::nullopt;
+        }
+        return *answer ? CSaveAnswer::Yes : CSaveAnswer::No;
+    }
     // The open or save file chooser; false when the user cancels or nobody can choose.
     virtual bool ChooseFile(bool save, std::string_view filter, std::string_view defaultExtension,
                             const std::string& initial, std::string& chosen) = 0;

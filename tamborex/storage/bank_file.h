@@ -10,6 +10,8 @@ inline constexpr int kBankEntries = 128;
 inline constexpr int kPresets = 4;
 inline constexpr const char* kBankFileName = "Tamborex.bnk";
 inline constexpr const char* kNoPatchName = "(no patch)";
+// The most characters of a patch name the bar takes.
+inline constexpr std::size_t kMaxPatchNameLength = 36;
 inline constexpr const char* kPatchFilter = "Tamborex Patch (*.txp) | *.txp";
 inline constexpr const char* kPatchExtension = "*.txp";
 

@@ -33,6 +33,9 @@ class CTestWindow final : public CUiThread,
     std::string chooserFilter;
     std::string chooserExtension;
     std::optional<bool> answer = false;  // nullopt: nobody there to answer
+    // Answers a question that offers Cancel; unset: as answer.
+    std::function<std::optional<CSaveAnswer>(std::string_view)> answerWithCancel;
+    int playStateChanges = 0;
     int hides = 0;
     std::string controller;  // what the bar shows of the controller
     std::function<void()> onQuestion;
@@ -70,6 +73,7 @@ class CTestWindow final : public CUiThread,
     void OnHideRequested() override { ++hides; }
     void OnStarted() override { Record("started"); }
     void OnShutDown() override { Record("shut down"); }
+    void OnPlayStateChanged() override { ++playStateChanges; }
     void OnControllerChanged(std::string_view name, bool present) override {
         controller = std::string(name) + (present ? "" : " (missing)");
     }
@@ -81,6 +85,16 @@ class CTestWindow final : public CUiThread,
             onQuestion();
         }
         return answer;
+    }
+    std::optional<CSaveAnswer> AskWithCancel(std::string_view text) override {
+        if (!answerWithCancel) {
+            return CSessionAsker::AskWithCancel(text);
+        }
+        messages.emplace_back(text);
+        if (onQuestion) {
+            onQuestion();
+        }
+        return answerWithCancel(text);
     }
     bool ChooseFile(bool, std::string_view filter, std::string_view extension,
                     const std::string& initial, std::string& chosen) override {

@@ -1,19 +1,35 @@
 #include "arp_options.h"
 
+#include <QLabel>
 #include <QRegularExpressionValidator>
 #include <QSignalBlocker>
+#include <QTimer>
 
 #include "data_exchange.h"
 #include "dialog_fit.h"
 #include "prompter.h"
 #include "ui_arp_options.h"
 
-CArpOptions::CArpOptions(ButtonRecord& record, CPrompter& prompter, QWidget* parent)
+CArpOptions::CArpOptions(ButtonRecord& record, CPrompter& prompter, QWidget* parent,
+                         std::function<bool()> clockArriving)
     : QDialog(parent),
       ui_(std::make_unique<Ui::CArpOptions>()),
       record_(record),
-      prompter_(prompter) {
+      prompter_(prompter),
+      clockArriving_(std::move(clockArriving)) {
     ui_->setupUi(this);
+    clockLabel_ = new QLabel(this);
+    clockLabel_->setObjectName(QStringLiteral("clockLabel"));
+    clockLabel_->setWordWrap(true);
+    clockLabel_->setToolTip(
+        QStringLiteral("An automatic arpeggio steps with MIDI timing clock coming in on the MIDI "
+                       "input chosen in Global options; without clock it holds its first note."));
+    ui_->dialogLayout->insertWidget(ui_->dialogLayout->count() - 1, clockLabel_);
+    if (clockArriving_) {
+        auto* watch = new QTimer(this);
+        connect(watch, &QTimer::timeout, this, &CArpOptions::ShowClock);
+        watch->start(250);
+    }
     noteEdits_ = {ui_->noteEdit0, ui_->noteEdit1, ui_->noteEdit2, ui_->noteEdit3,
                   ui_->noteEdit4, ui_->noteEdit5, ui_->noteEdit6, ui_->noteEdit7};
     velEdits_ = {ui_->velEdit0, ui_->velEdit1, ui_->velEdit2, ui_->velEdit3,
@@ -41,6 +57,7 @@ CArpOptions::CArpOptions(ButtonRecord& record, CPrompter& prompter, QWidget* par
 
     connect(ui_->stepsSpin, &QSpinBox::valueChanged, this, [this] { UpdateSteps(true); });
     connect(ui_->autoCheck, &QCheckBox::clicked, this, [this] { UpdateSteps(true); });
+    ShowClock();
     connect(ui_->okButton, &QPushButton::clicked, this, &CArpOptions::accept);
     connect(ui_->cancelButton, &QPushButton::clicked, this, &QDialog::reject);
 }
@@ -93,6 +110,20 @@ void CArpOptions::UpdateSteps(bool reread) {
         timeEdits_[k]->setEnabled(used && values_.autoArpeggiation != 0);
     }
     PutFields();
+    ShowClock();
+}
+
+void CArpOptions::ShowClock() {
+    if (clockLabel_ == nullptr) {
+        return;
+    }
+    const bool automatic = ui_->autoCheck->isChecked();
+    clockLabel_->setVisible(automatic);
+    const bool clock = clockArriving_ && clockArriving_();
+    clockLabel_->setText(
+        clock ? QStringLiteral("MIDI clock is coming in: the arpeggio steps with it.")
+              : QStringLiteral("waiting for MIDI clock: it steps only with MIDI "
+                               "clock coming in on the MIDI input."));
 }
 
 void CArpOptions::accept() {

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <array>
+#include <functional>
 #include <memory>
 
 #include "tamborex/model/patch.h"
@@ -10,6 +11,7 @@ namespace Ui {
 class CArpOptions;
 }
 class CPrompter;
+class QLabel;
 class QLineEdit;
 
 // "Arpeggiator Options": one button's eight steps, step count and auto arpeggiation. Works on
@@ -18,7 +20,10 @@ class CArpOptions final : public QDialog {
     Q_OBJECT
 
   public:
-    CArpOptions(ButtonRecord& record, CPrompter& prompter, QWidget* parent);
+    // clockArriving, when given, tells whether MIDI clock comes in now: the dialog then says when
+    // an automatic arpeggio would be waiting for it.
+    CArpOptions(ButtonRecord& record, CPrompter& prompter, QWidget* parent,
+                std::function<bool()> clockArriving = {});
     ~CArpOptions() override;
 
     void accept() override;
@@ -29,6 +34,8 @@ class CArpOptions final : public QDialog {
     void UpdateSteps(bool reread);
     bool ReadFields();
     void PutFields();
+    // The line above OK: whether the automatic arpeggio has MIDI clock to step with.
+    void ShowClock();
 
     std::unique_ptr<Ui::CArpOptions> ui_;
     ButtonRecord& record_;
@@ -38,4 +45,6 @@ class CArpOptions final : public QDialog {
     std::array<QLineEdit*, kArpSteps> timeEdits_{};
     ButtonRecord values_;  // the dialog's copies; only the steps, count and auto are used
     bool initialised_ = false;
+    std::function<bool()> clockArriving_;
+    QLabel* clockLabel_ = nullptr;
 };

@@ -4,6 +4,7 @@
 #include <QScreen>
 #include <QTest>
 
+#include "entry_name_edit.h"
 #include "joy_options.h"
 #include "test_bar.h"
 
@@ -125,6 +126,63 @@ TEST_F(BarTest, CancelAtQuitAndEnterInTheNameFieldKeepTheBarAndTerminationAsksNo
     EXPECT_EQ(prompter.questions.size(), 1u);
     EXPECT_TRUE(std::filesystem::exists(b.Session().RecoveryPath()));
     EXPECT_EQ(ReadBankFile().patchNames[0], "Brass");
+}
+
+// The Quit question's Cancel returns to the bar with nothing saved or released; a changed note
+// left behind by "next" is offered at Quit as its entry's.
+TEST_F(BarTest, CancelAtTheQuitQuestionReturnsToTheBarAndKeptEditsAreOffered) {
+    Equip();
+    CMainBar& b = Start();
+    b.Session().PatchForEditing().buttons[0].data1 = 62;
+    b.Session().MarkPatchModified();
+    Click(Find<QWidget>(&b, "next"));
+    EXPECT_TRUE(prompter.questions.empty());  // never asked while playing
+    EXPECT_EQ(b.Session().KeptEntries(), (std::vector<std::int32_t>{0}));
+    prompter.cancel = true;
+    Click(b.BarButton(5).Window());  // "Quit"
+    ASSERT_EQ(prompter.questions.size(), 1u);
+    EXPECT_EQ(prompter.questions[0].rfind("Save changes to the patch of bank entry 0", 0), 0u);
+    EXPECT_TRUE(b.isVisible());
+    EXPECT_TRUE(b.Tray().Added());
+    EXPECT_FALSE(b.Session().ShutDown());
+    Click(Find<QWidget>(&b, "previous"));
+    EXPECT_EQ(b.Session().Patch().buttons[0].data1, 62);
+    EXPECT_TRUE(b.Session().PatchModified());
+}
+
+// The tip says why nothing plays, and the name field marks unsaved edits and an entry that plays
+// the patch before it; its text stays the name alone.
+TEST_F(BarTest, TheTipSaysWhyItIsSilentAndTheNameFieldWhatPlays) {
+    Equip();
+    CMainBar& b = Start();
+    auto* name = static_cast<CEntryNameEdit*>(Find<QLineEdit>(&b, "patchName"));
+    // A first run: no patch, so no output and not active.
+    EXPECT_TRUE(b.toolTip().contains(QStringLiteral("Silent: no MIDI output chosen")))
+        << b.toolTip().toStdString();
+    ASSERT_TRUE(b.Session().SelectOutput(1));
+    b.Session().SetActive(true);
+    EXPECT_FALSE(b.toolTip().contains(QStringLiteral("Silent")));
+    b.Session().SetActive(false);
+    EXPECT_TRUE(b.toolTip().contains(QStringLiteral("Silent: patch inactive")));
+    b.Session().SetActive(true);
+
+    // Saved as Lead, then to an entry without a file: Lead plays on, and the bar says so.
+    prompter.chosenFile = (dir / "Lead.txp").string();
+    Click(b.BarButton(3).Window());                   // "Save"
+    EXPECT_EQ(name->text(), QStringLiteral("Lead"));  // the file's name, not "(no patch)"
+    b.Session().PatchForEditing().buttons[0].data1 = 62;
+    b.Session().MarkPatchModified();
+    EXPECT_TRUE(name->Mark());
+    Click(Find<QWidget>(&b, "next"));
+    EXPECT_EQ(name->text(), QStringLiteral("(no patch)"));
+    EXPECT_FALSE(name->Mark());
+    EXPECT_EQ(name->Note(), QStringLiteral("playing Lead"));
+    EXPECT_TRUE(b.toolTip().contains(QStringLiteral("(no patch) \u00b7 playing Lead")));
+    EXPECT_TRUE(b.toolTip().contains(QStringLiteral("Unsaved edits kept for entry 0")));
+    Click(Find<QWidget>(&b, "previous"));
+    EXPECT_EQ(name->text(), QStringLiteral("Lead"));
+    EXPECT_TRUE(name->Mark());
+    EXPECT_TRUE(name->Note().isEmpty());
 }
 
 // On first use every dialog opens beside the bar, on screen, never over its buttons.

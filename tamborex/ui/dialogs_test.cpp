@@ -430,6 +430,40 @@ TEST(ArpOptionsTest, StepsInUseAreEnabledAndOnlyOkWrites) {
     }
 }
 
+// With automatic arpeggiation the dialog says whether MIDI clock comes in to step it.
+TEST(ArpOptionsTest, AutomaticArpeggiationSaysWhenItWaitsForClock) {
+    RecordingPrompter prompter;
+    ButtonRecord record;
+    bool clock = false;
+    CArpOptions dialog(record, prompter, nullptr, [&clock] { return clock; });
+    dialog.show();
+    auto* line = dialog.findChild<QLabel*>(QStringLiteral("clockLabel"));
+    ASSERT_NE(line, nullptr);
+    EXPECT_FALSE(line->isVisible());
+    dialog.findChild<QCheckBox*>(QStringLiteral("autoCheck"))->click();
+    EXPECT_TRUE(line->isVisible());
+    EXPECT_TRUE(line->text().startsWith(QStringLiteral("waiting for MIDI clock")));
+    clock = true;
+    EXPECT_TRUE(WaitFor([&] { return line->text().startsWith(QStringLiteral("MIDI clock is")); }));
+}
+
+// The line above OK says why the patch is silent, and goes when it can play.
+TEST_F(DialogsTest, JoystickOptionsSayWhyThePatchIsSilent) {
+    OpenEdit();
+    auto* line = In<QLabel>("playStateLabel");
+    EXPECT_TRUE(line->isVisible());
+    EXPECT_TRUE(line->text().contains(QStringLiteral("no MIDI output chosen")))
+        << line->text().toStdString();
+    EXPECT_TRUE(line->text().contains(QStringLiteral("patch inactive")));
+    Choose(In<QComboBox>("outputCombo"), 1);
+    EXPECT_FALSE(line->text().contains(QStringLiteral("no MIDI output chosen")));
+    In<QCheckBox>("activeCheck")->click();
+    EXPECT_FALSE(line->isVisible());
+    stick.Unplug();
+    EXPECT_TRUE(WaitFor([&] { return line->text().contains(QStringLiteral("no controller")); }));
+    EXPECT_TRUE(line->isVisible());
+}
+
 TEST(SysExEditorTest, StoresAllFourOrNone) {
     RecordingPrompter prompter;
     CPatch patch;
@@ -519,10 +553,13 @@ TEST_F(DialogsTest, TheControllerListFollowsPlugsAndAChoiceMarksThePatch) {
     EXPECT_EQ(list->currentText(), QStringLiteral("0: Test Pad"));
     stick.Unplug();
     EXPECT_TRUE(WaitFor([&] { return list->count() == 0; }));
-    EXPECT_EQ(bar->toolTip(), QStringLiteral("Tamborex: Test Pad is missing"));
+    // The first line names the controller; the next says why nothing plays.
+    EXPECT_EQ(bar->toolTip().section('\n', 0, 0), QStringLiteral("Tamborex: Test Pad is missing"));
+    EXPECT_TRUE(bar->toolTip().contains(QStringLiteral("no controller")));
     stick.Attach();
     EXPECT_TRUE(WaitFor([&] { return list->count() == 1; }));
-    EXPECT_EQ(bar->toolTip(), QStringLiteral("Tamborex: Test Pad"));
+    EXPECT_EQ(bar->toolTip().section('\n', 0, 0), QStringLiteral("Tamborex: Test Pad"));
+    EXPECT_FALSE(bar->toolTip().contains(QStringLiteral("no controller")));
     list->activated(0);
     EXPECT_TRUE(bar->Session().PatchModified());
     EXPECT_EQ(ReadPatchMarks(bar->Session().Engine().patches[0]).controllerName, "Test Pad");

@@ -5,6 +5,7 @@
 #include <QStyle>
 
 #include <QCloseEvent>
+#include <QLabel>
 
 #include "arp_options.h"
 #include "axis_options.h"
@@ -98,8 +99,27 @@ CJoyOptions::CJoyOptions(CSession& session, CPrompter& prompter, CJoyResponse& r
     connect(ui_->gamepadCheck, &QCheckBox::clicked, this, &CJoyOptions::OnController);
     connect(ui_->applyButton, &QPushButton::clicked, this, &CJoyOptions::Apply);
     connect(ui_->okButton, &QPushButton::clicked, this, &CJoyOptions::accept);
+    // Above OK, outside the scrolled part, so it is in sight whatever the screen.
+    playState_ = new QLabel(this);
+    playState_->setObjectName(QStringLiteral("playStateLabel"));
+    playState_->setWordWrap(true);
+    playState_->setStyleSheet(QStringLiteral("QLabel { color: #b03020; }"));
+    playState_->setToolTip(
+        QStringLiteral("Why this patch sends nothing now: pick a MIDI output, tick Joystick "
+                       "Active, plug a controller in; an automatic arpeggio needs MIDI clock."));
+    ui_->dialogLayout->insertWidget(ui_->dialogLayout->count() - 1, playState_);
+    ShowPlayState();
     LoadFields();
     Fit();
+}
+
+void CJoyOptions::ShowPlayState() {
+    const std::string why = session_.SilenceReason();
+    playState_->setText(why.empty() ? QString()
+                        : why == "waiting for MIDI clock"
+                            ? QStringLiteral("Arpeggio waiting for MIDI clock")
+                            : QStringLiteral("Silent: ") + QString::fromStdString(why));
+    playState_->setVisible(!why.empty());
 }
 
 CJoyOptions::~CJoyOptions() = default;
@@ -339,7 +359,8 @@ void CJoyOptions::OnAxisOptions(int axis) {
 }
 
 void CJoyOptions::OnArpeggiator(int button) {
-    CArpOptions dialog(session_.PatchForEditing().buttons[button], prompter_, this);
+    CArpOptions dialog(session_.PatchForEditing().buttons[button], prompter_, this,
+                       [this] { return session_.ClockArriving(); });
     prompter_.Run(dialog);
 }
 

@@ -15,6 +15,7 @@ class CJoyResponse;
 class CPrompter;
 class CSession;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -36,6 +37,8 @@ class CJoyOptions final : public QDialog {
     void RefreshFromPatch();
     // A controller came or went: list the attached ones again, if the dialog is open.
     void RefreshControllers();
+    // The line above OK: why the patch is silent, or that an arpeggio waits for MIDI clock.
+    void ShowPlayState();
     // Reads every field with its range check; writes the typed numbers and the active flag
     // into the patch only when all of them are good.
     bool Apply();
@@ -87,6 +90,7 @@ class CJoyOptions final : public QDialog {
     CSession& session_;
     CPrompter& prompter_;
     bool open_ = false;
+    QLabel* playState_ = nullptr;
     Fields fields_;
     std::array<QComboBox*, kAxisCount> axisLists_{};
     std::array<QComboBox*, kPolledButtons> modeLists_{};

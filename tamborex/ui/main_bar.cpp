@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QTimer>
 
+#include "entry_name_edit.h"
 #include "global_options.h"
 #include "joy_options.h"
 
@@ -93,7 +94,12 @@ CMainBar::CMainBar(CTamborexCore& core, CPrompter& prompter)
         QPainter tint(&lightMissing_);
         tint.fillRect(lightMissing_.rect(), QColor(220, 30, 30, 150));
     }
-    tip_ = QString::fromLatin1(kProgramName);
+    lightWaiting_ = lightOff_;
+    {
+        QPainter tint(&lightWaiting_);
+        tint.fillRect(lightWaiting_.rect(), QColor(230, 160, 20, 150));
+    }
+    tip_ = controllerTip_ = QString::fromLatin1(kProgramName);
     connect(&tray_, &CTrayIcon::LeftButtonDown, this, [this] {
         if (hiddenInTray_) {
             RestoreFromTray();
@@ -132,6 +138,14 @@ std::optional<bool> CMainBar::Ask(std::string_view question) {
     return services_.Ask(question);
 }
 
+std::optional<CSaveAnswer> CMainBar::AskWithCancel(std::string_view question) {
+    if (nobodyWaits_) {
+        return std::nullopt;
+    }
+    const std::optional<bool> answer = services_.AskOrCancel(question);
+    return !answer ? CSaveAnswer::Cancel : *answer ? CSaveAnswer::Yes : CSaveAnswer::No;
+}
+
 bool CMainBar::ChooseFile(bool save, std::string_view filter, std::string_view defaultExtension,
                           const std::string& initial, std::string& chosen) {
     return services_.ChooseFile(save, filter, defaultExtension, initial, chosen);
@@ -148,7 +162,7 @@ void CMainBar::CreateControls() {
     numberEdit_->setReadOnly(true);
     numberEdit_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     numberEdit_->setFocusPolicy(Qt::NoFocus);
-    nameEdit_ = new QLineEdit(this);
+    nameEdit_ = new CEntryNameEdit(this);
     nameEdit_->setObjectName(QStringLiteral("patchName"));
     nameEdit_->setGeometry(Dlu(67, 1, 95, 12));
     nameEdit_->setMaxLength(36);
@@ -319,6 +333,48 @@ void CMainBar::ShowCurrentEntry() {
     numberEdit_->setText(QString::number(state.patchNumber));
     nameEdit_->setText(QString::fromStdString(state.patchName));
     nameEdit_->setCursorPosition(0);
+    ShowPlayState();
+}
+
+void CMainBar::ShowPlayState() {
+    const std::string playing = session_.PlayingPatchName();
+    const QString playingName = QString::fromStdString(playing);
+    nameEdit_->SetDecoration(
+        session_.PatchModified(),
+        playing.empty() ? QString() : QStringLiteral("playing ") + playingName);
+    QStringList lines{controllerTip_};
+    const QString why = QString::fromStdString(session_.SilenceReason());
+    waiting_ = session_.ArpeggioWaitsForClock();
+    silent_ = !why.isEmpty();
+    if (session_.ArpeggioWaitsForClock() && why == QStringLiteral("waiting for MIDI clock")) {
+        lines << QStringLiteral("Arpeggio waiting for MIDI clock");
+    } else if (!why.isEmpty()) {
+        lines << QStringLiteral("Silent: ") + why;
+    }
+    if (!playing.empty()) {
+        lines << QString::fromStdString(session_.Bank().patchName) +
+                     QStringLiteral(" \u00b7 playing ") + playingName;
+    }
+    if (session_.PatchModified()) {
+        lines << QStringLiteral("* this entry's patch has unsaved edits");
+    }
+    const std::vector<std::int32_t> kept = session_.KeptEntries();
+    if (!kept.empty()) {
+        QStringList entries;
+        for (const std::int32_t entry : kept) {
+            entries << QString::number(entry);
+        }
+        lines << QStringLiteral("Unsaved edits kept for entr%1 %2 (offered at Quit)")
+                     .arg(kept.size() == 1 ? QStringLiteral("y") : QStringLiteral("ies"),
+                          entries.join(QStringLiteral(", ")));
+    }
+    tip_ = lines.join(QLatin1Char('\n'));
+    setToolTip(tip_);
+    tray_.SetTip(tip_);
+    if (joyOptions_) {
+        joyOptions_->ShowPlayState();
+    }
+    ShowActivity(lightLit_);
 }
 
 void CMainBar::HideToTray() {
@@ -340,7 +396,10 @@ void CMainBar::RestoreFromTray() {
 
 void CMainBar::ShowActivity(bool lit) {
     lightLit_ = lit;
-    light_->setPixmap(lit ? lightOn_ : !session_.ControllerPresent() ? lightMissing_ : lightOff_);
+    light_->setPixmap(lit        ? lightOn_
+                      : waiting_ ? lightWaiting_
+                      : silent_  ? lightMissing_
+                                 : lightOff_);
     // Drawn now rather than at the next idle moment, so a busy loop cannot swallow the flash.
     light_->repaint();
 }
@@ -376,13 +435,11 @@ void CMainBar::OnStarted() {
 
 void CMainBar::OnControllerChanged(std::string_view name, bool present) {
     const QString controller = QString::fromUtf8(name.data(), static_cast<int>(name.size()));
-    tip_ = QString::fromLatin1(kProgramName) + QStringLiteral(": ") +
-           (present                ? controller
-            : controller.isEmpty() ? QStringLiteral("no controller attached")
-                                   : controller + QStringLiteral(" is missing"));
-    setToolTip(tip_);
-    tray_.SetTip(tip_);
-    ShowActivity(lightLit_);
+    controllerTip_ = QString::fromLatin1(kProgramName) + QStringLiteral(": ") +
+                     (present                ? controller
+                      : controller.isEmpty() ? QStringLiteral("no controller attached")
+                                             : controller + QStringLiteral(" is missing"));
+    ShowPlayState();
     if (joyOptions_) {
         joyOptions_->RefreshControllers();
     }

@@ -18,6 +18,7 @@
 class QAbstractButton;
 class QLabel;
 class QLineEdit;
+class CEntryNameEdit;
 class CJoyOptions;
 
 // Tamborex's main window: the small bar drawn from bitmaps, with the bank entry, the presets,
@@ -79,6 +80,8 @@ class CMainBar final : public QDialog,
     void OnBankRead() override;
     void OnEntrySelected() override { ShowCurrentEntry(); }
     void OnPatchLoaded() override;
+    void OnPatchModified(bool) override { ShowPlayState(); }
+    void OnPlayStateChanged() override { ShowPlayState(); }
     void OnControllerChanged(std::string_view name, bool present) override;
     void OnAlwaysOnTopChanged(bool) override { ApplyAlwaysOnTop(); }
     void OnHideRequested() override { HideToTray(); }
@@ -87,6 +90,7 @@ class CMainBar final : public QDialog,
 
     // CSessionAsker
     std::optional<bool> Ask(std::string_view question) override;
+    std::optional<CSaveAnswer> AskWithCancel(std::string_view question) override;
     bool ChooseFile(bool save, std::string_view filter, std::string_view defaultExtension,
                     const std::string& initial, std::string& chosen) override;
 
@@ -100,6 +104,9 @@ class CMainBar final : public QDialog,
 
   private:
     void CreateControls();
+    // The light at rest, the name field's marks and the tips: what plays, why nothing does, and
+    // which entries hold unsaved edits.
+    void ShowPlayState();
     void QuitCommand();
     void ApplyAlwaysOnTop();
     // The session keeps where the bar is, for the bank.
@@ -117,16 +124,21 @@ class CMainBar final : public QDialog,
     CJoyResponse response_;
     CAboutDlg about_;
     CTrayIcon tray_;
-    QLineEdit* nameEdit_ = nullptr;
+    CEntryNameEdit* nameEdit_ = nullptr;
     QLineEdit* numberEdit_ = nullptr;
     QLabel* light_ = nullptr;
     QPixmap lightOn_;
     QPixmap lightOff_;
-    QPixmap lightMissing_;  // the light at rest while the controller is missing
+    QPixmap lightMissing_;  // the light at rest while nothing can play (no controller, ...)
+    QPixmap lightWaiting_;  // the light at rest while an arpeggio waits for MIDI clock
     bool lightLit_ = false;
+    // Kept from the last ShowPlayState: the light's flashes must not work them out again.
+    bool silent_ = false;
+    bool waiting_ = false;
     bool nobodyWaits_ = false;
     std::function<void()> closeAction_;
-    QString tip_;  // the bar's and the tray icon's tip: which controller plays
+    QString controllerTip_;  // which controller plays
+    QString tip_;            // the bar's and the tray icon's tip
     bool hiddenInTray_ = false;
     bool dragging_ = false;
     QPoint dragStart_;

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <filesystem>
 
 namespace {
@@ -85,6 +86,21 @@ bool CQtPrompter::Ask(QWidget* parent, const QString& text) {
                     QMessageBox::Yes | QMessageBox::No, parent);
     box.setEscapeButton(QMessageBox::No);  // so that a close request can end the question
     return box.exec() == QMessageBox::Yes;
+}
+
+std::optional<bool> CQtPrompter::AskOrCancel(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kProgramName), text,
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
+    box.setEscapeButton(QMessageBox::Cancel);
+    box.button(QMessageBox::Cancel)->setToolTip(QStringLiteral("Go back; nothing is changed"));
+    switch (box.exec()) {
+        case QMessageBox::Yes:
+            return true;
+        case QMessageBox::No:
+            return false;
+        default:
+            return std::nullopt;
+    }
 }
 
 bool CQtPrompter::ChooseFile(QWidget* parent, bool save, std::string_view filter,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,10 @@ class CPrompter {
     virtual void Warn(QWidget* parent, const QString& text) = 0;
     // Yes and No with the warning icon; true for Yes.
     virtual bool Ask(QWidget* parent, const QString& text) = 0;
+    // Yes, No and Cancel with the warning icon; nullopt for Cancel (also Escape and a close).
+    virtual std::optional<bool> AskOrCancel(QWidget* parent, const QString& text) {
+        return Ask(parent, text);
+    }
     // An open or save file chooser for filter ("Name (*.ext) | *.ext"); false when cancelled.
     virtual bool ChooseFile(QWidget* parent, bool save, std::string_view filter,
                             std::string_view defaultExtension, const std::string& initial,
@@ -28,6 +33,7 @@ class CQtPrompter final : public CPrompter {
   public:
     void Warn(QWidget* parent, const QString& text) override;
     bool Ask(QWidget* parent, const QString& text) override;
+    std::optional<bool> AskOrCancel(QWidget* parent, const QString& text) override;
     bool ChooseFile(QWidget* parent, bool save, std::string_view filter,
                     std::string_view defaultExtension, const std::string& initial,
                     std::string& chosen) override;

@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
@@ -63,6 +65,28 @@ TEST(QtPrompter, TheChooserOpensInAFolderWhoseNameIsNotUtf8AndGivesItsPathBack) 
     EXPECT_EQ(inWorkingFolder.listed, "song.txp");
     EXPECT_EQ(chosen, (folder / "other.txp").string());
     fs::remove_all(top);
+}
+
+// The Quit question's three buttons: Yes and No answer, Cancel and Escape go back.
+TEST(QtPrompter, TheQuestionWithCancelAnswersYesNoAndGoesBackOnEscape) {
+    CQtPrompter prompter;
+    const auto answerWith = [&](QMessageBox::StandardButton button, bool escape) {
+        QTimer::singleShot(0, [button, escape] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            EXPECT_NE(box->button(QMessageBox::Cancel), nullptr);
+            if (escape) {
+                box->reject();
+            } else {
+                box->button(button)->click();
+            }
+        });
+        return prompter.AskOrCancel(nullptr, QStringLiteral("Save changes to current patch?"));
+    };
+    EXPECT_EQ(answerWith(QMessageBox::Yes, false), std::optional<bool>(true));
+    EXPECT_EQ(answerWith(QMessageBox::No, false), std::optional<bool>(false));
+    EXPECT_EQ(answerWith(QMessageBox::Cancel, false), std::nullopt);
+    EXPECT_EQ(answerWith(QMessageBox::Yes, true), std::nullopt);
 }
 
 }  // namespace

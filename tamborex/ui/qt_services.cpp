@@ -27,6 +27,10 @@ bool CQtServices::Ask(std::string_view text) {
     return prompter_.Ask(&window_, Text(text));
 }
 
+std::optional<bool> CQtServices::AskOrCancel(std::string_view text) {
+    return prompter_.AskOrCancel(&window_, Text(text));
+}
+
 bool CQtServices::ChooseFile(bool save, std::string_view filter, std::string_view defaultExtension,
                              const std::string& initial, std::string& chosen) {
     return prompter_.ChooseFile(Parent(), save, filter, defaultExtension, initial, chosen);

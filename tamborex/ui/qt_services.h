@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,8 @@ class CQtServices final {
     // Message boxes are parented to the window only while it shows.
     void Warn(std::string_view text);
     bool Ask(std::string_view text);
+    // nullopt: Cancel.
+    std::optional<bool> AskOrCancel(std::string_view text);
     bool ChooseFile(bool save, std::string_view filter, std::string_view defaultExtension,
                     const std::string& initial, std::string& chosen);
 

@@ -41,6 +41,7 @@ struct RecordingPrompter final : CPrompter {
     std::vector<std::string> warnings;
     std::vector<std::string> questions;
     bool answer = false;
+    bool cancel = false;     // a question that offers Cancel is answered Cancel
     std::string chosenFile;  // empty: the chooser is cancelled
     std::function<void()> onQuestion;
     std::function<void()> onWarning;
@@ -59,6 +60,10 @@ struct RecordingPrompter final : CPrompter {
             onQuestion();
         }
         return answer;
+    }
+    std::optional<bool> AskOrCancel(QWidget* parent, const QString& text) override {
+        const bool yes = Ask(parent, text);
+        return cancel ? std::nullopt : std::optional<bool>(yes);
     }
     bool ChooseFile(QWidget*, bool, std::string_view, std::string_view, const std::string&,
                     std::string& chosen) override {

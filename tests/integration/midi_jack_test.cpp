@@ -493,7 +493,46 @@ TEST_F(MidiJackTest, SwitchingOutputsLeavesOneClientAndOnlyTheOpenPort) {
     }
     jack_free(ports);
     jack_client_close(probe);
-    EXPECT_EQ(ours, (std::vector<std::string>{"TbxTest:to " + b.Port("in")}));
+    // Our own two ports stay from the start, opened or not.
+    std::sort(ours.begin(), ours.end());
+    EXPECT_EQ(ours, (std::vector<std::string>{"TbxTest:in", "TbxTest:out",
+                                              "TbxTest:to " + b.Port("in")}));
+}
+
+// A patchbay connects our own ports before anything has opened them: opening index 0 then
+// plays through that connection, and closing it leaves port and connection for the next open.
+TEST_F(MidiJackTest, OwnPortsExistFromTheStartAndKeepThePatchbaysConnections) {
+    JackPeer sink("tbx-own-sink", JackPeer::Role::Sink);
+    JackPeer source("tbx-own-source", JackPeer::Role::Source);
+    ASSERT_TRUE(sink.Ok() && source.Ok());
+    ASSERT_TRUE(sink.Connect("TbxTest:out", sink.Port("in")));
+    ASSERT_TRUE(source.Connect(source.Port("out"), "TbxTest:in"));
+
+    Received received;
+    MidiInHandle in = kNoHandle;
+    ASSERT_EQ(midi->OpenInput(0, received.Callback(), in), MidiResult::NoError);
+    ASSERT_EQ(midi->StartInput(in), MidiResult::NoError);
+    std::size_t heard = 0;
+    for (int i = 0; i < 250 && heard == 0; ++i) {
+        source.Send(PackShortMessage(0x90, 61, 90), 3);
+        heard = received.WaitFor(1).size();
+    }
+    EXPECT_GT(heard, 0u);
+
+    for (int round = 0; round < 2; ++round) {
+        MidiOutHandle out = kNoHandle;
+        ASSERT_EQ(midi->OpenOutput(0, out), MidiResult::NoError);
+        std::size_t live = 0;
+        for (int i = 0; i < 250 && live == 0; ++i) {
+            ASSERT_EQ(midi->SendShort(out, PackShortMessage(0xB0, 7, 100)), MidiResult::NoError);
+            live = sink.WaitForArrivals(1, 20ms).size();
+        }
+        EXPECT_GT(live, 0u) << "round " << round;
+        ASSERT_EQ(midi->CloseOutput(out), MidiResult::NoError);
+        auto other = CreateMidiService("Other", MidiBackend::Jack);
+        EXPECT_GT(IndexOf(other->ListInputs(), "TbxTest:out"), 0) << "round " << round;
+    }
+    ASSERT_EQ(midi->CloseInput(in), MidiResult::NoError);
 }
 
 // Not on the shared server: this one is killed and started again.

@@ -58,6 +58,13 @@ grep -q "^ExecStart=$prefix/bin/tamborex --headless --user-dir$" "$unit" ||
 grep -q "^Restart=on-failure$" "$unit" || fail "tamborex.service is not restarted on failure"
 out=$(systemd-analyze verify --man=no "$unit" 2>&1) || fail "systemd-analyze verify: $out"
 env -u DISPLAY "$prefix/bin/tamborex" --help | grep -q -- "--headless" || fail "no --headless in --help"
+# --help names the README where it is installed, and it is there.
+readme="$prefix/share/doc/tamborex/README.md"
+[ -s "$readme" ] || fail "README.md is not installed under share/doc/tamborex"
+for program in tamborex corvane tamborex-virtual-stick corvane-virtual-stick; do
+    timeout 10 env -u DISPLAY -u WAYLAND_DISPLAY "$prefix/bin/$program" --help </dev/null |
+        grep -qF "$readme" || fail "$program --help does not point to $readme"
+done
 # The virtual sticks answer --help and refuse what they do not know instead of starting.
 for stick in corvane-virtual-stick tamborex-virtual-stick; do
     timeout 10 env -u DISPLAY "$prefix/bin/$stick" --help </dev/null |

@@ -49,6 +49,7 @@ bool JackMidiService::Start(std::string& why) {
     if (!OpenClient(why)) {
         return false;
     }
+    RegisterIdleOwnPorts();
     // Without a private folder the counters are not published at all: anywhere else another
     // user could plant a link to be written through or a FIFO to wait on.
     if (PrivateRuntimeFolder(kMidiCountersFolderName, true, countersFolder_) ==
@@ -142,12 +143,15 @@ void JackMidiService::Reopen() {
         for (InSlot& slot : ins_) {
             slot.port.store(nullptr);
         }
+        idleOut_.store(nullptr);  // they went with the old client
+        idleIn_.store(nullptr);
         if (!OpenClientInactive(why)) {
             return;
         }
         jack_client_t* client = client_.load();
         RegisterOpen(outs_);
         RegisterOpen(ins_);
+        RegisterIdleOwnPorts();
         if (jack_activate(client) != 0) {
             jack_client_close(client_.exchange(nullptr));
             return;  // tried again on the next round

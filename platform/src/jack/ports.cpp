@@ -87,7 +87,7 @@ MidiResult JackMidiService::CloseOutput(MidiOutHandle handle) {
     // What was sent before the close (note offs, usually) still goes out first.
     slot->state.store(kClosing, std::memory_order_release);
     WaitUntilReleased(slot->state);
-    Unregister(slot->port);
+    ReleasePort(*slot);
     slot->target.clear();
     slot->state.store(kFree, std::memory_order_release);
     return MidiResult::NoError;
@@ -146,7 +146,7 @@ MidiResult JackMidiService::CloseInput(MidiInHandle handle) {
     slot->started.store(false, std::memory_order_release);
     slot->state.store(kClosing, std::memory_order_release);
     WaitUntilReleased(slot->state);
-    Unregister(slot->port);
+    ReleasePort(*slot);
     // A callback still running may call into the service: it is waited for unlocked. The slot is
     // not free until it is done.
     lock.unlock();
@@ -237,6 +237,17 @@ MidiResult JackMidiService::Claim(std::array<Slot, kSlots>& slots,
         return free == -1 ? MidiResult::Allocated : MidiResult::NoMemory;
     }
     Slot& slot = slots[free];
+    std::atomic<jack_port_t*>& idle = kIsOutput<Slot> ? idleOut_ : idleIn_;
+    if (target.empty()) {
+        // Our own port is there already, with whatever the patchbay connected to it.
+        if (jack_port_t* own = idle.exchange(nullptr); own != nullptr) {
+            slot.target.clear();
+            slot.portName = kIsOutput<Slot> ? "out" : "in";
+            slot.port.store(own, std::memory_order_release);
+            claimed = free;
+            return MidiResult::NoError;
+        }
+    }
     slot.target = target;
     slot.portName = target.empty() ? (kIsOutput<Slot> ? "out" : "in")
                                    : PortNameFor(kIsOutput<Slot> ? "to " : "from ", target);
@@ -261,6 +272,33 @@ void JackMidiService::RegisterOpen(std::array<Slot, kSlots>& slots) {
             (void)Register(slot.portName, kIsOutput<Slot> ? JackPortIsOutput : JackPortIsInput,
                            slot.port);
         }
+    }
+}
+
+template <typename Slot>
+void JackMidiService::ReleasePort(Slot& slot) {
+    std::atomic<jack_port_t*>& idle = kIsOutput<Slot> ? idleOut_ : idleIn_;
+    if (slot.target.empty() && alive_.load() && idle.load() == nullptr) {
+        idle.store(slot.port.exchange(nullptr), std::memory_order_release);
+        return;
+    }
+    Unregister(slot.port);
+}
+
+void JackMidiService::RegisterIdleOwnPorts() {
+    const auto held = [](const auto& slots) {
+        for (const auto& slot : slots) {
+            if (slot.state.load() != kFree && slot.target.empty() && slot.port.load() != nullptr) {
+                return true;
+            }
+        }
+        return false;
+    };
+    if (idleOut_.load() == nullptr && !held(outs_)) {
+        (void)Register("out", JackPortIsOutput, idleOut_);
+    }
+    if (idleIn_.load() == nullptr && !held(ins_)) {
+        (void)Register("in", JackPortIsInput, idleIn_);
     }
 }
 

@@ -119,6 +119,14 @@ void JackMidiService::Process(jack_nframes_t frames) {
     }
     inCycle_.store(true, std::memory_order_relaxed);
     const jack_nframes_t cycleStart = jack_last_frame_time(client);
+    // Our own output while nothing has it open: empty, cycle after cycle. First, so that a slot
+    // taking it over in this cycle writes after this.
+    if (jack_port_t* idle = idleOut_.load(std::memory_order_acquire); idle != nullptr) {
+        void* buffer = jack_port_get_buffer(idle, frames);
+        BeginPortBuffer(buffer);
+        jack_midi_clear_buffer(buffer);
+        EndPortBuffer(buffer);
+    }
 
     std::array<JackCycleBuffer, kSlots> inputs;
     std::array<ThruSource, kSlots> thru{};

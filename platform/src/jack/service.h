@@ -1,7 +1,8 @@
 #pragma once
 
 // The MIDI service on libjack itself: one client named after the program, holding its own "out"
-// and "in" ports (index 0 of each list) and one port per device opened, connected by name.
+// and "in" ports (index 0 of each list, there from the start whether opened or not) and one port
+// per device opened, connected by name.
 //
 // Threads. Control calls (lists, open, close, connect) take controlMutex_. A send takes only its
 // port's send mutex, which orders the producers of that port's send queue; the process callback
@@ -124,6 +125,11 @@ class JackMidiService final : public ByteSendingMidiService {
     MidiResult Resolve(unsigned long flags, std::vector<std::string>& targets, int index,
                        std::string& target);
     void WaitUntilReleased(std::atomic<int>& state);
+    // Our own "out" and "in" for every slot that does not hold them now.
+    void RegisterIdleOwnPorts();
+    // A closed port goes; our own waits as an idle port, still connected as the patchbay left it.
+    template <typename Slot>
+    void ReleasePort(Slot& slot);
     void WaitUntilLinked(OutSlot& slot);
 
     // --- process.cpp: sending and the process cycle
@@ -155,6 +161,11 @@ class JackMidiService final : public ByteSendingMidiService {
     std::atomic<std::size_t> largestEvent_{0};
     std::array<OutSlot, kSlots> outs_;
     std::array<InSlot, kSlots> ins_;
+    // Our own "out" and "in" exist from the client's start, so that a patchbay can connect them
+    // before anything opens them. While no slot holds one it waits here; the cycle keeps the idle
+    // output's buffer empty.
+    std::atomic<jack_port_t*> idleOut_{nullptr};
+    std::atomic<jack_port_t*> idleIn_{nullptr};
 
     CycleCounters cycle_;
     std::atomic<std::uint64_t> reconnects_{0};
