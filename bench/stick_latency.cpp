@@ -3,6 +3,9 @@
 //   - the floor: a minimal loop that reads SDL every millisecond (what SDL's own event wait does
 //     without a video system) and writes through a plain JACK client;
 //   - Tamborex's engine with low-latency input, and with it off at the fastest poll (20 ms);
+//   - Tamborex with low-latency input and the axis shaped: without smoothing, and with the
+//     default smoothing (there the figure is the time until the output reaches the new end,
+//     and "first" the time until the first message of the move);
 //   - Corvane's mapper with low latency at "High", and without it.
 // Each path sends to a sink of its own; each move is timed until the first message with its new
 // value arrives. Then: messages per full-range sweep of one axis (low latency against the 20 ms
@@ -58,16 +61,26 @@ struct TamborexPath {
     std::unique_ptr<CJoystick> joystick;
     std::unique_ptr<CEngine> engine;
 
-    TamborexPath(const char* name, const std::string& sinkPort, bool lowLatency)
+    enum class Shape { None, Unsmoothed, Smoothed };
+
+    TamborexPath(const char* name, const std::string& sinkPort, bool lowLatency,
+                 Shape shape = Shape::None)
         : midi(platform::CreateMidiService(name, platform::MidiBackend::Jack)) {
         out = std::make_unique<CWinMIDIOut>(*midi);
         joystick = std::make_unique<CJoystick>(*joystickService, [](std::string_view) {});
         engine = std::make_unique<CEngine>(*out, *joystick, ui.loop, ui.loop, bank);
         out->Open(static_cast<std::int16_t>(IndexOf(midi->ListOutputs(), sinkPort)));
-        ui.loop.Post([this, lowLatency] {
+        ui.loop.Post([this, lowLatency, shape] {
             joystick->Init();
             CPatch& patch = engine->patches[0];
             patch.axes[AXIS_X].controller = 9;
+            if (shape != Shape::None) {
+                patch.axes[AXIS_X].shape.hysteresis = 1;
+                if (shape == Shape::Smoothed) {
+                    patch.axes[AXIS_X].shape.smoothing = kDefaultSmoothing;
+                }
+                engine->ApplyAxisShape(AXIS_X);
+            }
             patch.pollIntervalCode = 0;
             engine->SetLowLatency(lowLatency);
             engine->SetPatchActive(0, 1);
@@ -113,8 +126,9 @@ struct Figures {
     int lost = 0;
 };
 
+// anyValue: the first message after the move, whatever its value.
 Figures Measure(const std::vector<std::uint64_t>& movedUs, const std::vector<int>& values,
-                const std::vector<JackPeer::Arrival>& arrivals) {
+                const std::vector<JackPeer::Arrival>& arrivals, bool anyValue = false) {
     Figures f;
     std::vector<double> delays;
     std::size_t next = 0;
@@ -125,7 +139,7 @@ Figures Measure(const std::vector<std::uint64_t>& movedUs, const std::vector<int
         }
         bool found = false;
         for (std::size_t a = next; a < arrivals.size() && arrivals[a].arrivedUs < until; ++a) {
-            if (arrivals[a].bytes[2] == values[m]) {
+            if (anyValue || arrivals[a].bytes[2] == values[m]) {
                 delays.push_back(static_cast<double>(arrivals[a].arrivedUs - movedUs[m]) / 1000.0);
                 found = true;
                 break;
@@ -165,10 +179,12 @@ int main(int argc, char** argv) {
     platform::VirtualStick stick("Latency Stick", 3, 4, 0);
     stick.Axis(0, -32768);
 
-    const char* labels[] = {"minimal SDL loop", "Tamborex low latency", "Tamborex 20 ms poll",
-                            "Corvane low latency", "Corvane High (10 ms)"};
+    const char* labels[] = {"minimal SDL loop",    "Tamborex low latency", "Tamborex 20 ms poll",
+                            "Corvane low latency", "Corvane High (10 ms)", "Tamborex shaped",
+                            "Tamborex smoothed"};
+    constexpr int kPaths = 7;
     std::vector<std::unique_ptr<JackPeer>> sinks;
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < kPaths; ++i) {
         sinks.push_back(
             std::make_unique<JackPeer>("StickSink" + std::to_string(i), JackPeer::Role::Sink));
     }
@@ -199,6 +215,10 @@ int main(int argc, char** argv) {
         TamborexPath tamborexPoll("TbxPoll", sinks[2]->Port("in"), false);
         CorvanePath corvaneQuick("CvnQuick", sinks[3]->Port("in"), true);
         CorvanePath corvaneHigh("CvnHigh", sinks[4]->Port("in"), false);
+        TamborexPath tamborexShaped("TbxShaped", sinks[5]->Port("in"), true,
+                                    TamborexPath::Shape::Unsmoothed);
+        TamborexPath tamborexSmoothed("TbxSmoothed", sinks[6]->Port("in"), true,
+                                      TamborexPath::Shape::Smoothed);
         std::this_thread::sleep_for(500ms);
 
         std::mt19937 random(7);
@@ -229,13 +249,20 @@ int main(int argc, char** argv) {
         std::printf("%d moves at random moments, real-time JACK, 64 frames at 48 kHz (1.33 ms)\n",
                     moves);
         std::vector<Figures> figures;
-        for (int i = 0; i < 5; ++i) {
-            figures.push_back(Measure(movedUs, values, sinks[i]->WaitForArrivals(1u << 20, 1ms)));
-            std::printf("%-22s median %6.2f ms  p99 %6.2f ms  lost %d\n", labels[i],
-                        figures[i].medianMs, figures[i].p99Ms, figures[i].lost);
+        for (int i = 0; i < kPaths; ++i) {
+            const auto arrivals = sinks[i]->WaitForArrivals(1u << 20, 1ms);
+            figures.push_back(Measure(movedUs, values, arrivals));
+            const Figures first = Measure(movedUs, values, arrivals, true);
+            std::printf("%-22s median %6.2f ms  p99 %6.2f ms  lost %d   first: median %6.2f ms\n",
+                        labels[i], figures[i].medianMs, figures[i].p99Ms, figures[i].lost,
+                        first.medianMs);
+        }
+        for (int i : {5, 6}) {
+            std::printf("%s: median %+.2f ms against Tamborex low latency unshaped\n", labels[i],
+                        figures[i].medianMs - figures[1].medianMs);
         }
         std::printf("first move after 2.5 s at rest, 10 each:\n");
-        for (int i = 0; i < 5; ++i) {
+        for (int i = 0; i < kPaths; ++i) {
             const auto arrivals = sinks[i]->WaitForArrivals(1u << 20, 1ms);
             std::vector<JackPeer::Arrival> late(arrivals.begin(), arrivals.end());
             const Figures rested = Measure(restedUs, restedValues, late);
@@ -253,7 +280,7 @@ int main(int argc, char** argv) {
 
         // One full-range sweep of X in 2,000 steps over two seconds.
         std::vector<std::size_t> before;
-        for (int i = 1; i <= 4; ++i) {
+        for (int i = 1; i < kPaths; ++i) {
             before.push_back(sinks[i]->WaitForArrivals(1u << 20, 1ms).size());
         }
         for (int step = 0; step <= 2000; ++step) {
@@ -261,7 +288,7 @@ int main(int argc, char** argv) {
             std::this_thread::sleep_for(1ms);
         }
         std::this_thread::sleep_for(300ms);
-        for (int i = 1; i <= 4; ++i) {
+        for (int i = 1; i < kPaths; ++i) {
             std::printf("sweep, %-22s %zu messages\n", labels[i],
                         sinks[i]->WaitForArrivals(1u << 20, 1ms).size() - before[i - 1]);
         }

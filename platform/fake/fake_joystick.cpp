@@ -42,6 +42,11 @@ void FakeJoystickService::Unplug() {
 }
 
 void FakeJoystickService::SetAxis(int axis, std::int16_t raw) {
+    SetAxis(axis, raw, SteadyMicros());
+}
+
+void FakeJoystickService::SetAxis(int axis, std::int16_t raw, std::int64_t timeUs) {
+    NoteInputTime(timeUs);
     {
         std::lock_guard lock(scriptMutex_);
         if (axis >= 0 && axis < kJoyAxisSlots) {

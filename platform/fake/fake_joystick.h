@@ -20,6 +20,8 @@ class FakeJoystickService final : public JoystickServiceBase {
     void Attach(JoystickCaps caps = {});
     void Unplug();
     void SetAxis(int axis, std::int16_t raw);
+    // The same, as if the device had reported it at timeUs (steady clock microseconds).
+    void SetAxis(int axis, std::int16_t raw, std::int64_t timeUs);
     void SetButton(int button, bool pressed);
     void SetHat(std::uint8_t hat);
     // The next `times` calls of this kind give `result` and do nothing; times < 0: every call.

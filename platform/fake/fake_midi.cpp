@@ -209,6 +209,23 @@ MidiResult FakeMidiService::SendShortLocked(MidiOutHandle handle, std::uint32_t 
     return Record(Call::SendShort, handle, -1, message, result);
 }
 
+MidiResult FakeMidiService::SendShorts(MidiOutHandle handle,
+                                       std::span<const std::uint32_t> messages) {
+    std::lock_guard lock(mutex_);
+    if (messages.empty() || messages.size() > kMaxShortGroup) {
+        return MidiResult::InvalidParam;
+    }
+    const std::uint32_t group = ++groups_;
+    for (const std::uint32_t message : messages) {
+        const MidiResult result = SendShortLocked(handle, message);
+        log_.back().group = group;
+        if (result != MidiResult::NoError) {
+            return result;
+        }
+    }
+    return MidiResult::NoError;
+}
+
 MidiResult FakeMidiService::SendLong(MidiOutHandle handle, std::span<const std::uint8_t> bytes) {
     std::lock_guard lock(mutex_);
     MidiResult result = MidiResult::NoError;

@@ -41,6 +41,8 @@ class FakeMidiService final : public MidiService {
         std::uint32_t message;            // packed short message for SendShort
         std::vector<std::uint8_t> bytes;  // the block for SendLong
         MidiResult result;
+        // The SendShorts call a short send came in, counted from 1; 0 for one sent alone.
+        std::uint32_t group = 0;
     };
 
     FakeMidiService();
@@ -77,6 +79,8 @@ class FakeMidiService final : public MidiService {
     MidiResult CloseOutput(MidiOutHandle handle) override;
     MidiResult SendShort(MidiOutHandle handle, std::uint32_t message) override;
     MidiResult SendLong(MidiOutHandle handle, std::span<const std::uint8_t> bytes) override;
+    // Recorded as SendShort events, one after another under one lock, marked with their group.
+    MidiResult SendShorts(MidiOutHandle handle, std::span<const std::uint32_t> messages) override;
     MidiResult OpenInput(int index, MidiInCallback callback, MidiInHandle& handle) override;
     MidiResult StartInput(MidiInHandle handle) override;
     MidiResult StopInput(MidiInHandle handle) override;
@@ -115,6 +119,7 @@ class FakeMidiService final : public MidiService {
     std::map<MidiOutHandle, int> openOutputs_;
     std::map<MidiInHandle, Input> openInputs_;
     std::uint32_t nextHandle_ = 1;
+    std::uint32_t groups_ = 0;
 };
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include "joystick_base.h"
 
 #include <algorithm>
+#include <chrono>
 #include <tuple>
 
 namespace platform {
@@ -245,6 +246,13 @@ JoyResult JoystickServiceBase::GetState(RawJoyState& state) {
     }
     RawJoyInput input;
     DeviceRead(input);
+    if (!haveLastAxes_ || !std::equal(std::begin(input.axes), std::end(input.axes), lastAxes_)) {
+        // Moved since the last read: stamped when the device's thread saw it, if that was since.
+        const std::int64_t seen = eventTimeUs_.load();
+        inputTimeUs_ = seen > inputTimeUs_ ? seen : SteadyMicros();
+        std::copy(std::begin(input.axes), std::end(input.axes), lastAxes_);
+        haveLastAxes_ = true;
+    }
     for (int a = 0; a < kJoyAxisSlots; ++a) {
         const std::int32_t value =
             a < input.numAxes ? ScaleAxis(input.axes[a], ranges_[a].min, ranges_[a].max) : 0;
@@ -260,6 +268,17 @@ JoyResult JoystickServiceBase::GetState(RawJoyState& state) {
         state.buttons[b] = (b < input.numButtons && input.buttons[b]) ? 0x80 : 0;
     }
     return JoyResult::Ok;
+}
+
+std::int64_t JoystickServiceBase::InputTimeUs() {
+    std::lock_guard lock(mutex_);
+    return inputTimeUs_;
+}
+
+std::int64_t JoystickServiceBase::SteadyMicros() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 JoyResult JoystickServiceBase::ReadSimple(SimpleJoyState& state) {

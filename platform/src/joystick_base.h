@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -40,12 +41,16 @@ class JoystickServiceBase : public JoystickService {
     JoyResult Unacquire() override;
     JoyResult Poll() override;
     JoyResult GetState(RawJoyState& state) override;
+    std::int64_t InputTimeUs() override;
     JoyResult ReadSimple(SimpleJoyState& state) override;
     void SetEventListener(JoyEventListener listener) override;
 
   protected:
     // Passes an event to the listener, if any. Called with no lock of the service held.
     void Notify(JoyEvent event);
+    // The device's thread saw new input at timeUs (steady clock); any thread, no lock needed.
+    void NoteInputTime(std::int64_t timeUs) { eventTimeUs_.store(timeUs); }
+    static std::int64_t SteadyMicros();
     bool HasListener();
     // Called with the service's mutex held. DeviceList gives the attached controllers in any
     // order, with their axis, button and hat counts only when counts is set (finding them may
@@ -74,6 +79,10 @@ class JoystickServiceBase : public JoystickService {
         std::int32_t max = 65535;
     };
 
+    std::atomic<std::int64_t> eventTimeUs_{0};
+    std::int64_t inputTimeUs_ = 0;
+    std::int16_t lastAxes_[kJoyAxisSlots] = {};
+    bool haveLastAxes_ = false;
     bool initialised_ = false;  // Open succeeded; stays set while the device is lost
     bool deviceOpen_ = false;   // a device is held right now
     bool acquired_ = false;

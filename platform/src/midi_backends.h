@@ -24,10 +24,15 @@ class ByteSendingMidiService : public MidiService {
   public:
     MidiResult SendShort(MidiOutHandle handle, std::uint32_t message) final;
     MidiResult SendLong(MidiOutHandle handle, std::span<const std::uint8_t> bytes) final;
+    MidiResult SendShorts(MidiOutHandle handle, std::span<const std::uint32_t> messages) final;
 
   protected:
     virtual MidiResult SendBytes(MidiOutHandle handle, const std::uint8_t* bytes,
                                  std::size_t size) = 0;
+    // The messages of one SendShorts, each whole, back to back in bytes (lengths[i] bytes each).
+    // By default each is sent on its own.
+    virtual MidiResult SendGroup(MidiOutHandle handle, const std::uint8_t* bytes,
+                                 std::span<const std::uint8_t> lengths);
 };
 
 // Whether the ALSA sequencer can be opened here; on failure, why not.

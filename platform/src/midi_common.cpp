@@ -80,6 +80,50 @@ MidiResult ByteSendingMidiService::SendLong(MidiOutHandle handle,
     return SendBytes(handle, bytes.data(), bytes.size());
 }
 
+MidiResult ByteSendingMidiService::SendShorts(MidiOutHandle handle,
+                                              std::span<const std::uint32_t> messages) {
+    if (messages.empty() || messages.size() > kMaxShortGroup) {
+        return MidiResult::InvalidParam;
+    }
+    std::uint8_t bytes[kMaxShortGroup * 3];
+    std::uint8_t lengths[kMaxShortGroup];
+    std::size_t used = 0;
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        std::uint8_t one[3];
+        const std::size_t length = ShortMessageBytes(messages[i], one);
+        if (length == 0) {
+            return MidiResult::InvalidParam;
+        }
+        std::copy(one, one + length, bytes + used);
+        lengths[i] = static_cast<std::uint8_t>(length);
+        used += length;
+    }
+    return SendGroup(handle, bytes, {lengths, messages.size()});
+}
+
+MidiResult ByteSendingMidiService::SendGroup(MidiOutHandle handle, const std::uint8_t* bytes,
+                                             std::span<const std::uint8_t> lengths) {
+    for (const std::uint8_t length : lengths) {
+        if (const MidiResult r = SendBytes(handle, bytes, length); r != MidiResult::NoError) {
+            return r;
+        }
+        bytes += length;
+    }
+    return MidiResult::NoError;
+}
+
+MidiResult MidiService::SendShorts(MidiOutHandle handle, std::span<const std::uint32_t> messages) {
+    if (messages.empty() || messages.size() > kMaxShortGroup) {
+        return MidiResult::InvalidParam;
+    }
+    for (const std::uint32_t message : messages) {
+        if (const MidiResult r = SendShort(handle, message); r != MidiResult::NoError) {
+            return r;
+        }
+    }
+    return MidiResult::NoError;
+}
+
 std::string FormatMidiCounters(const MidiCounters& c) {
     return "sent " + std::to_string(c.sent) + "\nthru " + std::to_string(c.thru) + "\ncarried " +
            std::to_string(c.carried) + "\ndropped " + std::to_string(c.dropped) + "\nreceived " +

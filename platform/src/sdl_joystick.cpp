@@ -350,6 +350,7 @@ class SdlJoystickService final : public JoystickServiceBase {
                     RawJoyInput now;
                     DeviceRead(now);
                     if (haveLast && !SameInput(now, last)) {
+                        NoteInputTime(SteadyMicros());
                         events[count++] = JoyEvent::Input;
                     }
                     last = now;

@@ -181,6 +181,9 @@ bool CJoystick::Poll() {
         DiResult r = FromJoyResult(service_.Poll());
         if (r == DiResult::Ok) {
             r = FromJoyResult(service_.GetState(state));
+            if (r == DiResult::Ok) {
+                inputTimeUs = service_.InputTimeUs();
+            }
         } else if (r == DiResult::NotAcquired || r == DiResult::InputLost) {
             r = FromJoyResult(service_.Acquire());
         } else if (r == DiResult::NotInitialized) {

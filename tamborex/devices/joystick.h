@@ -81,6 +81,9 @@ class CJoystick {
     bool SetError(DiResult code);
 
     JoyState state{};
+    // When the axes in state first arrived (steady clock microseconds); 0 when the service
+    // cannot say.
+    std::int64_t inputTimeUs = 0;
     std::int32_t active = 0;
     std::int32_t initialised = 0;
     std::string errorText;

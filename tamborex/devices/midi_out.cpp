@@ -30,6 +30,12 @@ bool CWinMIDIOut::Open(std::int16_t deviceId) {
     return lastError == MIDI_NOERROR;
 }
 
+bool CWinMIDIOut::SendShorts(std::span<const std::uint32_t> messages) {
+    lastError = MIDI_NOERROR;
+    MapResult(midi_.SendShorts(handle_, messages));
+    return lastError == MIDI_NOERROR;
+}
+
 bool CWinMIDIOut::Send(const std::uint8_t* bytes, int length) {
     lastError = MIDI_NOERROR;
     if (length <= 3) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,8 @@ class CWinMIDIOut final : public CMIDIOut {
     // Length 3 or less: the first four bytes as one packed short message. Longer: a system-
     // exclusive block, sent as given (the caller supplies F0 and F7); the platform copies it.
     bool Send(const std::uint8_t* bytes, int length);
+    // Packed short messages that must stay together (a 14-bit value's two halves), in one call.
+    bool SendShorts(std::span<const std::uint32_t> messages);
     // The thru connection to tell about each open and close.
     void SetThru(CMidiThru* thru) { thru_ = thru; }
 

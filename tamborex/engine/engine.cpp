@@ -47,7 +47,13 @@ CEngine::CEngine(CWinMIDIOut& midiOut, CJoystick& joystick, CUiThread& ui, CEngi
       bank_(bank),
       lightOnTimer_(ui.MakeTimer([this] { OnLightOn(); })),
       lightOffTimer_(ui.MakeTimer([this] { OnLightOff(); })),
-      pollTimer_(ui.MakeTimer([this] { OnPollTick(); })) {
+      pollTimer_(ui.MakeTimer([this] { OnPollTick(); })),
+      settleTimer_(ui.MakeTimer([this] {
+          settleTimer_->Stop();
+          if (patches[0].active) {
+              PollJoystick();
+          }
+      })) {
     patches[1].joystickNumber = 1;
 }
 
@@ -73,14 +79,31 @@ void CEngine::TranslateAxis(int slot, int axis, std::int32_t value) {
     if (a.suppressed) {
         return;
     }
+    CAxisShaper* shaper = IsShaped(a) ? &shapers_[slot][axis] : nullptr;
+    const bool wide = shaper != nullptr && a.shape.resolution == 14;
+    if (shaper != nullptr) {
+        const std::int64_t now =
+            inputChanged_ && joystick_.inputTimeUs != 0 ? joystick_.inputTimeUs : SteadyNowUs();
+        value = shaper->Shape(a, value, now, std::int64_t{TickPeriodMs(slot)} * 1000);
+    }
     if (a.reversePolarity) {
-        value = Saturate(std::int64_t{a.max} - value);
+        value = Saturate(std::int64_t{wide ? OutputRangeOf(a).hi : a.max} - value);
     }
     a.value = value;
     if (std::abs(std::int64_t{a.lastSent} - value) < std::abs(std::int64_t{a.minimumMovement})) {
         return;
     }
+    if (shaper != nullptr) {
+        if (!shaper->Passes(a.lastSent, value, a.shape.hysteresis)) {
+            return;
+        }
+        shaper->Note(a.lastSent, value);
+    }
     a.lastSent = value;
+    if (wide) {
+        SendWide(a, *shaper, value);
+        return;
+    }
     const std::int32_t ch = a.channel;
     switch (a.controller) {
         case kSelectNone:
@@ -100,6 +123,38 @@ void CEngine::TranslateAxis(int slot, int axis, std::int32_t value) {
             break;
     }
     SignalActivity();
+}
+
+void CEngine::SendWide(AxisRecord& a, CAxisShaper& shaper, std::int32_t value) {
+    std::uint32_t messages[kMaxAxisMessages];
+    const int count = WideAxisMessages(a, value, shaper.lastMsb, messages);
+    if (count == 0) {
+        return;
+    }
+    // One call, so nothing of ours comes between the halves.
+    if (midiOut_.SendShorts({messages, static_cast<std::size_t>(count)})) {
+        shaper.lastMsb = std::clamp(value, 0, 16383) >> 7;
+    }
+    SignalActivity();
+}
+
+void CEngine::ApplyAxisShape(int axis) {
+    for (auto& slot : shapers_) {
+        slot[axis].Reset();
+    }
+    const DeviceRange range = DeviceRangeOf(patches[0].axes[axis]);
+    joystick_.SetAxisRange(axis, range.min, range.max);
+}
+
+void CEngine::StartCalibration(int axis) {
+    calibrators_[axis].Start();
+    joystick_.SetAxisRange(axis, 0, kAxisRawMax);
+}
+
+bool CEngine::FinishCalibration(int axis) {
+    const bool done = calibrators_[axis].Finish(patches[0].axes[axis].shape.calibration);
+    ApplyAxisShape(axis);
+    return done;
 }
 
 void CEngine::ProcessButtonDown(int button, int slot) {
@@ -291,10 +346,27 @@ void CEngine::PollOnce() {
             }
         }
     }
+    bool settling = false;
     for (int a = 0; a < kAxisCount; ++a) {
-        if (now.axes[a] != previous.axes[a] && patches[0].axes[a].controller != kSelectNone) {
-            TranslateAxis(0, a, now.axes[a]);
+        if (calibrators_[a].Running()) {
+            // Only what was read since: the value before may still be in the old range.
+            if (now.axes[a] != previous.axes[a]) {
+                calibrators_[a].Feed(now.axes[a]);
+            }
+            continue;
         }
+        // A smoothed axis goes on moving towards where the stick rests after the stick stops.
+        if ((now.axes[a] != previous.axes[a] || shapers_[0][a].Settling()) &&
+            patches[0].axes[a].controller != kSelectNone) {
+            // A pass with nothing new is timed now; one with input at the input's own time.
+            inputChanged_ = now.axes[a] != previous.axes[a];
+            TranslateAxis(0, a, now.axes[a]);
+            inputChanged_ = true;
+        }
+        settling = settling || shapers_[0][a].Settling();
+    }
+    if (settling && lowLatency_.load(std::memory_order_relaxed) && !settleTimer_->Running()) {
+        settleTimer_->Start(kSettleTickMs);
     }
 }
 
@@ -362,6 +434,7 @@ void CEngine::StopTimers() {
     lightOnTimer_->Stop();
     lightOffTimer_->Stop();
     pollTimer_->Stop();
+    settleTimer_->Stop();
 }
 
 void CEngine::OnMidiInput(std::uint32_t message, std::uint32_t /*timestampMs*/) {

@@ -7,6 +7,7 @@
 
 #include "tamborex/devices/joystick.h"
 #include "tamborex/devices/midi_out.h"
+#include "tamborex/engine/axis_shaper.h"
 #include "tamborex/engine/core_services.h"
 #include "tamborex/engine/held_notes.h"
 #include "tamborex/engine/midi_inbox.h"
@@ -25,7 +26,17 @@ class CEngine {
     CEngine(const CEngine&) = delete;
     CEngine& operator=(const CEngine&) = delete;
 
+    // value is what the joystick device reports: scaled into min..max for an unshaped axis, the
+    // 16-bit position 0..65535 for a shaped one (DeviceRangeOf).
     void TranslateAxis(int slot, int axis, std::int32_t value);
+    // After a change to an axis of slot 0's min, max or shape: the device reads it in the range
+    // its shape needs and the smoothing starts again from where the stick is.
+    void ApplyAxisShape(int axis);
+    // "Calibrate": while it runs the axis sends nothing and its raw travel is recorded; Finish
+    // stores the result in slot 0's shape (false, shape untouched, when the stick hardly moved).
+    void StartCalibration(int axis);
+    bool FinishCalibration(int axis);
+    const CAxisCalibrator& Calibrator(int axis) const { return calibrators_[axis]; }
     void ProcessButtonDown(int button, int slot);
     void ProcessButtonUp(int button, int slot);
     // One incoming timing clock: steps every running automatic arpeggio.
@@ -93,13 +104,24 @@ class CEngine {
     std::unique_ptr<CTimer> lightOnTimer_;
     std::unique_ptr<CTimer> lightOffTimer_;
     std::unique_ptr<CTimer> pollTimer_;
+    // With low-latency input, passes while a smoothed axis is still on its way (the poll timer
+    // alone would leave it half-way for the fallback period).
+    std::unique_ptr<CTimer> settleTimer_;
+    static constexpr unsigned kSettleTickMs = 5;
+    // Sends one 14-bit value of a shaped axis.
+    void SendWide(AxisRecord& a, CAxisShaper& shaper, std::int32_t value);
+
     CHeldNotes held_;
+    std::array<std::array<CAxisShaper, kAxisCount>, 2> shapers_{};
+    std::array<CAxisCalibrator, kAxisCount> calibrators_{};
     CMidiInbox inbox_;
     std::int32_t activityLit = 0;
     bool pollFailureShown_ = false;
     bool controllerMissing_ = false;
     bool sendFailurePending_ = false;
-    bool inPoll_ = false;  // a pass is running (a message box inside it runs the event loop)
+    bool inPoll_ = false;
+    bool inputChanged_ = true;  // the axis being translated was read anew, not held  // a pass is
+                                // running (a message box inside it runs the event loop)
     std::atomic<bool> lowLatency_{false};
     std::atomic<bool> passPosted_{false};
 };

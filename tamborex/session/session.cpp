@@ -503,9 +503,9 @@ bool CSession::GamepadLayout() const {
 }
 
 void CSession::ApplyAxisRanges() {
-    const CPatch& slot0 = engine_.patches[0];
+    // A shaped axis is read at its full 16 bits; the engine scales it.
     for (int axis = 0; axis < kAxisCount; ++axis) {
-        joystick_.SetAxisRange(axis, slot0.axes[axis].min, slot0.axes[axis].max);
+        engine_.ApplyAxisShape(axis);
     }
 }
 
@@ -566,9 +566,13 @@ CSession::PatchLoad CSession::ReadPatch(const std::string& path, std::int32_t ba
     }
     std::string name;
     std::array<CPatch, 2> loaded = engine_.patches;
-    if (const std::string problem = ReadPatchFile(bytes, name, loaded); !problem.empty()) {
+    std::string notice;
+    if (const std::string problem = ReadPatchFile(bytes, name, loaded, &notice); !problem.empty()) {
         Message(problem + "\n" + path + " is not a Tamborex patch that can be read.");
         return {};
+    }
+    if (!notice.empty()) {
+        Message(notice + "\n" + path);
     }
     if (engine_.patches[0].outputDevice >= 0) {
         engine_.SilenceOutput();

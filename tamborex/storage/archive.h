@@ -18,6 +18,7 @@ class CByteReader {
     bool ReadString(std::string& text);
 
     std::size_t Remaining() const { return bytes_.size() - position_; }
+    std::span<const std::uint8_t> Rest() const { return bytes_.subspan(position_); }
 
   private:
     std::span<const std::uint8_t> bytes_;

@@ -6,6 +6,7 @@
 #include "dialog_fit.h"
 #include "prompter.h"
 #include "tamborex/devices/joystick.h"
+#include "tamborex/engine/axis_shaper.h"
 #include "tamborex/model/controller_names.h"
 #include "ui_axis_options.h"
 
@@ -69,7 +70,10 @@ CAxisOptions::CAxisOptions(AxisRecord& record, int axis, const QString& label, C
     connect(ui_->fullRadio, &QRadioButton::clicked, this, [this] {
         Touch();
         record_.fullRange = 1;
-        (void)joystick_.SetAxisRange(axis_, 0, 127);
+        // A shaped axis is read at 16 bits whatever its range; the engine scales it.
+        if (!IsShaped(record_)) {
+            (void)joystick_.SetAxisRange(axis_, 0, 127);
+        }
         SetRangeFieldsEnabled(false);
     });
     connect(ui_->partialRadio, &QRadioButton::clicked, this, [this] {
@@ -127,7 +131,8 @@ void CAxisOptions::Touch() {
 
 void CAxisOptions::ApplyRange() {
     // A refused range is not reported: the axis keeps reading in its old one.
-    (void)joystick_.SetAxisRange(axis_, record_.min, record_.max);
+    const DeviceRange range = DeviceRangeOf(record_);
+    (void)joystick_.SetAxisRange(axis_, range.min, range.max);
 }
 
 void CAxisOptions::SetRangeFieldsEnabled(bool enabled) {

@@ -407,6 +407,54 @@ TEST_F(MidiJackTest, ABurstIsCarriedOverCyclesNotDropped) {
     EXPECT_EQ(counters.sent, static_cast<std::uint64_t>(kBurst));
 }
 
+// A 14-bit value's halves (and an NRPN sequence) arrive as separate events of one frame, many
+// times over with other sends between the groups, never split across cycles.
+TEST_F(MidiJackTest, GroupsOfShortMessagesArriveAsSeparateEventsAtOneFrame) {
+    JackPeer sink("tbx-group-sink", JackPeer::Role::Sink);
+    ASSERT_TRUE(sink.Ok());
+    MidiOutHandle out = kNoHandle;
+    ASSERT_EQ(midi->OpenOutput(IndexOf(midi->ListOutputs(), sink.Port("in")), out),
+              MidiResult::NoError);
+    std::this_thread::sleep_for(50ms);
+    constexpr int kGroups = 300;
+    for (int i = 0; i < kGroups; ++i) {
+        const std::uint32_t pair[] = {PackShortMessage(0xB1, 0x01, i & 0x7F),
+                                      PackShortMessage(0xB1, 0x21, (i * 3) & 0x7F)};
+        ASSERT_EQ(midi->SendShorts(out, pair), MidiResult::NoError);
+        ASSERT_EQ(midi->SendShort(out, PackShortMessage(0x91, 0x40, 0x01)), MidiResult::NoError);
+        if (i % 50 == 0) {
+            std::this_thread::sleep_for(1ms);
+        }
+    }
+    const auto arrivals = sink.WaitForArrivals(3 * kGroups, 5s);
+    ASSERT_EQ(arrivals.size(), 3u * kGroups);
+    for (int i = 0; i < kGroups; ++i) {
+        const auto& msb = arrivals[3 * i];
+        const auto& lsb = arrivals[3 * i + 1];
+        ASSERT_EQ(msb.size, 3u);
+        ASSERT_EQ(lsb.size, 3u);
+        ASSERT_EQ(msb.bytes,
+                  (std::array<std::uint8_t, 3>{0xB1, 0x01, static_cast<std::uint8_t>(i & 0x7F)}));
+        ASSERT_EQ(lsb.bytes, (std::array<std::uint8_t, 3>{
+                                 0xB1, 0x21, static_cast<std::uint8_t>((i * 3) & 0x7F)}));
+        ASSERT_EQ(msb.frame, lsb.frame) << i;
+    }
+    // jack_midi_dump, an outside reader, sees two events, not one of six bytes.
+    testsupport::MidiDump dump(server, "tbx-dump-group");
+    const MidiOutHandle toDump = OpenOnDump(dump);
+    ASSERT_NE(toDump, kNoHandle);
+    std::this_thread::sleep_for(50ms);
+    const std::uint32_t pitch[] = {PackShortMessage(0xE0, 0x00, 0x40),
+                                   PackShortMessage(0xB0, 0x65, 0x7F),
+                                   PackShortMessage(0xB0, 0x64, 0x7F)};
+    ASSERT_EQ(midi->SendShorts(toDump, pitch), MidiResult::NoError);
+    const auto events = dump.WaitForEvents(3, 5s);
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0], (Bytes{0xE0, 0x00, 0x40}));
+    EXPECT_EQ(events[1], (Bytes{0xB0, 0x65, 0x7F}));
+    EXPECT_EQ(events[2], (Bytes{0xB0, 0x64, 0x7F}));
+}
+
 TEST_F(MidiJackTest, SwitchingOutputsLeavesOneClientAndOnlyTheOpenPort) {
     JackPeer a("tbx-switch-a", JackPeer::Role::Sink);
     JackPeer b("tbx-switch-b", JackPeer::Role::Sink);

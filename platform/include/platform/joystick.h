@@ -142,6 +142,10 @@ class JoystickService {
     // Fetches fresh input from the device.
     virtual JoyResult Poll() = 0;
     virtual JoyResult GetState(RawJoyState& state) = 0;
+    // When the axes GetState last gave first arrived: microseconds on the steady clock, as the
+    // device's own thread saw them come (or the read that first saw them, when it came first).
+    // 0 before any read.
+    virtual std::int64_t InputTimeUs() { return 0; }
 
     // Opens (or re-opens) the chosen joystick by itself; NoDevice when none is attached,
     // leaving state as it was.

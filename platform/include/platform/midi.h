@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -104,6 +105,13 @@ class MidiService {
     // The bytes are copied before the call returns; the caller may reuse its buffer at once.
     [[nodiscard]] virtual MidiResult SendLong(MidiOutHandle handle,
                                               std::span<const std::uint8_t> bytes) = 0;
+    // Up to kMaxShortGroup short messages that belong together (a 14-bit controller's MSB and
+    // LSB, an NRPN sequence), sent in order with nothing of this program's between them; on JACK
+    // they go out as separate events at the same frame of one cycle, with no thru copy between.
+    // Stops at the first that fails and gives its result.
+    static constexpr std::size_t kMaxShortGroup = 8;
+    [[nodiscard]] virtual MidiResult SendShorts(MidiOutHandle handle,
+                                                std::span<const std::uint32_t> messages);
 
     // Opens the input stopped; nothing is delivered until StartInput. The callback may be empty
     // (an input opened only to feed a thru connection).

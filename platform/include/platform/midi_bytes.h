@@ -30,12 +30,17 @@ inline constexpr std::uint8_t kSystemReset = 0xFF;
 
 // Controller numbers.
 inline constexpr std::uint8_t kDataEntryMsb = 6;
+inline constexpr std::uint8_t kDataEntryLsb = 38;
+inline constexpr std::uint8_t kLsbOffset = 32;  // controller n's fine half is n + 32
 inline constexpr std::uint8_t kSustain = 64;
 inline constexpr std::uint8_t kPortamento = 65;
 inline constexpr std::uint8_t kSostenuto = 66;
 inline constexpr std::uint8_t kSoftPedal = 67;
 inline constexpr std::uint8_t kNrpnLsb = 98;
 inline constexpr std::uint8_t kNrpnMsb = 99;
+inline constexpr std::uint8_t kRpnLsb = 100;
+inline constexpr std::uint8_t kRpnMsb = 101;
+inline constexpr std::uint8_t kParameterNull = 127;  // 101 and 100 both 127: no parameter
 inline constexpr std::uint8_t kResetAllControllers = 121;
 
 inline constexpr int kChannels = 16;

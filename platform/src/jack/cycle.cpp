@@ -80,6 +80,9 @@ bool OutputCarry::Merge(CycleBuffer& buffer, MidiOutHandle handle, std::uint32_t
 
 bool OutputCarry::WriteQueued(CycleBuffer& buffer, std::uint32_t at, std::size_t largest,
                               const SendQueue::Header& header, CycleCounters& counters) {
+    if (header.parts > 0) {
+        return WriteGroup(buffer, at, largest, header, counters);
+    }
     if (header.size > largest) {
         sends.Skip();
         counters.dropped.fetch_add(1, std::memory_order_relaxed);
@@ -94,6 +97,42 @@ bool OutputCarry::WriteQueued(CycleBuffer& buffer, std::uint32_t at, std::size_t
     // Behind a buffer that was full: it waited for a later cycle.
     if (backlog_) {
         counters.carried.fetch_add(1, std::memory_order_relaxed);
+    }
+    return true;
+}
+
+bool OutputCarry::WriteGroup(CycleBuffer& buffer, std::uint32_t at, std::size_t largest,
+                             const SendQueue::Header& header, CycleCounters& counters) {
+    std::uint8_t bytes[kGroupBytes];
+    if (header.size > sizeof bytes || header.parts > header.size) {
+        sends.Skip();
+        counters.dropped.fetch_add(header.parts, std::memory_order_relaxed);
+        return true;
+    }
+    // All of it in this cycle or all of it in a later one: room for the group as one event,
+    // with a generous event header for each part, leaves room for every part on its own.
+    if (largest < header.size + kEventOverhead * header.parts) {
+        return false;
+    }
+    sends.Pop(bytes);
+    std::size_t done = 0;
+    while (done < header.size) {
+        const int length = ShortMessageLength(bytes[done]);
+        if (length <= 0 || done + static_cast<std::size_t>(length) > header.size) {
+            counters.dropped.fetch_add(1, std::memory_order_relaxed);
+            break;
+        }
+        std::uint8_t* to = buffer.Reserve(at, static_cast<std::size_t>(length));
+        if (to == nullptr) {
+            counters.dropped.fetch_add(1, std::memory_order_relaxed);
+            break;
+        }
+        std::memcpy(to, bytes + done, static_cast<std::size_t>(length));
+        counters.sent.fetch_add(1, std::memory_order_relaxed);
+        if (backlog_) {
+            counters.carried.fetch_add(1, std::memory_order_relaxed);
+        }
+        done += static_cast<std::size_t>(length);
     }
     return true;
 }

@@ -72,6 +72,11 @@ class OutputCarry {
     void Spill(const CycleEvent& event, CycleCounters& counters);
     bool WriteQueued(CycleBuffer& buffer, std::uint32_t at, std::size_t largest,
                      const SendQueue::Header& header, CycleCounters& counters);
+    // A SendShorts group: each message its own event, all at frame at.
+    bool WriteGroup(CycleBuffer& buffer, std::uint32_t at, std::size_t largest,
+                    const SendQueue::Header& header, CycleCounters& counters);
+    static constexpr std::size_t kGroupBytes = MidiService::kMaxShortGroup * 3;
+    static constexpr std::size_t kEventOverhead = 16;
 
     // Thru copies that met a full buffer: a size byte, then the bytes.
     std::array<std::uint8_t, kSpillBytes> spill_{};

@@ -175,5 +175,41 @@ TEST(JackCycleTest, OversizedAndDiscardedMessagesAreCountedNotSent) {
     EXPECT_EQ(counters.sent.load(), 1u);
 }
 
+// The halves of a 14-bit value go out as separate events at one frame, with no thru copy
+// between them, and a cycle without room for both leaves both for the next.
+TEST(JackCycleTest, AGroupOfShortMessagesComesOutTogetherOrWaitsTogether) {
+    constexpr MidiOutHandle kOut = 5;
+    OutputCarry carry(1 << 12);
+    CycleCounters counters;
+    const std::uint32_t cycleStart = 640;
+    const std::uint8_t pair[6] = {0xB0, 0x01, 0x40, 0xB0, 0x21, 0x05};
+    carry.sends.Push(cycleStart - kFrames + 20, pair, sizeof pair, 2);
+    TestBuffer in(kFrames, 1024);
+    in.Add(19, Numbered(1));
+    in.Add(20, Numbered(2));
+    std::array<ThruSource, 1> thru{{{&in, 0, in.EventCount(), kOut}}};
+    TestBuffer out(kFrames, 1024);
+    EXPECT_TRUE(carry.Merge(out, kOut, kFrames, cycleStart, thru, counters));
+    ASSERT_EQ(out.events.size(), 4u);
+    EXPECT_EQ(NumberOf(out.events[0].bytes), 1);
+    EXPECT_EQ(out.events[1].bytes, (std::vector<std::uint8_t>{0xB0, 0x01, 0x40}));
+    EXPECT_EQ(out.events[2].bytes, (std::vector<std::uint8_t>{0xB0, 0x21, 0x05}));
+    EXPECT_EQ(out.events[1].time, 20u);
+    EXPECT_EQ(out.events[2].time, 20u);
+    EXPECT_EQ(NumberOf(out.events[3].bytes), 2);  // at the same frame, but after the group
+    EXPECT_EQ(counters.sent.load(), 2u);
+
+    // Room for one half only: neither goes, and both come in the next cycle.
+    carry.sends.Push(cycleStart, pair, sizeof pair, 2);
+    TestBuffer tight(kFrames, 20);
+    EXPECT_FALSE(carry.Merge(tight, kOut, kFrames, cycleStart + kFrames, {}, counters));
+    EXPECT_TRUE(tight.events.empty());
+    TestBuffer next(kFrames, 1024);
+    EXPECT_TRUE(carry.Merge(next, kOut, kFrames, cycleStart + 2 * kFrames, {}, counters));
+    ASSERT_EQ(next.events.size(), 2u);
+    EXPECT_EQ(next.events[0].time, next.events[1].time);
+    EXPECT_EQ(counters.dropped.load(), 0u);
+}
+
 }  // namespace
 }  // namespace platform::jack

@@ -66,6 +66,20 @@ void HandOff(InSlot& slot, jack_client_t* client, const CycleBuffer& buffer,
 
 MidiResult JackMidiService::SendBytes(MidiOutHandle handle, const std::uint8_t* bytes,
                                       std::size_t size) {
+    return Queue(handle, bytes, size, 0);
+}
+
+MidiResult JackMidiService::SendGroup(MidiOutHandle handle, const std::uint8_t* bytes,
+                                      std::span<const std::uint8_t> lengths) {
+    std::size_t size = 0;
+    for (const std::uint8_t length : lengths) {
+        size += length;
+    }
+    return Queue(handle, bytes, size, static_cast<std::uint32_t>(lengths.size()));
+}
+
+MidiResult JackMidiService::Queue(MidiOutHandle handle, const std::uint8_t* bytes, std::size_t size,
+                                  std::uint32_t parts) {
     const std::uint32_t index = handle & ((1u << kSlotBits) - 1);
     if (handle == kNoHandle || index == 0 || index > kSlots) {
         return MidiResult::InvalidHandle;
@@ -86,7 +100,7 @@ MidiResult JackMidiService::SendBytes(MidiOutHandle handle, const std::uint8_t* 
         cycle_.dropped.fetch_add(1, std::memory_order_relaxed);
         return MidiResult::InvalidParam;  // no cycle of this server can carry it
     }
-    if (!slot.carry->sends.Push(jack_frame_time(client), bytes, size)) {
+    if (!slot.carry->sends.Push(jack_frame_time(client), bytes, size, parts)) {
         cycle_.dropped.fetch_add(1, std::memory_order_relaxed);
         return MidiResult::NoMemory;
     }

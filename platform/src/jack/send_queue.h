@@ -17,6 +17,9 @@ class SendQueue {
     struct Header {
         std::uint32_t stamp;  // the frame time when the message was sent
         std::uint32_t size;
+        // 0: the bytes are one event. Otherwise the bytes are this many whole short messages
+        // that go out as separate events, all in one cycle (see SendShorts).
+        std::uint32_t parts;
     };
 
     // The storage is made here, on the control thread, never by the cycle.
@@ -24,13 +27,14 @@ class SendQueue {
         : bytes_(std::make_unique<std::uint8_t[]>(capacity)), capacity_(capacity) {}
 
     // Producer. False when there is no room for the whole record.
-    bool Push(std::uint32_t stamp, const std::uint8_t* bytes, std::size_t size) {
+    bool Push(std::uint32_t stamp, const std::uint8_t* bytes, std::size_t size,
+              std::uint32_t parts = 0) {
         const std::size_t head = head_.load(std::memory_order_relaxed);
         const std::size_t used = head - tail_.load(std::memory_order_acquire);
         if (sizeof(Header) + size > capacity_ - used) {
             return false;
         }
-        const Header header{stamp, static_cast<std::uint32_t>(size)};
+        const Header header{stamp, static_cast<std::uint32_t>(size), parts};
         CopyIn(head, reinterpret_cast<const std::uint8_t*>(&header), sizeof header);
         CopyIn(head + sizeof header, bytes, size);
         head_.store(head + sizeof header + size, std::memory_order_release);

@@ -129,6 +129,11 @@ class JackMidiService final : public ByteSendingMidiService {
     // --- process.cpp: sending and the process cycle
     MidiResult SendBytes(MidiOutHandle handle, const std::uint8_t* bytes,
                          std::size_t size) override;
+    // One queue record for the whole group, so that the cycle writes all of it or waits.
+    MidiResult SendGroup(MidiOutHandle handle, const std::uint8_t* bytes,
+                         std::span<const std::uint8_t> lengths) override;
+    MidiResult Queue(MidiOutHandle handle, const std::uint8_t* bytes, std::size_t size,
+                     std::uint32_t parts);
     static int OnProcess(jack_nframes_t frames, void* self);
     void Process(jack_nframes_t frames);
 
