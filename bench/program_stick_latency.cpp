@@ -2,10 +2,11 @@
 // 64 frames at 48 kHz), on a virtual joystick moved through tamborex-virtual-stick's standard
 // input: from writing the move to the control change arriving at another JACK client. With
 // low-latency input on, with the bar alone and then with the Joystick options dialog open (the
-// activity light repaints the bar on every message); and with it off, at the 20 ms poll. Side by
-// side with each low-latency line, the same moves through the floor: a minimal loop in a process
-// of its own that reads SDL every millisecond and writes through a plain JACK client, its virtual
-// stick moved by the same lines on its standard input at the same moment.
+// activity light repaints the bar on every message), and with its live monitor shown; and with it
+// off, at the 20 ms poll. Side by side with each low-latency line, the same moves through the
+// floor: a minimal loop in a process of its own that reads SDL every millisecond and writes through
+// a plain JACK client, its virtual stick moved by the same lines on its standard input at the same
+// moment.
 //
 // usage: program_stick_latency [moves per phase (default 150)]
 
@@ -238,6 +239,14 @@ int main(int argc, char** argv) {
                 }
                 std::this_thread::sleep_for(1s);
                 Compare("low latency, Joystick options open",
+                        Measure({{&program, &sink}, {&floor, &floorSink}}, moves, random));
+                // Alt+M in the dialog shows its live monitor, which then repaints on every move
+                // and every message sent.
+                if (std::system("xdotool key alt+m") != 0) {
+                    std::fprintf(stderr, "xdotool failed\n");
+                }
+                std::this_thread::sleep_for(1s);
+                Compare("low latency, monitor open",
                         Measure({{&program, &sink}, {&floor, &floorSink}}, moves, random));
             }
         }

@@ -11,12 +11,13 @@
 // value arrives. Then: messages per full-range sweep of one axis (low latency against the 20 ms
 // poll), and the process's idle CPU with every path running and no input.
 //
-// usage: stick_latency [moves (default 300)]
+// usage: stick_latency [moves (default 300)] [--monitor]
 
 #include <SDL.h>
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -25,6 +26,7 @@
 #include <map>
 #include <mutex>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -35,6 +37,7 @@
 #include "mapper.h"
 #include "platform/joystick.h"
 #include "platform/midi.h"
+#include "platform/midi_sent_log.h"
 #include "platform/timer.h"
 #include "platform/virtual_stick.h"
 #include "stick_programs.h"
@@ -61,10 +64,18 @@ struct TamborexPath {
     std::unique_ptr<CJoystick> joystick;
     std::unique_ptr<CEngine> engine;
 
+    // What the Joystick options' live monitor does while shown, without its painting: the
+    // engine keeps its log of messages sent, and 60 times a second the controller and the log
+    // are read on the user-interface thread.
+    platform::MidiSentLog sentLog;
+    std::unique_ptr<CTimer> monitorLook;
+    platform::RawJoyState monitorState{};
+    std::array<platform::MidiSentLog::Entry, platform::MidiSentLog::kEntries> monitorEntries{};
+
     enum class Shape { None, Unsmoothed, Smoothed };
 
     TamborexPath(const char* name, const std::string& sinkPort, bool lowLatency,
-                 Shape shape = Shape::None)
+                 Shape shape = Shape::None, bool monitor = false)
         : midi(platform::CreateMidiService(name, platform::MidiBackend::Jack)) {
         out = std::make_unique<CWinMIDIOut>(*midi);
         joystick = std::make_unique<CJoystick>(*joystickService, [](std::string_view) {});
@@ -85,6 +96,16 @@ struct TamborexPath {
             engine->SetLowLatency(lowLatency);
             engine->SetPatchActive(0, 1);
         });
+        if (monitor) {
+            ui.loop.Post([this] {
+                engine->SetSentLog(&sentLog);
+                monitorLook = ui.loop.StartTimer(16, [this] {
+                    (void)joystickService->Poll();
+                    (void)joystickService->GetState(monitorState);
+                    (void)sentLog.Snapshot(monitorEntries);
+                });
+            });
+        }
         joystickService->SetEventListener(
             [this](platform::JoyEvent) { engine->OnJoystickEvent(); });
     }
@@ -92,6 +113,8 @@ struct TamborexPath {
         joystickService->SetEventListener({});
         std::atomic<bool> done{false};
         ui.loop.Post([&] {
+            monitorLook.reset();
+            engine->SetSentLog(nullptr);
             engine->SetPatchActive(0, 0);
             done = true;
         });
@@ -165,7 +188,9 @@ double CpuSeconds() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int moves = argc > 1 ? std::max(10, std::atoi(argv[1])) : 300;
+    // --monitor as the last argument: Tamborex's two paths run with the live monitor's work.
+    const bool monitor = argc > 1 && std::string(argv[argc - 1]) == "--monitor";
+    const int moves = argc > (monitor ? 2 : 1) ? std::max(10, std::atoi(argv[1])) : 300;
     testsupport::JackTestServer server("tbx-bench-stick", 64, true);
     if (!server.Running()) {
         std::fprintf(stderr, "jackd did not start\n");
@@ -211,8 +236,13 @@ int main(int argc, char** argv) {
     std::atomic<bool> stop{false};
     std::thread floor([&] { bench::RunFloorLoop(floorOut, stop); });
     {
-        TamborexPath tamborexQuick("TbxQuick", sinks[1]->Port("in"), true);
-        TamborexPath tamborexPoll("TbxPoll", sinks[2]->Port("in"), false);
+        TamborexPath tamborexQuick("TbxQuick", sinks[1]->Port("in"), true,
+                                   TamborexPath::Shape::None, monitor);
+        TamborexPath tamborexPoll("TbxPoll", sinks[2]->Port("in"), false, TamborexPath::Shape::None,
+                                  monitor);
+        if (monitor) {
+            std::printf("Tamborex with the live monitor's work running\n");
+        }
         CorvanePath corvaneQuick("CvnQuick", sinks[3]->Port("in"), true);
         CorvanePath corvaneHigh("CvnHigh", sinks[4]->Port("in"), false);
         TamborexPath tamborexShaped("TbxShaped", sinks[5]->Port("in"), true,

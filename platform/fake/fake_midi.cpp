@@ -209,6 +209,20 @@ MidiResult FakeMidiService::SendShortLocked(MidiOutHandle handle, std::uint32_t 
     return Record(Call::SendShort, handle, -1, message, result);
 }
 
+MidiResult FakeMidiService::SendShortBatch(MidiOutHandle handle,
+                                           std::span<const std::uint32_t> messages) {
+    std::lock_guard lock(mutex_);
+    const std::uint32_t batch = ++batches_;
+    for (const std::uint32_t message : messages) {
+        const MidiResult result = SendShortLocked(handle, message);
+        log_.back().batch = batch;
+        if (result != MidiResult::NoError) {
+            return result;
+        }
+    }
+    return MidiResult::NoError;
+}
+
 MidiResult FakeMidiService::SendShorts(MidiOutHandle handle,
                                        std::span<const std::uint32_t> messages) {
     std::lock_guard lock(mutex_);

@@ -41,6 +41,7 @@ class FakeMidiService final : public MidiService {
         std::uint32_t message;            // packed short message for SendShort
         std::vector<std::uint8_t> bytes;  // the block for SendLong
         MidiResult result;
+        std::uint32_t batch = 0;  // for sends of one SendShortBatch call, its number from 1
         // The SendShorts call a short send came in, counted from 1; 0 for one sent alone.
         std::uint32_t group = 0;
     };
@@ -79,6 +80,9 @@ class FakeMidiService final : public MidiService {
     MidiResult CloseOutput(MidiOutHandle handle) override;
     MidiResult SendShort(MidiOutHandle handle, std::uint32_t message) override;
     MidiResult SendLong(MidiOutHandle handle, std::span<const std::uint8_t> bytes) override;
+    // Recorded as one SendShort event per message, each marked with the batch's number.
+    MidiResult SendShortBatch(MidiOutHandle handle,
+                              std::span<const std::uint32_t> messages) override;
     // Recorded as SendShort events, one after another under one lock, marked with their group.
     MidiResult SendShorts(MidiOutHandle handle, std::span<const std::uint32_t> messages) override;
     MidiResult OpenInput(int index, MidiInCallback callback, MidiInHandle& handle) override;
@@ -119,6 +123,7 @@ class FakeMidiService final : public MidiService {
     std::map<MidiOutHandle, int> openOutputs_;
     std::map<MidiInHandle, Input> openInputs_;
     std::uint32_t nextHandle_ = 1;
+    std::uint32_t batches_ = 0;
     std::uint32_t groups_ = 0;
 };
 

@@ -190,6 +190,6 @@ void COscLink::Play(const platform::OscCommand& command) {
     } else if (command.name == "active") {
         session_.SetActive(command.value != 0);
     } else if (command.name == "panic" && (!command.hasValue || command.value != 0)) {
-        session_.Engine().SilenceOutput();
+        session_.Panic();
     }
 }

@@ -1,5 +1,7 @@
 #include "tamborex/app/patch_text.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -19,6 +21,15 @@ bool ReadFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::os
     }
     err << kCommand << ": cannot read " << path << ": " << platform::ReadFailureText(cause) << "\n";
     return false;
+}
+
+// Both names lead to one file (the same name twice, a link, another spelling of the path): writing
+// the patch would replace the text it is made from.
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa {};
+    struct stat sb {};
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
 }
 
 }  // namespace
@@ -48,6 +59,11 @@ int ExportPatchText(const std::string& patchPath, std::ostream& out, std::ostrea
 }
 
 int ImportPatchText(const std::string& jsonPath, const std::string& outPath, std::ostream& err) {
+    if (SameFile(jsonPath, outPath)) {
+        err << kCommand << ": " << outPath << " is the text being imported: name another file for "
+            << "the patch. Nothing was written.\n";
+        return 1;
+    }
     std::vector<std::uint8_t> text;
     if (!ReadFile(jsonPath, text, err)) {
         return 1;

@@ -93,6 +93,18 @@ TEST_F(PatchText, RefusedTextWritesNothingAndNamesFileLineAndKey) {
     EXPECT_EQ(ImportPatchText(Path("bad.json"), Path("new.txp"), err), 1);
     EXPECT_FALSE(fs::exists(Path("new.txp")));
 
+    // The text named as its own output (directly or through a link) is never replaced.
+    Write(Path("good.json"), out.str());
+    for (const char* target : {"good.json", "link.json"}) {
+        if (std::string(target) == "link.json") {
+            fs::create_symlink(Path("good.json"), Path("link.json"));
+        }
+        std::ostringstream same;
+        EXPECT_EQ(ImportPatchText(Path("good.json"), Path(target), same), 1) << target;
+        EXPECT_THAT(same.str(), HasSubstr("is the text being imported"));
+        EXPECT_EQ(Read(Path("good.json")), out.str());
+    }
+
     std::ostringstream missing;
     EXPECT_EQ(ImportPatchText(Path("none.json"), Path("new.txp"), missing), 1);
     EXPECT_THAT(missing.str(), HasSubstr("cannot read " + Path("none.json")));

@@ -27,6 +27,9 @@ bool CWinMIDIOut::Open(std::int16_t deviceId) {
     if (thru_ != nullptr) {
         thru_->SetOutput(currentDevice >= 0 ? handle_ : platform::kNoHandle);
     }
+    if (onOpen_) {
+        onOpen_();
+    }
     return lastError == MIDI_NOERROR;
 }
 
@@ -44,6 +47,14 @@ bool CWinMIDIOut::Send(const std::uint8_t* bytes, int length) {
         MapResult(midi_.SendShort(handle_, packed));
     } else {
         MapResult(midi_.SendLong(handle_, {bytes, static_cast<std::size_t>(length)}));
+    }
+    return lastError == MIDI_NOERROR;
+}
+
+bool CWinMIDIOut::SendBatch(std::span<const std::uint32_t> messages) {
+    lastError = MIDI_NOERROR;
+    if (!messages.empty()) {
+        MapResult(midi_.SendShortBatch(handle_, messages));
     }
     return lastError == MIDI_NOERROR;
 }

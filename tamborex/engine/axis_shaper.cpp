@@ -295,6 +295,9 @@ std::uint32_t Pack(std::int32_t status, std::int32_t data1, std::int32_t data2) 
            (static_cast<std::uint32_t>(std::clamp(data1, 0, 127)) << 8) |
            (static_cast<std::uint32_t>(std::clamp(data2, 0, 127)) << 16);
 }
+
+// 120..127 are channel mode messages (All Sound Off, All Notes Off, Omni, Mono, Poly).
+constexpr std::int32_t kFirstChannelModeController = 120;
 }  // namespace
 
 int WideAxisMessages(const AxisRecord& axis, std::int32_t value, std::int32_t lastMsb,
@@ -326,11 +329,16 @@ int WideAxisMessages(const AxisRecord& axis, std::int32_t value, std::int32_t la
             break;
     }
     const std::int32_t controller = std::clamp(ControllerOfSelection(axis.controller), 0, 127);
+    // Only controllers 0..31 have a fine half at n + 32: past them n + 32 lands on pedals, the
+    // parameter selectors or, from 88 on, the channel mode messages (91, reverb, would send All
+    // Notes Off), so those send their coarse half alone unless a second controller is picked.
+    // A channel mode message is never sent as a fine half, picked or not.
     const std::int32_t lsbController =
         axis.shape.lsbController >= 0 && axis.shape.lsbController <= 127
             ? axis.shape.lsbController
-            : controller + midi::kLsbOffset;
-    const bool hasLsb = lsbController <= 127 && lsbController != controller;
+            : (controller < midi::kLsbOffset ? controller + midi::kLsbOffset : -1);
+    const bool hasLsb = lsbController >= 0 && lsbController < kFirstChannelModeController &&
+                        lsbController != controller;
     if (!hasLsb || !axis.shape.lsbOnlyWhenMsbUnchanged || msb != lastMsb) {
         out[n++] = Pack(cc, controller, msb);
     }

@@ -117,6 +117,20 @@ TEST_F(ShapedAxisTest, ControllerPairSendsMsbThenLsbInOneCallAndTheLsbAloneWhenA
     Axis(AXIS_Y).shape.lsbController = -1;
     Axis(AXIS_Y).controller = 96 + 2;
     EXPECT_EQ(Translate(AXIS_Y, kAxisRawMax), (std::vector<Bytes>{{0xB2, 0x60, 0x7F}}));
+    // Past controller 31 there is no fine half at n + 32: reverb (91) must not send All Notes
+    // Off (123), nor 32 the sustain pedal (64), nor 67 the NRPN selector (99).
+    for (const std::int32_t coarse : {32, 67, 91, 93}) {
+        SCOPED_TRACE(coarse);
+        Axis(AXIS_Y).controller = coarse + 2;
+        EXPECT_EQ(Translate(AXIS_Y, 0),
+                  (std::vector<Bytes>{{0xB2, static_cast<std::uint8_t>(coarse), 0x00}}));
+    }
+    // A picked second controller still goes out, but never a channel mode message.
+    Axis(AXIS_Y).shape.lsbController = 40;
+    EXPECT_EQ(Translate(AXIS_Y, kAxisRawMax),
+              (std::vector<Bytes>{{0xB2, 0x5D, 0x7F}, {0xB2, 0x28, 0x7F}}));
+    Axis(AXIS_Y).shape.lsbController = 123;
+    EXPECT_EQ(Translate(AXIS_Y, 0), (std::vector<Bytes>{{0xB2, 0x5D, 0x00}}));
 }
 
 TEST_F(ShapedAxisTest, NrpnSendsFourteenBitDataEntryWithAndWithoutTheNullParameter) {

@@ -55,17 +55,45 @@ CEngine::CEngine(CWinMIDIOut& midiOut, CJoystick& joystick, CUiThread& ui, CEngi
           }
       })) {
     patches[1].joystickNumber = 1;
+    midiOut_.SetOpenListener([this] { FollowPort(); });
+    FollowPort();
 }
 
-bool CEngine::Send(const std::uint8_t* bytes, int length) {
+CEngine::~CEngine() {
+    midiOut_.SetOpenListener({});
+}
+
+bool CEngine::Send(const std::uint8_t* bytes, int length, CHeldNotes::Origin origin) {
     const bool sent = midiOut_.Send(bytes, length);
     if (sent) {
-        held_.Track(bytes, length);
+        FollowPort();
+        held_.Track(bytes, length, origin);
+        if (sentLog_ != nullptr) {
+            if (length <= 3) {
+                sentLog_->RecordShort(bytes[0] | (bytes[1] << 8) | (bytes[2] << 16));
+            } else {
+                sentLog_->RecordBlock(static_cast<std::size_t>(length));
+            }
+        }
         if (tap_ != nullptr) {
             tap_->MidiSent(bytes, length);
         }
     }
     return sent;
+}
+
+void CEngine::TapShorts(std::span<const std::uint32_t> messages) {
+    if (tap_ == nullptr) {
+        return;
+    }
+    for (const std::uint32_t m : messages) {
+        const std::uint8_t bytes[3] = {static_cast<std::uint8_t>(m),
+                                       static_cast<std::uint8_t>(m >> 8),
+                                       static_cast<std::uint8_t>(m >> 16)};
+        const std::uint8_t kind = bytes[0] & midi::kKindMask;
+        tap_->MidiSent(bytes,
+                       kind == midi::kProgramChange || kind == midi::kChannelPressure ? 2 : 3);
+    }
 }
 
 bool CEngine::Play(const std::uint8_t* bytes, int length) {
@@ -152,6 +180,7 @@ void CEngine::SendWide(AxisRecord& a, CAxisShaper& shaper, std::int32_t value) {
     }
     // One call, so nothing of ours comes between the halves.
     if (midiOut_.SendShorts({messages, static_cast<std::size_t>(count)})) {
+        TapShorts({messages, static_cast<std::size_t>(count)});
         shaper.lastMsb = std::clamp(value, 0, 16383) >> 7;
     }
     SignalActivity();
@@ -183,6 +212,7 @@ void CEngine::ProcessButtonDown(int button, int slot) {
     }
     ButtonRecord& r = patch.buttons[button];
     r.pressed = 1;
+    ended_[slot][button] = false;
     const std::int32_t ch = r.channel;
     const ButtonModeInfo& mode = ButtonModeOf(r.mode);
     bool sent = true;
@@ -270,6 +300,15 @@ void CEngine::ProcessButtonUp(int button, int slot) {
     r.pressed = 0;
     const std::int32_t ch = r.channel;
     const ButtonModeInfo& mode = ButtonModeOf(r.mode);
+    if (ended_[slot][button]) {
+        // A panic ended what it played: the release has nothing left to end, but a hand-stepped
+        // arpeggio still moves on, as it would have.
+        ended_[slot][button] = false;
+        if (mode.kind == ButtonKind::Arpeggiator) {
+            r.currentStep = NextStep(r.currentStep, r.stepCount);
+        }
+        return;
+    }
     switch (mode.kind) {
         case ButtonKind::Suppress:
             patch.axes[mode.value].suppressed = 0;
@@ -295,9 +334,10 @@ void CEngine::ProcessButtonUp(int button, int slot) {
 void CEngine::AdvanceArpeggiators() {
     ++clocks_;
     lastClock_ = std::chrono::steady_clock::now();
-    for (CPatch& patch : patches) {
-        for (ButtonRecord& r : patch.buttons) {
-            if (!r.autoArpeggiation || !r.pressed) {
+    for (int slot = 0; slot < 2; ++slot) {
+        for (int b = 0; b < kButtonCount; ++b) {
+            ButtonRecord& r = patches[slot].buttons[b];
+            if (!r.autoArpeggiation || !r.pressed || ended_[slot][b]) {
                 continue;
             }
             if (r.countdown > 0) {
@@ -503,7 +543,23 @@ void CEngine::HandleMidiInput(std::uint32_t message) {
         const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(message),
                                        static_cast<std::uint8_t>(message >> 8),
                                        static_cast<std::uint8_t>(message >> 16), 0};
-        Send(bytes, 3);
+        Send(bytes, 3, CHeldNotes::Origin::Thru);
+    } else if (bank_.MidiThru()) {
+        // The service copied it to the output already: the ledger still learns what sounds.
+        const std::uint8_t bytes[3] = {static_cast<std::uint8_t>(message),
+                                       static_cast<std::uint8_t>(message >> 8),
+                                       static_cast<std::uint8_t>(message >> 16)};
+        FollowPort();
+        held_.Track(bytes, 3, CHeldNotes::Origin::Thru);
+    }
+    if (CHeldNotes::IsChannelSilencer(message)) {
+        EndChannel(status & midi::kChannelMask);
+    }
+    if (inputListener_) {
+        inputListener_(message);
+        if ((status & midi::kKindMask) == midi::kProgramChange) {
+            return;
+        }
     }
     if (status == midi::kProgramChange + bank_.MidiInChannel()) {
         if (bank_.RespondToProgramChange()) {
@@ -513,17 +569,6 @@ void CEngine::HandleMidiInput(std::uint32_t message) {
     } else if (status == midi::kTimingClock) {
         AdvanceArpeggiators();
     }
-}
-
-void CEngine::SilenceOutput() {
-    held_.ReleaseAll([this](int status, int data1, int data2) {
-        const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(status),
-                                       static_cast<std::uint8_t>(data1),
-                                       static_cast<std::uint8_t>(data2), 0};
-        if (midiOut_.Send(bytes, 3) && tap_ != nullptr) {
-            tap_->MidiSent(bytes, 3);
-        }
-    });
 }
 
 bool CEngine::ReopenOutput(std::int16_t deviceId) {

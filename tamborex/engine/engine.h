@@ -2,10 +2,14 @@
 
 #include <array>
 #include <atomic>
+#include <bitset>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <span>
 
+#include "platform/midi_sent_log.h"
 #include "tamborex/devices/joystick.h"
 #include "tamborex/devices/midi_out.h"
 #include "tamborex/engine/axis_shaper.h"
@@ -25,6 +29,7 @@ class CEngine {
     // on, the light off, the poll.
     CEngine(CWinMIDIOut& midiOut, CJoystick& joystick, CUiThread& ui, CEngineEvents& events,
             CBankLink& bank);
+    ~CEngine();
     CEngine(const CEngine&) = delete;
     CEngine& operator=(const CEngine&) = delete;
 
@@ -77,10 +82,29 @@ class CEngine {
     bool Play(const std::uint8_t* bytes, int length);
     // Who watches what is played; nobody by default.
     void SetTap(CEngineTap* tap) { tap_ = tap; }
+    // Tells the tap of packed short messages sent together.
+    void TapShorts(std::span<const std::uint32_t> messages);
 
-    // Sends the note offs and pedal releases for whatever the engine left sounding. Whoever
-    // closes or reopens the output port (patch switch, output change, quit) calls this first.
+    // Sends the note offs and pedal releases for whatever the engine left sounding, and centres
+    // a bent pitch. Whoever closes or reopens the output port (patch switch, output change,
+    // quit) calls this first.
     void SilenceOutput();
+    // The controller was pulled out: its notes and pedals end; what came through thru plays on.
+    void EndPlayedNotes();
+    // Panic: the ledger's note offs, then on every channel the port has carried since start a
+    // sustain release, All Sound Off, All Notes Off and pitch bend centre, as one batch (one JACK
+    // cycle). Arpeggios stop, and a button still held plays again only when pressed anew.
+    void Panic();
+    // The ledger of what is sounding on the port in use.
+    const CHeldNotes& Ledger() const { return held_; }
+    // Learn from MIDI: every incoming message goes to listener too, after thru; while one is
+    // set, a program change at the input switches no patch (the player is choosing a target,
+    // not a patch). An empty listener ends it.
+    void SetInputListener(std::function<void(std::uint32_t)> listener) {
+        inputListener_ = std::move(listener);
+    }
+    // A monitor's log of what goes out; null (the default) records nothing.
+    void SetSentLog(platform::MidiSentLog* log) { sentLog_ = log; }
     // Silences the old port, then opens deviceId on the output port.
     bool ReopenOutput(std::int16_t deviceId);
 
@@ -103,7 +127,17 @@ class CEngine {
 
   private:
     void PollOnce();
-    bool Send(const std::uint8_t* bytes, int length);
+    bool Send(const std::uint8_t* bytes, int length,
+              CHeldNotes::Origin origin = CHeldNotes::Origin::Played);
+    // The batch of messages in batch_, sent together; they are in the ledger already.
+    bool SendBatch(int count);
+    // The ledger follows the port the messages go to.
+    void FollowPort();
+    // A button ended by a panic or an All Notes Off: silent until pressed anew.
+    void EndHeldButtons(int channel);  // -1: every channel
+    // An All Notes Off or All Sound Off arrived for channel: what Tamborex holds there ends.
+    void EndChannel(int channel);
+    bool EndedByPanic(int slot, int button) const { return ended_[slot][button]; }
     bool SendShort(std::int32_t status, std::int32_t data1, std::int32_t data2, int length = 3);
     // Note on or off of an arpeggio's current step, on the record's channel.
     bool SendStepNote(std::int32_t kind, const ButtonRecord& r);
@@ -132,6 +166,11 @@ class CEngine {
     void SendWide(AxisRecord& a, CAxisShaper& shaper, std::int32_t value);
 
     CHeldNotes held_;
+    platform::MidiOutHandle ledgerHandle_ = platform::kNoHandle;
+    std::array<std::uint32_t, CHeldNotes::kMaxPanicMessages> batch_{};
+    std::array<std::bitset<kButtonCount>, 2> ended_{};
+    platform::MidiSentLog* sentLog_ = nullptr;
+    std::function<void(std::uint32_t)> inputListener_;
     std::array<std::array<CAxisShaper, kAxisCount>, 2> shapers_{};
     std::array<CAxisCalibrator, kAxisCount> calibrators_{};
     CMidiInbox inbox_;

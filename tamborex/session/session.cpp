@@ -664,6 +664,11 @@ void CSession::OnControllersChanged() {
     if (engine_.patches[0].active) {
         engine_.PollJoystick();
     }
+    // Whatever the pulled controller still held by the ledger (a note its patch no longer
+    // names after a switch) ends too; a keyboard's notes through thru play on.
+    if (!controllerPresent_) {
+        engine_.EndPlayedNotes();
+    }
 }
 
 bool CSession::SaveBank() {

@@ -143,6 +143,10 @@ class CSession final : public CBankLink, private CEngineEvents {
     void SetActive(bool active);
     void SetPollInterval(std::int32_t code);
     void SetAlwaysOnTop(bool onTop);
+    // Panic: every note, pedal and bend Tamborex left sounding on the output ends, and every
+    // channel it used is reset (the engine's Panic). For every front end: the bar's button and
+    // key, and any remote control.
+    void Panic();
 
     const std::vector<platform::JoystickCaps>& JoystickCaps() const { return joystickCaps_; }
     // The controller that plays, or the last one that did while none is attached. The object
@@ -180,6 +184,9 @@ class CSession final : public CBankLink, private CEngineEvents {
     const CWinMIDIIn& MidiIn() const { return midiIn_; }
     CWinMIDIIn& MidiIn() { return midiIn_; }
     CJoystick& Joystick() { return joystick_; }
+    // The controller service itself, for views that read it without the engine's state (the
+    // live monitor, learning a control).
+    platform::JoystickService& JoystickService() { return joystickService_; }
     const CJoystick& Joystick() const { return joystick_; }
     const std::string& BankPath() const { return bankPath_; }
 

@@ -36,6 +36,12 @@ void CSession::SetAlwaysOnTop(bool onTop) {
     Notify([onTop](CSessionObserver& o) { o.OnAlwaysOnTopChanged(onTop); });
 }
 
+void CSession::Panic() {
+    if (!shutDown_) {
+        engine_.Panic();
+    }
+}
+
 void CSession::SetPreset(int k, std::int32_t entry) {
     if (k >= 0 && k < kPresets) {
         bank_.presets[k] = std::clamp(entry, 0, kBankEntries - 1);

@@ -11,7 +11,10 @@ class CAxisOptions;
 class CAxisShapePanel;
 class CEngine;
 class CJoystick;
+class CMidiLearn;
 class CPrompter;
+class QLabel;
+class QPushButton;
 
 // "Axis options": one axis record of the current patch, edited in place as the user types; the
 // joystick's range for the axis follows at once.
@@ -31,6 +34,14 @@ class CAxisOptions final : public QDialog {
 
     // OK: refused while Max is below Min. The close box and Escape end without that test.
     void accept() override;
+    // While a learn from MIDI runs, Escape cancels it and the dialog stays.
+    void reject() override;
+
+    // Adds "Learn from MIDI": the next controller, 14-bit pair, NRPN or pitch bend arriving at
+    // the engine's MIDI input sets the axis' controller and channel.
+    void EnableMidiLearn(CEngine& engine);
+    void StartMidiLearn();
+    QString LearnStatus() const;
 
   private:
     // Sets the changed flag and re-reads every field; a field that holds no integer stops the
@@ -47,4 +58,8 @@ class CAxisOptions final : public QDialog {
     bool changed_ = false;
     CAxisShapePanel* shape_ = nullptr;
     AxisRecord values_;  // the dialog's values, as last read from the fields
+    CEngine* engine_ = nullptr;
+    CMidiLearn* midiLearn_ = nullptr;
+    QPushButton* learnButton_ = nullptr;
+    QLabel* learnStatus_ = nullptr;
 };

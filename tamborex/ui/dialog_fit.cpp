@@ -113,7 +113,13 @@ void FitToScreen(QDialog& dialog, QScrollArea* body) {
 }
 
 void KeepOnScreen(QWidget& window) {
-    const QRect free = FreeArea(window);
+    // The screen the window's place lies on, with several side by side; a place off every
+    // screen comes back onto the window's own.
+    const QScreen* screen = QGuiApplication::screenAt(window.frameGeometry().center());
+    if (screen == nullptr) {
+        screen = QGuiApplication::screenAt(window.frameGeometry().topLeft());
+    }
+    const QRect free = screen != nullptr ? screen->availableGeometry() : FreeArea(window);
     if (free.isEmpty()) {
         return;
     }

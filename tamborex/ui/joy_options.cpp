@@ -109,6 +109,7 @@ CJoyOptions::CJoyOptions(CSession& session, CPrompter& prompter, CJoyResponse& r
                        "Active, plug a controller in; an automatic arpeggio needs MIDI clock."));
     ui_->dialogLayout->insertWidget(ui_->dialogLayout->count() - 1, playState_);
     ShowPlayState();
+    AddLearnAndMonitor();
     LoadFields();
     Fit();
 }
@@ -329,6 +330,10 @@ bool CJoyOptions::Apply() {
 }
 
 void CJoyOptions::reject() {
+    if (Learning()) {
+        EndLearn(QStringLiteral("Learning cancelled."));
+        return;
+    }
     Apply();
 }
 
@@ -352,9 +357,11 @@ void CJoyOptions::OnAxisOptions(int axis) {
     CAxisOptions dialog(session_.PatchForEditing().axes[axis], axis,
                         QString::fromLatin1(AxisLabel(axis)), session_.Joystick(), prompter_, this,
                         &session_.Engine());
+    dialog.EnableMidiLearn(session_.Engine());
     prompter_.Run(dialog);
     if (dialog.Changed()) {
         session_.MarkPatchModified();
+        axisLists_[axis]->setCurrentIndex(Patch().axes[axis].controller);  // learnt from MIDI
     }
 }
 

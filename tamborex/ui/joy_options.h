@@ -5,14 +5,22 @@
 #include <cstdint>
 #include <memory>
 
+#include <QElapsedTimer>
+
 #include "platform/joystick.h"
+#include "platform/learn.h"
 #include "tamborex/model/patch.h"
 
 namespace Ui {
 class CJoyOptions;
 }
 class CJoyResponse;
+class CLiveMonitor;
+class CMidiLearn;
 class CPrompter;
+class QLabel;
+class QTimer;
+class QToolButton;
 class CSession;
 class QComboBox;
 class QLabel;
@@ -43,8 +51,17 @@ class CJoyOptions final : public QDialog {
     // into the patch only when all of them are good.
     bool Apply();
 
-    // Esc carries the cancel identifier, which here is Apply: it applies and stays open.
+    // Esc carries the cancel identifier, which here is Apply: it applies and stays open. While
+    // a learn runs, Escape cancels it instead.
     void reject() override;
+
+    // Learning: the control the player moves next picks its row; the next message at the MIDI
+    // input fills a button row.
+    void StartLearn();
+    void StartMidiLearn(int button);
+    bool Learning() const;
+    CLiveMonitor& Monitor() { return *monitor_; }
+    QString LearnStatus() const;
     // OK: Apply, then close, remembering where the dialog was.
     void accept() override;
 
@@ -84,6 +101,12 @@ class CJoyOptions final : public QDialog {
 
     const CPatch& Patch() const;
 
+    // joy_options_learn.cpp: the Learn button, the rows' MIDI learn and the live monitor.
+    void AddLearnAndMonitor();
+    void LearnTick();
+    void EndLearn(const QString& status);
+    void OnMidiLearnt(int button, const platform::MidiLearnClassifier::Result& learnt);
+
     std::unique_ptr<Ui::CJoyOptions> ui_;
     QString controllerAbout_;  // the controller list's tool tip before the entry is added
     const platform::JoystickCaps* caps_ = nullptr;
@@ -98,4 +121,13 @@ class CJoyOptions final : public QDialog {
     std::array<QLineEdit*, kPolledButtons> data2Edits_{};
     std::array<QLineEdit*, kPolledButtons> channelEdits_{};
     std::array<QPushButton*, kPolledButtons> arpButtons_{};
+    std::array<QToolButton*, kPolledButtons> midiLearnButtons_{};
+    QPushButton* learnButton_ = nullptr;
+    QPushButton* monitorButton_ = nullptr;
+    QLabel* learnStatus_ = nullptr;
+    CLiveMonitor* monitor_ = nullptr;
+    CMidiLearn* midiLearn_ = nullptr;
+    QTimer* learnTimer_ = nullptr;
+    platform::ControlLearner learner_;
+    QElapsedTimer learnClock_;
 };

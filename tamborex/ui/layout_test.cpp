@@ -6,6 +6,8 @@
 #include <QComboBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -131,6 +133,12 @@ TEST_F(LayoutTest, EveryWindowShowsAllOfItselfOnTheScreen) {
         ++windows;
         for (const std::string& fault : LayoutFaults(window)) {
             ADD_FAILURE() << "at scale " << Scale() << ": " << fault;
+        }
+        // A window whose content can outgrow the screen can be made larger or smaller.
+        const auto areas = window.findChildren<QScrollArea*>();
+        if (std::any_of(areas.begin(), areas.end(),
+                        [&](const QScrollArea* area) { return area->window() == &window; })) {
+            EXPECT_NE(window.minimumSize(), window.maximumSize()) << "a window of fixed size";
         }
         // Where the screen has room, nothing hides behind a scroll bar.
         if (Scale() == 1.0) {

@@ -7,7 +7,9 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QTimer>
 
 #include "entry_name_edit.h"
@@ -192,6 +194,27 @@ void CMainBar::CreateControls() {
     next->setObjectName(QStringLiteral("next"));
     next->setToolTip(QStringLiteral("Switches to the next bank entry."));
     connect(next, &QAbstractButton::clicked, this, [this] { session_.Next(); });
+
+    // Panic, in the strip right of the command buttons; its key works in every Tamborex window.
+    auto* panic = new QPushButton(QStringLiteral("Panic"), this);
+    panic->setObjectName(QStringLiteral("panicButton"));
+    panic->setGeometry(431, 3, 25, 44);
+    panic->setFocusPolicy(Qt::TabFocus);
+    panic->setStyleSheet(
+        QStringLiteral("QPushButton { background: #8c1a14; color: #fff; border: 1px solid #000;"
+                       " border-radius: 2px; padding: 0; font: bold 7px 'DejaVu Sans'; }"
+                       " QPushButton:pressed { background: #d9302a; }"
+                       " QPushButton:focus { border-color: #ffb43c; }"));
+    panic->setToolTip(
+        QStringLiteral(
+            "Panic (%1): ends every note Tamborex holds, then sends sustain off, All Sound Off, "
+            "All Notes Off and pitch bend centre on every channel it has used. Buttons still held "
+            "play again when pressed anew.")
+            .arg(QKeySequence(kPanicKey).toString(QKeySequence::NativeText)));
+    connect(panic, &QPushButton::clicked, this, [this] { session_.Panic(); });
+    auto* panicKey = new QShortcut(QKeySequence(kPanicKey), this);
+    panicKey->setContext(Qt::ApplicationShortcut);
+    connect(panicKey, &QShortcut::activated, this, [this] { session_.Panic(); });
 
     // The two pictures let clicks through, so the bar can be dragged by them too.
     light_ = new QLabel(this);

@@ -34,6 +34,8 @@ class CMainBar final : public QDialog,
   public:
     static constexpr int kWidth = 458;
     static constexpr int kHeight = 50;
+    // The key for Panic, in every Tamborex window: far from the keys typing uses, and one key.
+    static constexpr int kPanicKey = Qt::Key_F12;
 
     CMainBar(CTamborexCore& core, CPrompter& prompter);
     ~CMainBar() override;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -258,7 +259,9 @@ TEST_F(TamborexOsc, MidiFromOscPlaysOutOfJackAndIsMirroredWhileJunkIsCountedAndI
 
     // The note OSC started is ended by a panic, which a touch button's release does not repeat.
     ASSERT_TRUE(testsupport::SendOsc(port, "/tamborex/panic", {}));
-    EXPECT_EQ(Played(7).back(), (Bytes{0x81, 64, 0}));
+    const auto ended = Played(8);
+    EXPECT_NE(std::find(ended.begin() + 6, ended.end(), Bytes{0x81, 64, 0}), ended.end())
+        << ::testing::PrintToString(ended);
     ASSERT_TRUE(testsupport::SendOsc(port, "/tamborex/panic", {{'f', {}, 0, 0}}));
 
     // Bank entry and active state.

@@ -105,6 +105,18 @@ class MidiService {
     // The bytes are copied before the call returns; the caller may reuse its buffer at once.
     [[nodiscard]] virtual MidiResult SendLong(MidiOutHandle handle,
                                               std::span<const std::uint8_t> bytes) = 0;
+    // Short messages that belong together (a panic's offs and resets): on JACK they leave in one
+    // process cycle, as one cycle would carry them. Stops at the first failure and gives it.
+    [[nodiscard]] virtual MidiResult SendShortBatch(MidiOutHandle handle,
+                                                    std::span<const std::uint32_t> messages) {
+        for (const std::uint32_t message : messages) {
+            if (const MidiResult result = SendShort(handle, message);
+                result != MidiResult::NoError) {
+                return result;
+            }
+        }
+        return MidiResult::NoError;
+    }
     // Up to kMaxShortGroup short messages that belong together (a 14-bit controller's MSB and
     // LSB, an NRPN sequence), sent in order with nothing of this program's between them; on JACK
     // they go out as separate events at the same frame of one cycle, with no thru copy between.

@@ -107,6 +107,44 @@ MidiResult JackMidiService::Queue(MidiOutHandle handle, const std::uint8_t* byte
     return MidiResult::NoError;
 }
 
+MidiResult JackMidiService::SendShortBatch(MidiOutHandle handle,
+                                           std::span<const std::uint32_t> messages) {
+    const std::uint32_t index = handle & ((1u << kSlotBits) - 1);
+    if (handle == kNoHandle || index == 0 || index > kSlots) {
+        return MidiResult::InvalidHandle;
+    }
+    OutSlot& slot = outs_[index - 1];
+    std::lock_guard lock(slot.sendMutex);
+    if (slot.handle.load(std::memory_order_relaxed) != handle) {
+        return MidiResult::InvalidHandle;
+    }
+    jack_client_t* client = client_.load(std::memory_order_relaxed);
+    if (client == nullptr || !alive_.load(std::memory_order_acquire)) {
+        cycle_.dropped.fetch_add(messages.size(), std::memory_order_relaxed);
+        return MidiResult::NoDevice;
+    }
+    // Staged, then made visible at once: the cycle takes all of them or none, so they leave in
+    // the same cycle (while its buffer has room). A queue too full for all of them still takes
+    // what fits: a panic that half leaves is better than none.
+    const std::uint32_t stamp = jack_frame_time(client);
+    MidiResult result = MidiResult::NoError;
+    for (const std::uint32_t message : messages) {
+        std::uint8_t bytes[3];
+        const std::size_t size = ShortMessageBytes(message, bytes);
+        if (size == 0) {
+            result = MidiResult::InvalidParam;
+            break;
+        }
+        if (!slot.carry->sends.Stage(stamp, bytes, size)) {
+            cycle_.dropped.fetch_add(1, std::memory_order_relaxed);
+            result = MidiResult::NoMemory;
+            break;
+        }
+    }
+    slot.carry->sends.Commit();
+    return result;
+}
+
 int JackMidiService::OnProcess(jack_nframes_t frames, void* self) {
     static_cast<JackMidiService*>(self)->Process(frames);
     return 0;

@@ -29,17 +29,30 @@ class SendQueue {
     // Producer. False when there is no room for the whole record.
     bool Push(std::uint32_t stamp, const std::uint8_t* bytes, std::size_t size,
               std::uint32_t parts = 0) {
-        const std::size_t head = head_.load(std::memory_order_relaxed);
-        const std::size_t used = head - tail_.load(std::memory_order_acquire);
+        if (!Stage(stamp, bytes, size, parts)) {
+            return false;
+        }
+        Commit();
+        return true;
+    }
+
+    // Producer: a record written but not yet visible to the cycle, so that several become
+    // visible at once with Commit and one cycle takes them all. False when there is no room.
+    bool Stage(std::uint32_t stamp, const std::uint8_t* bytes, std::size_t size,
+               std::uint32_t parts = 0) {
+        const std::size_t used = staged_ - tail_.load(std::memory_order_acquire);
         if (sizeof(Header) + size > capacity_ - used) {
             return false;
         }
         const Header header{stamp, static_cast<std::uint32_t>(size), parts};
-        CopyIn(head, reinterpret_cast<const std::uint8_t*>(&header), sizeof header);
-        CopyIn(head + sizeof header, bytes, size);
-        head_.store(head + sizeof header + size, std::memory_order_release);
+        CopyIn(staged_, reinterpret_cast<const std::uint8_t*>(&header), sizeof header);
+        CopyIn(staged_ + sizeof header, bytes, size);
+        staged_ += sizeof header + size;
         return true;
     }
+
+    // Producer: every staged record becomes visible.
+    void Commit() { head_.store(staged_, std::memory_order_release); }
 
     // Consumer: the oldest record's header; false when there is none.
     bool Peek(Header& header) const {
@@ -94,6 +107,7 @@ class SendQueue {
     const std::size_t capacity_;
     alignas(64) std::atomic<std::size_t> head_{0};  // bytes ever written
     alignas(64) std::atomic<std::size_t> tail_{0};  // bytes ever taken
+    std::size_t staged_ = 0;                        // producer only: bytes ever written
 };
 
 }  // namespace platform::jack

@@ -135,6 +135,8 @@ class JackMidiService final : public ByteSendingMidiService {
     // --- process.cpp: sending and the process cycle
     MidiResult SendBytes(MidiOutHandle handle, const std::uint8_t* bytes,
                          std::size_t size) override;
+    MidiResult SendShortBatch(MidiOutHandle handle,
+                              std::span<const std::uint32_t> messages) override;
     // One queue record for the whole group, so that the cycle writes all of it or waits.
     MidiResult SendGroup(MidiOutHandle handle, const std::uint8_t* bytes,
                          std::span<const std::uint8_t> lengths) override;
