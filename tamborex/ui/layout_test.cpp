@@ -181,11 +181,11 @@ TEST_F(LayoutTest, TheBarsButtonsAreReachedWithTabAndPressedWithSpace) {
         }
     }
     // Left to right as the bar shows them: the name, the presets, previous and next, then the
-    // six buttons in their pairs.
+    // six buttons in their pairs, and Panic at the right end.
     EXPECT_EQ(order,
               (std::vector<std::string>{"patchName", "Pre1", "Pre2", "Pre3", "Pre4", "previous",
                                         "next", "ctrl20001", "ctrl20002", "ctrl20003", "ctrl20004",
-                                        "ctrl20005", "ctrl20006"}));
+                                        "ctrl20005", "ctrl20006", "panicButton"}));
     QWidget* edit = b.BarButton(0).Window();
     edit->setFocus(Qt::TabFocusReason);
     QTest::keyClick(edit, Qt::Key_Space);

@@ -255,6 +255,8 @@ void CMainBar::Initialise() {
         buttons_[i].SetListener(this, i, 0);
         buttons_[i].Window()->setToolTip(QString::fromLatin1(kButtonTips[i]));
     }
+    // Tab runs left to right: Panic, at the right end, comes after the six buttons.
+    setTabOrder(buttons_.back().Window(), findChild<QWidget*>(QStringLiteral("panicButton")));
     initialised_ = true;
 }
 
