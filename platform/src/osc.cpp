@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/lo_arg_value.h"
 #include "platform/midi_bytes.h"
 
 namespace platform {
@@ -134,19 +135,21 @@ bool IntArgument(char type, const lo_arg* arg, std::int32_t& out) {
     double value = 0;
     switch (type) {
         case LO_INT32:
-            out = arg->i;
+            out = LoArgValue<std::int32_t>(arg);
             return true;
-        case LO_INT64:
-            if (arg->h < INT32_MIN || arg->h > INT32_MAX) {
+        case LO_INT64: {
+            const auto wide = LoArgValue<std::int64_t>(arg);
+            if (wide < INT32_MIN || wide > INT32_MAX) {
                 return false;
             }
-            out = static_cast<std::int32_t>(arg->h);
+            out = static_cast<std::int32_t>(wide);
             return true;
+        }
         case LO_FLOAT:
-            value = arg->f;
+            value = LoArgValue<float>(arg);
             break;
         case LO_DOUBLE:
-            value = arg->d;
+            value = LoArgValue<double>(arg);
             break;
         case LO_TRUE:
             out = 1;
@@ -188,7 +191,7 @@ bool IntArguments(const char* types, lo_arg** argv, int argc, std::span<const Ra
 bool SysExArgument(char type, lo_arg* arg, std::vector<std::uint8_t>& bytes) {
     bytes.clear();
     if (type == LO_STRING) {
-        const char* text = &arg->s;
+        const char* text = LoArgText(arg);
         int high = -1;
         for (const char* c = text; *c != '\0'; ++c) {
             if (std::isspace(static_cast<unsigned char>(*c)) && high < 0) {
@@ -209,11 +212,11 @@ bool SysExArgument(char type, lo_arg* arg, std::vector<std::uint8_t>& bytes) {
             return false;
         }
     } else if (type == LO_BLOB) {
-        const std::int32_t size = arg->blob.size;
+        const auto size = LoArgValue<std::int32_t>(arg);
         if (size < 0 || static_cast<std::size_t>(size) > kMaxSysExBytes) {
             return false;
         }
-        const auto* data = reinterpret_cast<const std::uint8_t*>(&arg->blob.data);
+        const auto* data = reinterpret_cast<const std::uint8_t*>(arg) + sizeof size;
         bytes.assign(data, data + size);
     } else {
         return false;
