@@ -243,6 +243,29 @@ TEST_F(KeptEditsTest, TerminationKeepsEveryUnsavedPatchForTheNextStart) {
     EXPECT_TRUE(declined.KeptEntries().empty());
 }
 
+// A restored patch whose new recovery file cannot be written (a full disk; here a folder stands
+// where the file would go) keeps the file it came from: it is the only copy of those edits.
+TEST_F(KeptEditsTest, ARecoveryFileStaysWhenItsPatchCannotBeKeptAnew) {
+    CSession& s = Start();
+    s.Next();
+    TypeNote(s, 43);
+    s.RequestTermination();
+    ASSERT_TRUE(s.Shutdown());
+    ASSERT_TRUE(fs::exists(s.RecoveryPath()));
+
+    bar.answer = true;
+    Start();
+    core->Previous();  // entry 1's restored edits are now kept for it
+    ASSERT_EQ(core->KeptEntries(), (std::vector<std::int32_t>{1}));
+    fs::create_directories(fs::path(core->RecoveryPath(1)) / "blocked");
+    core->RequestTermination();
+    EXPECT_TRUE(core->Shutdown());
+    std::int32_t note = 0;
+    ASSERT_TRUE(fs::is_regular_file(core->RecoveryPath()));
+    EXPECT_EQ(NameIn(core->RecoveryPath(), &note), "Bass");
+    EXPECT_EQ(note, 43);
+}
+
 // A session manager's save writes the kept patches too, each to its own file in the bank's
 // folder; a patch saved under a name nobody typed takes the file's name.
 TEST_F(KeptEditsTest, SessionSaveWritesKeptPatchesAndNewPatchesTakeTheFilesName) {

@@ -302,23 +302,27 @@ void CSession::WriteRecovery(bool keepCurrent, const std::vector<std::int32_t>& 
         if (!platform::WriteFileAtomically(path, FormatPatchFile(name, patches), cause, failedAt)) {
             Say("The unsaved patch could not be kept in " + path + " (" + std::strerror(cause) +
                 ").");
-            return;
+            return false;
         }
         written.insert(path);
         KeepLeftOut(leftOut);
+        return true;
     };
     if (keepCurrent) {
         CMarksLeftOut leftOut;
-        write(RecoveryPath(), bank_.patchName, PatchesForFile(leftOut), leftOut);
-        before.insert(recoveredFrom_);
+        if (write(RecoveryPath(), bank_.patchName, PatchesForFile(leftOut), leftOut)) {
+            before.insert(recoveredFrom_);
+        }
     }
     for (const std::int32_t entry : entries) {
         const CKeptPatch& kept = kept_.at(entry);
-        write(RecoveryPath(entry), kept.name, kept.patches, kept.leftOut);
-        before.insert(kept.recoveredFrom);
+        if (write(RecoveryPath(entry), kept.name, kept.patches, kept.leftOut)) {
+            before.insert(kept.recoveredFrom);
+        }
     }
     // A restored patch that now belongs to another entry leaves its old file: it would be
-    // offered for the wrong entry.
+    // offered for the wrong entry. One that could not be written anew (a full disk) keeps it:
+    // it is then the only copy of those edits.
     for (const std::string& path : before) {
         if (!path.empty() && !written.contains(path)) {
             std::error_code ignored;
