@@ -95,6 +95,31 @@ TEST(MidiPortsOpen, SendsBeforeOpeningAreDroppedAndThruNeedsNoInputToWork) {
     EXPECT_EQ(midi.OpenOutputCount(), 0u);
 }
 
+// Notes played through the output (OSC in) end when the port closes or moves: a note held
+// there would otherwise sound on until the synthesiser is reset.
+TEST_F(SendTest, ClosingEndsTheNotesLeftOnAndOnlyThose) {
+    const auto send = [this](Bytes message) { EXPECT_TRUE(ports.SendMessage(message)); };
+    send({0x90, 60, 100});
+    send({0x91, 64, 90});
+    send({0x91, 64, 0});  // velocity 0 ends it
+    send({0x9F, 61, 80});
+    send({0x8F, 61, 0});
+    send({0x92, 70, 1});
+    ports.SendController(0, 7, 3);
+    ports.Close();
+    ports.Close();
+    EXPECT_EQ(midi.SentBytes(), (std::vector<Bytes>{{0x90, 60, 100},
+                                                    {0x91, 64, 90},
+                                                    {0x91, 64, 0},
+                                                    {0x9F, 61, 80},
+                                                    {0x8F, 61, 0},
+                                                    {0x92, 70, 1},
+                                                    {0xB0, 7, 3},
+                                                    {0x80, 60, 0},
+                                                    {0x82, 70, 0}}));
+    EXPECT_EQ(midi.OpenOutputCount(), 0u);
+}
+
 TEST(TypeList, HundredAndOneEntriesInTypeOrder) {
     const auto& list = TypeListLabels();
     ASSERT_EQ(list.size(), 101u);

@@ -27,6 +27,7 @@ void MidiPorts::Open(int inputDevice, int outputDevice, bool thru) {
 
 void MidiPorts::Close() {
     std::lock_guard lock(mutex_);
+    EndNotesLocked();
     if (thru_ && in_ != kNoHandle) {
         midi_.Disconnect(in_, out_);
         midi_.StopInput(in_);
@@ -94,9 +95,31 @@ void MidiPorts::SetMirror(MidiMirror* mirror) {
     mirror_ = mirror;
 }
 
+void MidiPorts::EndNotesLocked() {
+    for (int channel = 0; channel < 16; ++channel) {
+        if (notesOn_[channel].none()) {
+            continue;
+        }
+        for (int note = 0; note < 128; ++note) {
+            if (notesOn_[channel][note]) {
+                SendLocked(platform::PackShortMessage(
+                    static_cast<std::uint8_t>(platform::midi::kNoteOff | channel),
+                    static_cast<std::uint8_t>(note), 0));
+            }
+        }
+        notesOn_[channel].reset();
+    }
+}
+
 bool MidiPorts::SendLocked(std::uint32_t message) {
     if (out_ == kNoHandle || midi_.SendShort(out_, message) != MidiResult::NoError) {
         return false;
+    }
+    const std::uint8_t kind = message & platform::midi::kKindMask;
+    if (kind == platform::midi::kNoteOn || kind == platform::midi::kNoteOff) {
+        const std::uint8_t velocity = (message >> 16) & 0x7F;
+        notesOn_[message & platform::midi::kChannelMask][(message >> 8) & 0x7F] =
+            kind == platform::midi::kNoteOn && velocity != 0;
     }
     if (mirror_ != nullptr) {
         const std::uint8_t bytes[3] = {static_cast<std::uint8_t>(message),

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <bitset>
 #include <cstdint>
 #include <mutex>
 #include <span>
@@ -28,6 +30,7 @@ class MidiPorts {
     MidiPorts& operator=(const MidiPorts&) = delete;
 
     void Open(int inputDevice, int outputDevice, bool thru);
+    // Ends every note this output left sounding (OSC in plays notes through it), then closes.
     void Close();
 
     void SendController(int channel, int controller, int value);
@@ -45,6 +48,11 @@ class MidiPorts {
 
   private:
     bool SendLocked(std::uint32_t message);
+    void EndNotesLocked();
+
+    // The notes sent on and not yet off, per channel: a synthesiser must not be left sounding
+    // when the port closes or moves to another one.
+    std::array<std::bitset<128>, 16> notesOn_{};
 
     platform::MidiService& midi_;
     mutable std::mutex mutex_;
