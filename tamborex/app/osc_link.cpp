@@ -79,14 +79,7 @@ void COscLink::Apply() {
         appliedIn_ = in;
         platform::OscAddress at;
         if (!in.empty()) {
-            auto post = [this, alive = alive_](const platform::OscCommand& command) {
-                ui_.Post([this, alive, command] {
-                    if (*alive) {
-                        Play(command);
-                    }
-                });
-                return true;
-            };
+            auto post = [this](const platform::OscCommand& command) { return Queue(command); };
             if (!platform::ParseOscIn(in, at, error) ||
                 (listener_ = platform::OscListener::Start(at, TamborexReader(), post, error)) ==
                     nullptr) {
@@ -174,6 +167,54 @@ void COscLink::MidiSent(const std::uint8_t* bytes, int length) {
     } else {
         ++unsent_;
     }
+}
+
+bool COscLink::Queue(const platform::OscCommand& command) {
+    std::lock_guard lock(pendingMutex_);
+    if (pending_.size() >= kMaxPending) {
+        return false;
+    }
+    pending_.push_back(command);
+    if (!wakePosted_) {
+        wakePosted_ = true;
+        ui_.Post([this, alive = alive_] {
+            if (*alive) {
+                PlayQueued();
+            }
+        });
+    }
+    return true;
+}
+
+void COscLink::PlayQueued() {
+    {
+        std::lock_guard lock(pendingMutex_);
+        wakePosted_ = false;
+    }
+    // Reached again from the event loop of a box that a command opened: the command that opened
+    // it goes on once the box is closed, and plays the rest after it. Without this, every command
+    // would open its box inside the last one's, until the stack ran out.
+    if (playing_) {
+        return;
+    }
+    playing_ = true;
+    const std::shared_ptr<bool> alive = alive_;  // a box's loop may end the program meanwhile
+    while (true) {
+        platform::OscCommand command;
+        {
+            std::lock_guard lock(pendingMutex_);
+            if (pending_.empty()) {
+                break;
+            }
+            command = std::move(pending_.front());
+            pending_.pop_front();
+        }
+        Play(command);
+        if (!*alive) {
+            return;
+        }
+    }
+    playing_ = false;
 }
 
 void COscLink::Play(const platform::OscCommand& command) {

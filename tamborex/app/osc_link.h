@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -25,7 +27,9 @@ float OscAxisPosition(const AxisRecord& axis, std::int32_t value);
 //
 // Lives on the user-interface thread. Sending is a non-blocking datagram from the engine's own
 // call, so the MIDI path never waits on the network; what arrives is read on the listener's
-// thread and posted to the user-interface thread.
+// thread, queued (up to kMaxPending commands; more are counted as ignored) and played on the
+// user-interface thread in arrival order, one command at a time: a message box that a command
+// opens runs an event loop of its own, which plays no further command until it is closed.
 class COscLink final : private CSessionObserver, private CEngineTap {
   public:
     // The command line's values for this run (--osc-out, --osc-in), over the settings.
@@ -48,6 +52,10 @@ class COscLink final : private CSessionObserver, private CEngineTap {
     // Messages that did not fit any bundle (a system-exclusive message of many kilobytes).
     std::uint64_t Unsent() const { return unsent_; }
 
+    // Commands heard and not yet played, at most; a peer that sends faster than they are
+    // played loses the rest, as a full network buffer would.
+    static constexpr std::size_t kMaxPending = 1024;
+
   private:
     // CSessionObserver
     void OnStarted() override { Apply(); }
@@ -61,6 +69,10 @@ class COscLink final : private CSessionObserver, private CEngineTap {
     // Adds to the pass's bundle, sending it first and starting another when it is full.
     template <typename Add>
     void AddToPass(Add add);
+    // The listener's thread: queues a command, and wakes the user-interface thread once.
+    bool Queue(const platform::OscCommand& command);
+    // The user-interface thread: plays what is queued, unless a command is being played already.
+    void PlayQueued();
     void Play(const platform::OscCommand& command);
     void Say(const std::string& text);
 
@@ -76,6 +88,10 @@ class COscLink final : private CSessionObserver, private CEngineTap {
     platform::OscTime passTime_;
     bool inPass_ = false;
     std::uint64_t unsent_ = 0;
+    std::mutex pendingMutex_;
+    std::deque<platform::OscCommand> pending_;  // under pendingMutex_
+    bool wakePosted_ = false;                   // under pendingMutex_
+    bool playing_ = false;                      // the user-interface thread's
     // Cleared when the link goes: a command posted by the listener then does nothing.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

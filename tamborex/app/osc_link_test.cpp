@@ -3,14 +3,20 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <lo/lo.h>
+
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "alloc_counter.h"
 #include "fake_joystick.h"
 #include "fake_midi.h"
 #include "osc_recorder.h"
+#include "platform/file_io.h"
 #include "tamborex/app/core.h"
+#include "tamborex/storage/bank_file.h"
 #include "tamborex/testing/test_window.h"
 
 namespace {
@@ -119,6 +125,78 @@ TEST_F(OscLinkTest, WithoutSettingsNothingListensOrSends) {
     // A command line that asks for nothing keeps what the settings say off.
     core->Session().SetOscSettings("", "");
     EXPECT_EQ(core->Osc().Sender(), nullptr);
+}
+
+// A peer selecting entries whose patch files are gone: each says so in a box, whose own event
+// loop runs what is posted meanwhile. The next command waits for the box to close instead of
+// opening its box inside it (thousands of them ran the stack out), and a flood is bounded.
+TEST_F(OscLinkTest, CommandsPlayOneAtATimeWhileABoxIsOpen) {
+    CBankState bank;
+    for (int entry = 1; entry <= 3; ++entry) {
+        bank.patchNames[entry] = "Gone";
+        bank.patchPaths[entry] = (dir / "gone.txp").string();
+    }
+    const std::vector<std::uint8_t> bytes = FormatBank(bank);
+    int cause = 0;
+    platform::WriteStage failedAt{};
+    ASSERT_TRUE(
+        platform::WriteFileAtomically((dir / "Tamborex.bnk").string(), bytes, cause, failedAt));
+    std::string error;
+    std::uint16_t port = 0;
+    {
+        auto probe = platform::OscListener::Start(
+            {"127.0.0.1", 0}, platform::OscReader("/x", {}),
+            [](const platform::OscCommand&) { return true; }, error);
+        ASSERT_NE(probe, nullptr) << error;
+        port = probe->Port();
+    }
+    CSession& s = Start({std::nullopt, std::to_string(port)});
+    ASSERT_NE(core->Osc().Listener(), nullptr);
+    bar.messages.clear();
+    bar.runPostedAtOnce = false;
+    int depth = 0;
+    int deepest = 0;
+    bar.onMessage = [&] {
+        deepest = std::max(deepest, ++depth);
+        bar.RunPosted();
+        --depth;
+    };
+    lo_address to = lo_address_new("127.0.0.1", std::to_string(port).c_str());
+    for (int entry = 1; entry <= 3; ++entry) {
+        lo_send(to, "/tamborex/entry", "i", entry);
+    }
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (core->Osc().Listener()->Packets() < 3 && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(core->Osc().Listener()->Packets(), 3u);
+    while (bar.RunPosted() > 0) {
+    }
+    EXPECT_EQ(deepest, 1);
+    EXPECT_EQ(bar.messages.size(), 3u);
+    EXPECT_EQ(s.PatchNumber(), 3);
+
+    // Nothing played while they arrive: the queue keeps its bound and counts the rest.
+    const int flood = static_cast<int>(COscLink::kMaxPending) + 100;
+    lo_bundle bundle = lo_bundle_new(LO_TT_IMMEDIATE);
+    for (int i = 0; i < flood; ++i) {
+        lo_message m = lo_message_new();
+        lo_message_add_int32(m, 2);
+        lo_bundle_add_message(bundle, "/tamborex/entry", m);
+    }
+    lo_send_bundle(to, bundle);
+    lo_bundle_free_recursive(bundle);
+    lo_address_free(to);
+    while (core->Osc().Listener()->Packets() < 4 && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(core->Osc().Listener()->Packets(), 4u);
+    EXPECT_EQ(core->Osc().Listener()->Ignored(), 100u);
+    while (bar.RunPosted() > 0) {
+    }
+    EXPECT_EQ(s.PatchNumber(), 2);
+    EXPECT_EQ(bar.messages.size(), 4u);  // entry 2 said its file is gone once
+    EXPECT_EQ(deepest, 1);
 }
 
 }  // namespace

@@ -39,7 +39,8 @@ class CTestWindow final : public CUiThread,
     int hides = 0;
     std::string controller;  // what the bar shows of the controller
     std::function<void()> onQuestion;
-    bool runPostedAtOnce = true;  // otherwise posted tasks wait for RunPosted
+    std::function<void()> onMessage;  // what a message box's own event loop would do meanwhile
+    bool runPostedAtOnce = true;      // otherwise posted tasks wait for RunPosted
     std::uint64_t now = 0;
 
     CTestWindow() { timers_.reserve(kMaxTimers); }
@@ -59,7 +60,12 @@ class CTestWindow final : public CUiThread,
     }
 
     // CEngineEvents, for an engine without a session
-    void Message(std::string_view text) override { messages.emplace_back(text); }
+    void Message(std::string_view text) override {
+        messages.emplace_back(text);
+        if (onMessage) {
+            onMessage();
+        }
+    }
     void Activity(bool lit) override { light.emplace_back(now, lit); }
 
     // CSessionObserver
