@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QTimer>
 #include <algorithm>
@@ -273,6 +274,8 @@ void MainDialog::reject() {
                 return;
         }
     }
+    // The monitor goes with the window, its own window too.
+    monitorButton_->setChecked(false);
     QDialog::reject();
 }
 

@@ -56,6 +56,9 @@ class MainDialog final : public QDialog {
     bool Learning() const;
     QString LearnStatus() const;
     LiveMonitor& Monitor() { return *monitor_; }
+    // The monitor's own window, where the screen had no room for it in this one; null until
+    // then.
+    QWidget* MonitorWindow() const { return monitorWindow_; }
 
   signals:
     // The user changed a control's assignment or closed the Options dialog: there may be
@@ -65,6 +68,7 @@ class MainDialog final : public QDialog {
   protected:
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     int SelectedControl() const;
@@ -97,6 +101,7 @@ class MainDialog final : public QDialog {
     QPushButton* monitorButton_ = nullptr;
     QLabel* learnStatus_ = nullptr;
     LiveMonitor* monitor_ = nullptr;
+    QWidget* monitorWindow_ = nullptr;
     QTimer* learnTimer_ = nullptr;
     QElapsedTimer learnClock_;
     platform::ControlLearner learner_;

@@ -4,7 +4,10 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
 #include <array>
 
 #include "live_monitor.h"
@@ -74,9 +77,55 @@ void MainDialog::AddLearnAndMonitor() {
 }
 
 void MainDialog::MonitorToggled(bool shown) {
-    monitor_->setVisible(shown);
-    // Grown to show the monitor whole where the screen has room, and back when it goes.
-    QTimer::singleShot(0, this, [this] { adjustSize(); });
+    if (!shown) {
+        monitor_->hide();
+        if (monitorWindow_ != nullptr) {
+            monitorWindow_->hide();
+        }
+        QTimer::singleShot(0, this, [this] { adjustSize(); });
+        return;
+    }
+    // In the window, which grows to show it, where the screen has room below; on a short
+    // screen (a small laptop at double scale) in a window of its own beside this one, so that
+    // neither reaches past the screen.
+    const QRect free = screen()->availableGeometry();
+    const int need = frameGeometry().height() + monitor_->minimumSizeHint().height() +
+                     ui_->mainLayout->spacing();
+    if (need <= free.height()) {
+        if (monitor_->parentWidget() != this) {
+            ui_->mainLayout->insertWidget(ui_->mainLayout->indexOf(ui_->buttonRow), monitor_, 1);
+        }
+        monitor_->show();
+        QTimer::singleShot(0, this, [this] {
+            adjustSize();
+            const QRect free = screen()->availableGeometry();
+            const QRect frame = frameGeometry();
+            if (frame.bottom() > free.bottom()) {
+                move(x(), std::max(free.top(), free.bottom() - frame.height()));
+            }
+        });
+        return;
+    }
+    if (monitorWindow_ == nullptr) {
+        monitorWindow_ = new QWidget(this, Qt::Tool);
+        monitorWindow_->setObjectName(QStringLiteral("monitorWindow"));
+        monitorWindow_->setWindowTitle(tr("Corvane Monitor"));
+        monitorWindow_->installEventFilter(this);
+        new QVBoxLayout(monitorWindow_);
+    }
+    monitorWindow_->layout()->addWidget(monitor_);
+    monitor_->show();
+    monitorWindow_->adjustSize();
+    monitorWindow_->move(free.topLeft());
+    monitorWindow_->show();
+}
+
+bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
+    // Closing the monitor's own window is pressing Monitor again.
+    if (watched == monitorWindow_ && event->type() == QEvent::Close) {
+        monitorButton_->setChecked(false);
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 bool MainDialog::Learning() const {
