@@ -76,6 +76,23 @@ void MainDialog::AddLearnAndMonitor() {
     connect(monitorButton_, &QPushButton::toggled, this, &MainDialog::MonitorToggled);
 }
 
+namespace {
+// The whole size the window asks for (all 16 messages in sight), as far as its screen allows,
+// and moved up where it would reach below the screen. Qt's own adjustSize stops at two thirds
+// of the screen.
+void FitOnScreen(QWidget& window) {
+    const QRect free = window.screen()->availableGeometry();
+    const QSize frame = window.frameGeometry().size() - window.size();
+    QSize want = window.sizeHint().expandedTo(window.minimumSizeHint());
+    want = want.boundedTo(free.size() - frame).expandedTo(window.minimumSizeHint());
+    window.resize(want);
+    const QRect at = window.frameGeometry();
+    if (at.bottom() > free.bottom()) {
+        window.move(window.x(), std::max(free.top(), free.bottom() - at.height() + 1));
+    }
+}
+}  // namespace
+
 void MainDialog::MonitorToggled(bool shown) {
     if (!shown) {
         monitor_->hide();
@@ -96,14 +113,7 @@ void MainDialog::MonitorToggled(bool shown) {
             ui_->mainLayout->insertWidget(ui_->mainLayout->indexOf(ui_->buttonRow), monitor_, 1);
         }
         monitor_->show();
-        QTimer::singleShot(0, this, [this] {
-            adjustSize();
-            const QRect free = screen()->availableGeometry();
-            const QRect frame = frameGeometry();
-            if (frame.bottom() > free.bottom()) {
-                move(x(), std::max(free.top(), free.bottom() - frame.height()));
-            }
-        });
+        QTimer::singleShot(0, this, [this] { FitOnScreen(*this); });
         return;
     }
     if (monitorWindow_ == nullptr) {
@@ -115,9 +125,9 @@ void MainDialog::MonitorToggled(bool shown) {
     }
     monitorWindow_->layout()->addWidget(monitor_);
     monitor_->show();
-    monitorWindow_->adjustSize();
     monitorWindow_->move(free.topLeft());
     monitorWindow_->show();
+    FitOnScreen(*monitorWindow_);
 }
 
 bool MainDialog::eventFilter(QObject* watched, QEvent* event) {

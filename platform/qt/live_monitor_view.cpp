@@ -54,7 +54,7 @@ LiveMonitorView::Span LiveMonitorView::AxisSpan(int) const {
 
 QSize LiveMonitorView::sizeHint() const {
     const int line = fontMetrics().height();
-    return {fontMetrics().horizontalAdvance(QLatin1Char('0')) * 70,
+    return {fontMetrics().horizontalAdvance(QLatin1Char('0')) * 72,
             line * (MidiSentLog::kEntries + 1)};
 }
 
@@ -155,16 +155,17 @@ void LiveMonitorView::paintEvent(QPaintEvent*) {
     p.drawText(QRect(0, top + rows * line + 2, left, line), Qt::AlignLeft | Qt::AlignVCenter,
                pov == kPovCentred ? QStringLiteral("Hat: centred")
                                   : QStringLiteral("Hat: %1\u00b0").arg(pov / 100.0, 0, 'f', 0));
-    // The messages sent, newest last.
-    p.drawText(QRect(left, 0, width() - left, line), Qt::AlignLeft,
+    // The messages sent, newest last, clear of the axes' values.
+    const int messagesX = left + digit * 2;
+    p.drawText(QRect(messagesX, 0, width() - messagesX, line), Qt::AlignLeft,
                QStringLiteral("Last messages sent"));
     // Where the window left less room than all of them need, the newest that fit.
     const QStringList lines = SentLines();
     const int room = std::max(1, height() / line - 1);
     const int first = std::max(0, static_cast<int>(lines.size()) - room);
     for (int i = first; i < lines.size(); ++i) {
-        p.drawText(QRect(left, line * (i - first + 1), width() - left, line), Qt::AlignLeft,
-                   lines[i]);
+        p.drawText(QRect(messagesX, line * (i - first + 1), width() - messagesX, line),
+                   Qt::AlignLeft, lines[i]);
     }
 }
 
