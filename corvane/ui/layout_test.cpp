@@ -89,6 +89,9 @@ class LayoutTest : public ::testing::Test {
         // A stick played a little, so that the picture shows what the monitor shows.
         platform::JoystickCaps caps;
         caps.name = "Gamepad";
+        caps.numAxes = 6;
+        caps.numButtons = 12;
+        caps.numHats = 1;
         joystick.Attach(caps);
         joystick.SetAxis(platform::kAxisX, 16000);
         joystick.SetAxis(platform::kAxisY, -9000);
