@@ -124,6 +124,7 @@ class MidiLearnClassifier {
 
   private:
     void Finish(const Result& result) { result_ = result; }
+    void FinishNrpn(int value, bool fine);
     void FeedControlChange(int channel, int controller, int value, std::uint64_t nowMs);
 
     Result result_{};
