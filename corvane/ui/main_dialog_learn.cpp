@@ -63,10 +63,10 @@ void MainDialog::AddLearnAndMonitor() {
     monitor_->hide();
     ui_->mainLayout->insertWidget(ui_->mainLayout->indexOf(ui_->buttonRow), monitor_, 1);
 
-    // Learn right after the list it picks in, Monitor before the buttons it sits beside.
-    QWidget::setTabOrder(ui_->controlList, learnButton_);
-    QWidget::setTabOrder(learnButton_, ui_->typeBox);
-    QWidget::setTabOrder(ui_->overrideBox, monitorButton_);
+    // After the assignment's fields, so that Tab from the list still reaches Type first; then
+    // Monitor before the buttons it sits beside.
+    QWidget::setTabOrder(ui_->overrideBox, learnButton_);
+    QWidget::setTabOrder(learnButton_, monitorButton_);
     QWidget::setTabOrder(monitorButton_, ui_->resetButton);
 
     learnTimer_ = new QTimer(this);
