@@ -87,12 +87,20 @@ bool MidiPorts::SendMessage(std::span<const std::uint8_t> message) {
     if (mirror_ != nullptr) {
         mirror_->Mirrored(message);
     }
+    if (sentLog_ != nullptr) {
+        sentLog_->RecordBlock(message.size());
+    }
     return true;
 }
 
 void MidiPorts::SetMirror(MidiMirror* mirror) {
     std::lock_guard lock(mutex_);
     mirror_ = mirror;
+}
+
+void MidiPorts::SetSentLog(platform::MidiSentLog* log) {
+    std::lock_guard lock(mutex_);
+    sentLog_ = log;
 }
 
 void MidiPorts::EndNotesLocked() {
@@ -120,6 +128,9 @@ bool MidiPorts::SendLocked(std::uint32_t message) {
         const std::uint8_t velocity = (message >> 16) & 0x7F;
         notesOn_[message & platform::midi::kChannelMask][(message >> 8) & 0x7F] =
             kind == platform::midi::kNoteOn && velocity != 0;
+    }
+    if (sentLog_ != nullptr) {
+        sentLog_->RecordShort(message);
     }
     if (mirror_ != nullptr) {
         const std::uint8_t bytes[3] = {static_cast<std::uint8_t>(message),
