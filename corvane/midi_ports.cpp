@@ -123,11 +123,11 @@ bool MidiPorts::SendLocked(std::uint32_t message) {
     if (out_ == kNoHandle || midi_.SendShort(out_, message) != MidiResult::NoError) {
         return false;
     }
-    const std::uint8_t kind = message & platform::midi::kKindMask;
-    if (kind == platform::midi::kNoteOn || kind == platform::midi::kNoteOff) {
+    const std::uint8_t sentKind = message & platform::midi::kKindMask;
+    if (sentKind == platform::midi::kNoteOn || sentKind == platform::midi::kNoteOff) {
         const std::uint8_t velocity = (message >> 16) & 0x7F;
         notesOn_[message & platform::midi::kChannelMask][(message >> 8) & 0x7F] =
-            kind == platform::midi::kNoteOn && velocity != 0;
+            sentKind == platform::midi::kNoteOn && velocity != 0;
     }
     if (sentLog_ != nullptr) {
         sentLog_->RecordShort(message);
