@@ -410,8 +410,8 @@ TEST(PatchJson, HugeNumbersAndDeepNestingAreRefusedWhereTheyAre) {
         ASSERT_EQ(refused.size(), 1u);
         EXPECT_THAT(refused[0].what, HasSubstr("nested more than 32 deep"));
     }
-    const std::vector<CPatchJsonProblem> inAxis = Refusals(
-        "{\"name\": \"x\",\n\"slots\": [{\"axes\": [{\"channel\": " + bomb + "}]}]}");
+    const std::vector<CPatchJsonProblem> inAxis =
+        Refusals("{\"name\": \"x\",\n\"slots\": [{\"axes\": [{\"channel\": " + bomb + "}]}]}");
     EXPECT_EQ(inAxis[0].line, 2u);
     EXPECT_THAT(inAxis[0].key, testing::StartsWith("slots[0].axes[0].channel[0][0]"));
     // Brackets inside strings are text, not nesting; 32 deep is still read.
@@ -542,9 +542,9 @@ TEST(PatchJson, WhatTheTextCannotGiveBackIsSaid) {
         EXPECT_EQ(json, "untouched");
     }
     // A patch cut inside its second block is still one.
-    EXPECT_EQ(PatchFileToJson(Bytes(file.begin(), file.begin() + firstBlock.Bytes().size() + 2),
-                              json),
-              "");
+    EXPECT_EQ(
+        PatchFileToJson(Bytes(file.begin(), file.begin() + firstBlock.Bytes().size() + 2), json),
+        "");
 }
 
 // A slot with two shaped axes, one with every setting away from its default.
