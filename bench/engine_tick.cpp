@@ -10,50 +10,9 @@
 
 namespace {
 
-void BM_PollTick(benchmark::State& state) {
-    platform::FakeMidiService midi;
-    midi.SetOutputs({"Tamborex", "Synth"});
-    platform::FakeJoystickService stick;
-    stick.Attach();
-    CTestWindow window;
-    window.recordCalls = false;
-    CTestBankLink bank;
-    bank.thru = false;
-    CWinMIDIOut out(midi);
-    out.Open(1);
-    CJoystick joystick(stick, [](std::string_view) {});
-    joystick.Init();
-    CEngine engine(out, joystick, window, window, bank);
-    for (int b = 0; b < kPolledButtons; ++b) {
-        engine.patches[0].buttons[b].mode = b % 2 ? MODE_NOTE : MODE_SUSTAIN;
-    }
-    for (int a = 0; a < kAxisCount; ++a) {
-        engine.patches[0].axes[a].controller = 9 + a;
-        engine.patches[0].axes[a].minimumMovement = 0;
-    }
-    engine.SetPatchActive(0, 1);
-    int i = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        const bool odd = (++i % 2) != 0;
-        for (int a = 0; a < kAxisCount; ++a) {
-            stick.SetAxis(a, static_cast<std::int16_t>(odd ? 30000 : -30000));
-        }
-        for (int b = 0; b < kPolledButtons; ++b) {
-            stick.SetButton(b, odd);
-        }
-        if (i % 200 == 0) {
-            midi.ClearEvents();
-        }
-        state.ResumeTiming();
-        engine.PollJoystick();
-    }
-}
-BENCHMARK(BM_PollTick)->Iterations(20000)->Repetitions(5)->ReportAggregatesOnly(true);
-
-// The same tick with every axis shaped (soft centre: dead zones, drawn curve, smoothing,
-// hysteresis; X, Y and Z in 14 bits), beside the unshaped tick above.
-void BM_PollTickShaped(benchmark::State& state) {
+// shaped: every axis shaped (soft centre: dead zones, drawn curve, smoothing, hysteresis; X, Y
+// and Z in 14 bits), to be set beside the unshaped tick.
+void PollTicks(benchmark::State& state, bool shaped) {
     platform::FakeMidiService midi;
     midi.SetOutputs({"Tamborex", "Synth"});
     platform::FakeJoystickService stick;
@@ -74,9 +33,11 @@ void BM_PollTickShaped(benchmark::State& state) {
         AxisRecord& axis = engine.patches[0].axes[a];
         axis.controller = 9 + a;
         axis.minimumMovement = 0;
-        ApplyShapePreset(axis.shape, ShapePreset::SoftCentre);
-        axis.shape.resolution = a < 3 ? 14 : 7;
-        engine.ApplyAxisShape(a);
+        if (shaped) {
+            ApplyShapePreset(axis.shape, ShapePreset::SoftCentre);
+            axis.shape.resolution = a < 3 ? 14 : 7;
+            engine.ApplyAxisShape(a);
+        }
     }
     engine.SetPatchActive(0, 1);
     int i = 0;
@@ -95,6 +56,15 @@ void BM_PollTickShaped(benchmark::State& state) {
         state.ResumeTiming();
         engine.PollJoystick();
     }
+}
+
+void BM_PollTick(benchmark::State& state) {
+    PollTicks(state, false);
+}
+BENCHMARK(BM_PollTick)->Iterations(20000)->Repetitions(5)->ReportAggregatesOnly(true);
+
+void BM_PollTickShaped(benchmark::State& state) {
+    PollTicks(state, true);
 }
 BENCHMARK(BM_PollTickShaped)->Iterations(20000)->Repetitions(5)->ReportAggregatesOnly(true);
 

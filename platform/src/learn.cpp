@@ -163,27 +163,29 @@ void MidiLearnClassifier::Reset() {
     *this = MidiLearnClassifier{};
 }
 
+// The NRPN selected on nrpnChannel_ by 99 and 98, with its data entry.
+void MidiLearnClassifier::FinishNrpn(int value, bool fine) {
+    Finish({.kind = Kind::Nrpn,
+            .channel = nrpnChannel_,
+            .number = nrpnMsb_ * 128 + nrpnLsb_,
+            .value = value,
+            .fine = fine,
+            .parameterMsb = nrpnMsb_,
+            .parameterLsb = nrpnLsb_});
+}
+
 bool MidiLearnClassifier::Poll(std::uint64_t nowMs) {
     if (Done()) {
         return true;
     }
     if (pending_ && nowMs - pendingMs_ > kPairMs) {
         pending_ = false;
-        Result r;
-        r.kind = Kind::ControlChange;
-        r.channel = pendingChannel_;
-        r.number = pendingController_;
-        r.value = pendingValue_;
-        Finish(r);
+        Finish({.kind = Kind::ControlChange,
+                .channel = pendingChannel_,
+                .number = pendingController_,
+                .value = pendingValue_});
     } else if (dataMsb_ >= 0 && dataLsb_ < 0 && nowMs - dataMs_ > kPairMs) {
-        Result r;
-        r.kind = Kind::Nrpn;
-        r.channel = nrpnChannel_;
-        r.parameterMsb = nrpnMsb_;
-        r.parameterLsb = nrpnLsb_;
-        r.number = nrpnMsb_ * 128 + nrpnLsb_;
-        r.value = dataMsb_;
-        Finish(r);
+        FinishNrpn(dataMsb_, false);
     }
     return Done();
 }
@@ -246,21 +248,17 @@ void MidiLearnClassifier::FeedControlChange(int channel, int controller, int val
         if (channel == pendingChannel_ && controller == partner && nowMs - pendingMs_ <= kPairMs) {
             const int msb = pendingController_ < 32 ? pendingValue_ : value;
             const int lsb = pendingController_ < 32 ? value : pendingValue_;
-            Result r;
-            r.kind = Kind::ControlChange14;
-            r.channel = channel;
-            r.number = std::min(controller, pendingController_);
-            r.value = (msb << 7) | lsb;
-            Finish(r);
+            Finish({.kind = Kind::ControlChange14,
+                    .channel = channel,
+                    .number = std::min(controller, pendingController_),
+                    .value = (msb << 7) | lsb});
             return;
         }
         // Something else came first: the waiting controller was the one meant.
-        Result r;
-        r.kind = Kind::ControlChange;
-        r.channel = pendingChannel_;
-        r.number = pendingController_;
-        r.value = pendingValue_;
-        Finish(r);
+        Finish({.kind = Kind::ControlChange,
+                .channel = pendingChannel_,
+                .number = pendingController_,
+                .value = pendingValue_});
         return;
     }
 
@@ -289,15 +287,7 @@ void MidiLearnClassifier::FeedControlChange(int channel, int controller, int val
             dataLsb_ = value;
         }
         if (dataMsb_ >= 0 && dataLsb_ >= 0) {
-            Result r;
-            r.kind = Kind::Nrpn;
-            r.channel = channel;
-            r.parameterMsb = nrpnMsb_;
-            r.parameterLsb = nrpnLsb_;
-            r.number = nrpnMsb_ * 128 + nrpnLsb_;
-            r.value = (dataMsb_ << 7) | dataLsb_;
-            r.fine = true;
-            Finish(r);
+            FinishNrpn((dataMsb_ << 7) | dataLsb_, true);
         }
         return;
     }
@@ -311,12 +301,7 @@ void MidiLearnClassifier::FeedControlChange(int channel, int controller, int val
         pendingMs_ = nowMs;
         return;
     }
-    Result r;
-    r.kind = Kind::ControlChange;
-    r.channel = channel;
-    r.number = controller;
-    r.value = value;
-    Finish(r);
+    Finish({.kind = Kind::ControlChange, .channel = channel, .number = controller, .value = value});
 }
 
 }  // namespace platform

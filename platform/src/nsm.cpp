@@ -16,6 +16,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/lo_arg_value.h"
+
 namespace platform {
 namespace {
 
@@ -83,18 +85,6 @@ bool IsThisMachine(const char* host) {
         freeifaddrs(interfaces);
     }
     return local;
-}
-
-// liblo's arguments are aligned to 4 bytes only, less than its lo_arg union asks for: read them
-// as the bytes they are rather than through the union's members.
-const char* Text(lo_arg* arg) {
-    return reinterpret_cast<const char*>(arg);
-}
-
-std::int32_t Int32(lo_arg* arg) {
-    std::int32_t value = 0;
-    std::memcpy(&value, arg, sizeof value);
-    return value;
 }
 
 bool TypesBegin(const char* types, std::string_view expected) {
@@ -208,7 +198,7 @@ struct NsmClient::Core : std::enable_shared_from_this<Core> {
         }
         const std::string_view to = path;
         if (to == kOpen && TypesBegin(types, "sss") && argc >= 3) {
-            NsmOpen open{Text(argv[0]), Text(argv[1]), Text(argv[2])};
+            NsmOpen open{LoArgText(argv[0]), LoArgText(argv[1]), LoArgText(argv[2])};
             Post([open = std::move(open)](Core& core) {
                 const NsmResult result = core.handlers.open(open);
                 if (result.code == 0) {
@@ -231,14 +221,15 @@ struct NsmClient::Core : std::enable_shared_from_this<Core> {
             const bool show = to == "/nsm/client/show_optional_gui";
             Post([show](Core& core) { core.handlers.showGui(show); });
         } else if (to == "/reply" && TypesBegin(types, "ssss") &&
-                   std::string_view(Text(argv[0])) == kAnnounce) {
+                   std::string_view(LoArgText(argv[0])) == kAnnounce) {
             std::lock_guard lock(mutex);
-            serverName = Text(argv[2]);
-            serverCapabilities = Text(argv[3]);
+            serverName = LoArgText(argv[2]);
+            serverCapabilities = LoArgText(argv[3]);
         } else if (to == "/error" && TypesBegin(types, "sis") &&
-                   std::string_view(Text(argv[0])) == kAnnounce) {
+                   std::string_view(LoArgText(argv[0])) == kAnnounce) {
             std::fprintf(stderr, "%s: the session manager refused this program (error %d): %s\n",
-                         executable.c_str(), static_cast<int>(Int32(argv[1])), Text(argv[2]));
+                         executable.c_str(), static_cast<int>(LoArgValue<std::int32_t>(argv[1])),
+                         LoArgText(argv[2]));
         }
     }
 

@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/lo_arg_value.h"
 #include "platform/midi_bytes.h"
 
 namespace platform {
@@ -134,19 +135,21 @@ bool IntArgument(char type, const lo_arg* arg, std::int32_t& out) {
     double value = 0;
     switch (type) {
         case LO_INT32:
-            out = arg->i;
+            out = LoArgValue<std::int32_t>(arg);
             return true;
-        case LO_INT64:
-            if (arg->h < INT32_MIN || arg->h > INT32_MAX) {
+        case LO_INT64: {
+            const auto wide = LoArgValue<std::int64_t>(arg);
+            if (wide < INT32_MIN || wide > INT32_MAX) {
                 return false;
             }
-            out = static_cast<std::int32_t>(arg->h);
+            out = static_cast<std::int32_t>(wide);
             return true;
+        }
         case LO_FLOAT:
-            value = arg->f;
+            value = LoArgValue<float>(arg);
             break;
         case LO_DOUBLE:
-            value = arg->d;
+            value = LoArgValue<double>(arg);
             break;
         case LO_TRUE:
             out = 1;
@@ -188,7 +191,7 @@ bool IntArguments(const char* types, lo_arg** argv, int argc, std::span<const Ra
 bool SysExArgument(char type, lo_arg* arg, std::vector<std::uint8_t>& bytes) {
     bytes.clear();
     if (type == LO_STRING) {
-        const char* text = &arg->s;
+        const char* text = LoArgText(arg);
         int high = -1;
         for (const char* c = text; *c != '\0'; ++c) {
             if (std::isspace(static_cast<unsigned char>(*c)) && high < 0) {
@@ -209,11 +212,11 @@ bool SysExArgument(char type, lo_arg* arg, std::vector<std::uint8_t>& bytes) {
             return false;
         }
     } else if (type == LO_BLOB) {
-        const std::int32_t size = arg->blob.size;
+        const auto size = LoArgValue<std::int32_t>(arg);
         if (size < 0 || static_cast<std::size_t>(size) > kMaxSysExBytes) {
             return false;
         }
-        const auto* data = reinterpret_cast<const std::uint8_t*>(&arg->blob.data);
+        const auto* data = reinterpret_cast<const std::uint8_t*>(arg) + sizeof size;
         bytes.assign(data, data + size);
     } else {
         return false;
@@ -223,6 +226,37 @@ bool SysExArgument(char type, lo_arg* arg, std::vector<std::uint8_t>& bytes) {
         return false;
     }
     return std::all_of(bytes.begin() + 1, bytes.end() - 1, [](std::uint8_t b) { return b < 0x80; });
+}
+
+// A UDP socket on the first of the address's resolutions that link (connect or bind) takes.
+// Returns the descriptor, or kUnresolved with getaddrinfo's code in cause, or -1 with errno's.
+constexpr int kUnresolved = -2;
+int UdpSocket(const OscAddress& address, int flags, int socketFlags,
+              int (*link)(int, const sockaddr*, socklen_t), int& cause) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_DGRAM;
+    hints.ai_flags = flags;
+    addrinfo* found = nullptr;
+    const std::string port = std::to_string(address.port);
+    if (const int failed = getaddrinfo(address.host.c_str(), port.c_str(), &hints, &found);
+        failed != 0) {
+        cause = failed;
+        return kUnresolved;
+    }
+    int fd = -1;
+    for (addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) {
+        fd = socket(a->ai_family, a->ai_socktype | socketFlags | SOCK_CLOEXEC, a->ai_protocol);
+        if (fd >= 0 && link(fd, a->ai_addr, a->ai_addrlen) != 0) {
+            cause = errno;
+            close(fd);
+            fd = -1;
+        } else if (fd < 0) {
+            cause = errno;
+        }
+    }
+    freeaddrinfo(found);
+    return fd;
 }
 
 }  // namespace
@@ -401,32 +435,12 @@ bool ParseOscIn(std::string_view text, OscAddress& out, std::string& error) {
 }
 
 std::unique_ptr<OscSender> OscSender::Open(const OscAddress& to, std::string& error) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* found = nullptr;
-    const std::string port = std::to_string(to.port);
-    const std::string peer = to.host + ":" + port;
-    if (const int failed = getaddrinfo(to.host.c_str(), port.c_str(), &hints, &found);
-        failed != 0) {
-        error = "OSC out cannot reach " + peer + ": " + gai_strerror(failed) + ".";
-        return nullptr;
-    }
-    int fd = -1;
+    const std::string peer = to.host + ":" + std::to_string(to.port);
     int cause = 0;
-    for (addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) {
-        fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-        if (fd >= 0 && connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
-            cause = errno;
-            close(fd);
-            fd = -1;
-        } else if (fd < 0) {
-            cause = errno;
-        }
-    }
-    freeaddrinfo(found);
+    const int fd = UdpSocket(to, 0, SOCK_NONBLOCK, connect, cause);
     if (fd < 0) {
-        error = "OSC out cannot reach " + peer + ": " + std::strerror(cause) + ".";
+        error = "OSC out cannot reach " + peer + ": " +
+                (fd == kUnresolved ? gai_strerror(cause) : std::strerror(cause)) + ".";
         return nullptr;
     }
     return std::unique_ptr<OscSender>(new OscSender(fd, peer));
@@ -585,34 +599,14 @@ OscListener::OscListener(int fd, int wake, std::uint16_t port, OscReader reader,
 std::unique_ptr<OscListener> OscListener::Start(const OscAddress& at, OscReader reader,
                                                 std::function<bool(const OscCommand&)> handler,
                                                 std::string& error) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_DGRAM;
-    hints.ai_flags = AI_PASSIVE;
-    addrinfo* found = nullptr;
-    const std::string port = std::to_string(at.port);
-    const std::string where = at.host + ":" + port;
-    if (const int failed = getaddrinfo(at.host.c_str(), port.c_str(), &hints, &found);
-        failed != 0) {
-        error = "OSC in cannot listen on " + where + ": " + gai_strerror(failed) + ".";
-        return nullptr;
-    }
-    int fd = -1;
+    const std::string where = at.host + ":" + std::to_string(at.port);
     int cause = 0;
-    for (addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) {
-        fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
-        if (fd >= 0 && bind(fd, a->ai_addr, a->ai_addrlen) != 0) {
-            cause = errno;
-            close(fd);
-            fd = -1;
-        } else if (fd < 0) {
-            cause = errno;
-        }
-    }
-    freeaddrinfo(found);
+    const int fd = UdpSocket(at, AI_PASSIVE, 0, bind, cause);
     if (fd < 0) {
-        error = "OSC in cannot listen on " + where + ": " + std::strerror(cause) +
-                (cause == EADDRINUSE ? " (another program listens there)." : ".");
+        error =
+            "OSC in cannot listen on " + where + ": " +
+            (fd == kUnresolved ? gai_strerror(cause) : std::strerror(cause)) +
+            (fd != kUnresolved && cause == EADDRINUSE ? " (another program listens there)." : ".");
         return nullptr;
     }
     sockaddr_storage bound{};

@@ -393,6 +393,9 @@ class SdlJoystickService final : public JoystickServiceBase {
                 close(fd);
             }
         }
+        // SDL keeps per-thread state (its error text) for threads it did not start, and frees it
+        // only when asked.
+        SDL_TLSCleanup();
     }
 
     // Also while no watcher runs: the next one looks at once, which does no harm.

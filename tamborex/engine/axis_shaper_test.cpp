@@ -435,7 +435,9 @@ TEST_F(ShapedAxisTest, ASmoothedAxisGoesOnSendingUntilItSettlesThenFallsSilent) 
     a.controller = kSelectVolume;
     a.shape.smoothing = kHeavySmoothing;  // minimum movement 2, as every new axis has
     engine.ApplyAxisShape(AXIS_X);
-    std::int64_t t = 5'000'000;
+    // Passes without new input are timed by the steady clock: the stick's times run ahead of it,
+    // so that every such pass counts one polling period however fast or slow this machine is.
+    std::int64_t t = SteadyNowUs() + 1'000'000;
     engine.PollJoystick();  // takes hold of the stick
     stick.SetAxis(AXIS_X, 0, t);
     engine.PollJoystick();

@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
         "paths)\n"
         "All but the patch files are in the bank's folder.\n",
         "play the bank with no window at all (a stage computer without\n"
-        "                        a screen, a service); messages go to the error stream\n",
+        "                  a screen, a service); messages go to the error stream\n",
         true};
     platform::CommandLine line;
     if (const int exitCode = platform::StartFromCommandLine(argc, argv, kInfo, line);

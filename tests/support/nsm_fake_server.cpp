@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/lo_arg_value.h"
+
 namespace testsupport {
 
 std::string OscMessage::Text(std::size_t i) const {
@@ -21,14 +23,6 @@ std::int64_t OscMessage::Int(std::size_t i) const {
 namespace {
 
 void Quiet(int, const char*, const char*) {}
-
-// liblo aligns arguments to 4 bytes only, less than its lo_arg union asks for: copy the bytes.
-template <typename T>
-T Value(lo_arg* arg) {
-    T value{};
-    std::memcpy(&value, arg, sizeof value);
-    return value;
-}
 
 lo_message Build(const std::vector<OscArg>& args) {
     lo_message message = lo_message_new();
@@ -85,16 +79,16 @@ struct NsmFakeServer::Liblo {
                     a.text = reinterpret_cast<const char*>(argv[i]);
                     break;
                 case 'i':
-                    a.integer = Value<std::int32_t>(argv[i]);
+                    a.integer = platform::LoArgValue<std::int32_t>(argv[i]);
                     break;
                 case 'h':
-                    a.integer = Value<std::int64_t>(argv[i]);
+                    a.integer = platform::LoArgValue<std::int64_t>(argv[i]);
                     break;
                 case 'f':
-                    a.real = Value<float>(argv[i]);
+                    a.real = platform::LoArgValue<float>(argv[i]);
                     break;
                 case 'd':
-                    a.real = Value<double>(argv[i]);
+                    a.real = platform::LoArgValue<double>(argv[i]);
                     break;
                 default:
                     break;

@@ -8,17 +8,12 @@
 
 #include <cstring>
 
+#include "platform/lo_arg_value.h"
+
 namespace testsupport {
 namespace {
 
 void Quiet(int, const char*, const char*) {}
-
-template <typename T>
-T Value(lo_arg* arg) {
-    T value{};
-    std::memcpy(&value, arg, sizeof value);
-    return value;
-}
 
 }  // namespace
 
@@ -38,10 +33,10 @@ struct OscRecorder::Liblo {
                     a.text = reinterpret_cast<const char*>(argv[i]);
                     break;
                 case 'i':
-                    a.integer = Value<std::int32_t>(argv[i]);
+                    a.integer = platform::LoArgValue<std::int32_t>(argv[i]);
                     break;
                 case 'f':
-                    a.real = Value<float>(argv[i]);
+                    a.real = platform::LoArgValue<float>(argv[i]);
                     break;
                 default:
                     break;

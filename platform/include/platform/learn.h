@@ -119,6 +119,7 @@ class MidiLearnClassifier {
 
   private:
     void Finish(const Result& result) { result_ = result; }
+    void FinishNrpn(int value, bool fine);
     void FeedControlChange(int channel, int controller, int value, std::uint64_t nowMs);
 
     Result result_{};

@@ -78,8 +78,9 @@ MidiResult JackMidiService::SendGroup(MidiOutHandle handle, const std::uint8_t* 
     return Queue(handle, bytes, size, static_cast<std::uint32_t>(lengths.size()));
 }
 
-MidiResult JackMidiService::Queue(MidiOutHandle handle, const std::uint8_t* bytes, std::size_t size,
-                                  std::uint32_t parts) {
+template <typename QueueInto>
+MidiResult JackMidiService::WithOpenSlot(MidiOutHandle handle, std::size_t messages,
+                                         QueueInto queue) {
     const std::uint32_t index = handle & ((1u << kSlotBits) - 1);
     if (handle == kNoHandle || index == 0 || index > kSlots) {
         return MidiResult::InvalidHandle;
@@ -92,57 +93,52 @@ MidiResult JackMidiService::Queue(MidiOutHandle handle, const std::uint8_t* byte
     jack_client_t* client = client_.load(std::memory_order_relaxed);
     if (client == nullptr || !alive_.load(std::memory_order_acquire)) {
         // The server is away: a note off or a move lost here is counted like any other.
-        cycle_.dropped.fetch_add(1, std::memory_order_relaxed);
+        cycle_.dropped.fetch_add(messages, std::memory_order_relaxed);
         return MidiResult::NoDevice;
     }
-    const std::size_t largest = largestEvent_.load(std::memory_order_relaxed);
-    if (largest != 0 && size > largest) {
-        cycle_.dropped.fetch_add(1, std::memory_order_relaxed);
-        return MidiResult::InvalidParam;  // no cycle of this server can carry it
-    }
-    if (!slot.carry->sends.Push(jack_frame_time(client), bytes, size, parts)) {
-        cycle_.dropped.fetch_add(1, std::memory_order_relaxed);
-        return MidiResult::NoMemory;
-    }
-    return MidiResult::NoError;
+    return queue(slot, client);
+}
+
+MidiResult JackMidiService::Queue(MidiOutHandle handle, const std::uint8_t* bytes, std::size_t size,
+                                  std::uint32_t parts) {
+    return WithOpenSlot(handle, 1, [&](OutSlot& slot, jack_client_t* client) {
+        const std::size_t largest = largestEvent_.load(std::memory_order_relaxed);
+        if (largest != 0 && size > largest) {
+            cycle_.dropped.fetch_add(1, std::memory_order_relaxed);
+            return MidiResult::InvalidParam;  // no cycle of this server can carry it
+        }
+        if (!slot.carry->sends.Push(jack_frame_time(client), bytes, size, parts)) {
+            cycle_.dropped.fetch_add(1, std::memory_order_relaxed);
+            return MidiResult::NoMemory;
+        }
+        return MidiResult::NoError;
+    });
 }
 
 MidiResult JackMidiService::SendShortBatch(MidiOutHandle handle,
                                            std::span<const std::uint32_t> messages) {
-    const std::uint32_t index = handle & ((1u << kSlotBits) - 1);
-    if (handle == kNoHandle || index == 0 || index > kSlots) {
-        return MidiResult::InvalidHandle;
-    }
-    OutSlot& slot = outs_[index - 1];
-    std::lock_guard lock(slot.sendMutex);
-    if (slot.handle.load(std::memory_order_relaxed) != handle) {
-        return MidiResult::InvalidHandle;
-    }
-    jack_client_t* client = client_.load(std::memory_order_relaxed);
-    if (client == nullptr || !alive_.load(std::memory_order_acquire)) {
-        cycle_.dropped.fetch_add(messages.size(), std::memory_order_relaxed);
-        return MidiResult::NoDevice;
-    }
-    // Staged, then made visible at once: the cycle takes all of them or none, so they leave in
-    // the same cycle (while its buffer has room). A queue too full for all of them still takes
-    // what fits: a panic that half leaves is better than none.
-    const std::uint32_t stamp = jack_frame_time(client);
-    MidiResult result = MidiResult::NoError;
-    for (const std::uint32_t message : messages) {
-        std::uint8_t bytes[3];
-        const std::size_t size = ShortMessageBytes(message, bytes);
-        if (size == 0) {
-            result = MidiResult::InvalidParam;
-            break;
+    return WithOpenSlot(handle, messages.size(), [&](OutSlot& slot, jack_client_t* client) {
+        // Staged, then made visible at once: the cycle takes all of them or none, so they leave
+        // in the same cycle (while its buffer has room). A queue too full for all of them still
+        // takes what fits: a panic that half leaves is better than none.
+        const std::uint32_t stamp = jack_frame_time(client);
+        MidiResult result = MidiResult::NoError;
+        for (const std::uint32_t message : messages) {
+            std::uint8_t bytes[3];
+            const std::size_t size = ShortMessageBytes(message, bytes);
+            if (size == 0) {
+                result = MidiResult::InvalidParam;
+                break;
+            }
+            if (!slot.carry->sends.Stage(stamp, bytes, size)) {
+                cycle_.dropped.fetch_add(1, std::memory_order_relaxed);
+                result = MidiResult::NoMemory;
+                break;
+            }
         }
-        if (!slot.carry->sends.Stage(stamp, bytes, size)) {
-            cycle_.dropped.fetch_add(1, std::memory_order_relaxed);
-            result = MidiResult::NoMemory;
-            break;
-        }
-    }
-    slot.carry->sends.Commit();
-    return result;
+        slot.carry->sends.Commit();
+        return result;
+    });
 }
 
 int JackMidiService::OnProcess(jack_nframes_t frames, void* self) {

@@ -142,6 +142,10 @@ class JackMidiService final : public ByteSendingMidiService {
                          std::span<const std::uint8_t> lengths) override;
     MidiResult Queue(MidiOutHandle handle, const std::uint8_t* bytes, std::size_t size,
                      std::uint32_t parts);
+    // Runs queue(slot, client) with the handle's slot locked, while the handle is open and the
+    // server is there; otherwise the messages are counted as dropped.
+    template <typename QueueInto>
+    MidiResult WithOpenSlot(MidiOutHandle handle, std::size_t messages, QueueInto queue);
     static int OnProcess(jack_nframes_t frames, void* self);
     void Process(jack_nframes_t frames);
 
