@@ -50,6 +50,9 @@ class TimedStick final : public platform::JoystickService {
     platform::JoyResult ReadSimple(platform::SimpleJoyState& state) override {
         return stick.ReadSimple(state);
     }
+    platform::JoyResult ReadWhole(platform::RawJoyState& state) override {
+        return stick.ReadWhole(state);
+    }
     void SetEventListener(platform::JoyEventListener listener) override {
         stick.SetEventListener(std::move(listener));
     }

@@ -12,12 +12,14 @@
 // poll), and the process's idle CPU with every path running and no input.
 //
 // usage: stick_latency [moves (default 300)] [--monitor]
+//   --monitor: the first two Tamborex and the two Corvane paths with their live monitor's work
 
 #include <SDL.h>
 #include <sys/resource.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -130,7 +132,15 @@ struct CorvanePath {
     std::unique_ptr<platform::PeriodicTimer> timer = platform::CreatePeriodicTimer();
     std::unique_ptr<corvane::Mapper> mapper;
 
-    CorvanePath(const char* name, const std::string& sinkPort, bool lowLatency)
+    // What Corvane's live monitor does while shown, without its painting: the ports keep the
+    // log of messages sent, and 60 times a second the whole controller and the log are read on
+    // another thread (the window's).
+    platform::MidiSentLog sentLog;
+    std::atomic<bool> stopLook{false};
+    std::thread monitorLook;
+
+    CorvanePath(const char* name, const std::string& sinkPort, bool lowLatency,
+                bool monitor = false)
         : midi(platform::CreateMidiService(name, platform::MidiBackend::Jack)) {
         corvane::ExtraSettings extra;
         extra.lowLatency = lowLatency;
@@ -139,8 +149,27 @@ struct CorvanePath {
             corvane::Settings{false, 0, IndexOf(midi->ListOutputs(), sinkPort), 0, 2}, extra);
         mapper->Controls()[corvane::kXAxis] = corvane::ControlAssignment(7, 0, 50, 100);
         mapper->Start();
+        if (monitor) {
+            mapper->SetSentLog(&sentLog);
+            monitorLook = std::thread([this] {
+                platform::RawJoyState state{};
+                std::array<platform::MidiSentLog::Entry, platform::MidiSentLog::kEntries> seen{};
+                while (!stopLook) {
+                    (void)joystick->ReadWhole(state);
+                    (void)sentLog.Snapshot(seen);
+                    std::this_thread::sleep_for(16ms);
+                }
+            });
+        }
     }
-    ~CorvanePath() { mapper->Shutdown(); }
+    ~CorvanePath() {
+        stopLook = true;
+        if (monitorLook.joinable()) {
+            monitorLook.join();
+        }
+        mapper->SetSentLog(nullptr);
+        mapper->Shutdown();
+    }
 };
 
 struct Figures {
@@ -188,7 +217,8 @@ double CpuSeconds() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // --monitor as the last argument: Tamborex's two paths run with the live monitor's work.
+    // --monitor as the last argument: Tamborex's and Corvane's first two paths each run with
+    // their live monitor's work.
     const bool monitor = argc > 1 && std::string(argv[argc - 1]) == "--monitor";
     const int moves = argc > (monitor ? 2 : 1) ? std::max(10, std::atoi(argv[1])) : 300;
     testsupport::JackTestServer server("tbx-bench-stick", 64, true);
@@ -241,10 +271,10 @@ int main(int argc, char** argv) {
         TamborexPath tamborexPoll("TbxPoll", sinks[2]->Port("in"), false, TamborexPath::Shape::None,
                                   monitor);
         if (monitor) {
-            std::printf("Tamborex with the live monitor's work running\n");
+            std::printf("Tamborex and Corvane with the live monitor's work running\n");
         }
-        CorvanePath corvaneQuick("CvnQuick", sinks[3]->Port("in"), true);
-        CorvanePath corvaneHigh("CvnHigh", sinks[4]->Port("in"), false);
+        CorvanePath corvaneQuick("CvnQuick", sinks[3]->Port("in"), true, monitor);
+        CorvanePath corvaneHigh("CvnHigh", sinks[4]->Port("in"), false, monitor);
         TamborexPath tamborexShaped("TbxShaped", sinks[5]->Port("in"), true,
                                     TamborexPath::Shape::Unsmoothed);
         TamborexPath tamborexSmoothed("TbxSmoothed", sinks[6]->Port("in"), true,

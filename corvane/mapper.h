@@ -86,6 +86,10 @@ class Mapper final : public TickClient {
     // Reads a gamepad in its standard layout (from the next tick).
     void SetGamepadLayout(bool on);
     platform::MidiService& Midi() { return midi_; }
+    // The controller service the tick reads, for a view or a learn beside it.
+    platform::JoystickService& Joystick() { return joystick_; }
+    // Where every message sent is recorded while a monitor shows them; null for nowhere.
+    void SetSentLog(platform::MidiSentLog* log) { ports_.SetSentLog(log); }
     // What Start found wrong with the remembered ports, one sentence per port; empty when
     // nothing.
     const std::string& PortProblem() const { return portProblem_; }

@@ -86,6 +86,9 @@ bool MidiPorts::SendMessage(std::span<const std::uint8_t> message) {
     if (mirror_ != nullptr) {
         mirror_->Mirrored(message);
     }
+    if (sentLog_ != nullptr) {
+        sentLog_->RecordBlock(message.size());
+    }
     return true;
 }
 
@@ -94,9 +97,17 @@ void MidiPorts::SetMirror(MidiMirror* mirror) {
     mirror_ = mirror;
 }
 
+void MidiPorts::SetSentLog(platform::MidiSentLog* log) {
+    std::lock_guard lock(mutex_);
+    sentLog_ = log;
+}
+
 bool MidiPorts::SendLocked(std::uint32_t message) {
     if (out_ == kNoHandle || midi_.SendShort(out_, message) != MidiResult::NoError) {
         return false;
+    }
+    if (sentLog_ != nullptr) {
+        sentLog_->RecordShort(message);
     }
     if (mirror_ != nullptr) {
         const std::uint8_t bytes[3] = {static_cast<std::uint8_t>(message),

@@ -5,6 +5,7 @@
 #include <span>
 
 #include "platform/midi.h"
+#include "platform/midi_sent_log.h"
 
 namespace corvane {
 
@@ -40,6 +41,9 @@ class MidiPorts {
     bool SendMessage(std::span<const std::uint8_t> message);
     // Who is told of every message sent (the OSC mirror); null for nobody.
     void SetMirror(MidiMirror* mirror);
+    // Where every message that went out is recorded (a monitor); null for nowhere. Once this
+    // returns, the old log is not being written and will not be again.
+    void SetSentLog(platform::MidiSentLog* log);
 
     bool OutputOpen() const;
 
@@ -52,6 +56,7 @@ class MidiPorts {
     platform::MidiInHandle in_ = platform::kNoHandle;
     bool thru_ = false;
     MidiMirror* mirror_ = nullptr;
+    platform::MidiSentLog* sentLog_ = nullptr;
 };
 
 }  // namespace corvane

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QTimer>
 #include <algorithm>
@@ -108,6 +109,7 @@ MainDialog::MainDialog(Mapper& mapper, ConfigurationFile& file, Prompter& prompt
         tr("Sends Reset All Controllers (control change 121, value 0) on MIDI channel 1"));
     ui_->mainLayout->addWidget(controllerLabel_);
     ui_->mainLayout->addWidget(resetLabel);
+    AddLearnAndMonitor();
     // Plugged in or pulled out, on the joystick's thread: shown from this window's own.
     mapper_.SetControllersListener([this] {
         QMetaObject::invokeMethod(this, &MainDialog::ShowController, Qt::QueuedConnection);
@@ -247,6 +249,9 @@ bool MainDialog::AssignmentsUnsaved() const {
 }
 
 void MainDialog::reject() {
+    if (Learning()) {
+        EndLearn(tr("Learning cancelled."));
+    }
     // Hidden under a session manager, the session keeps what plays: nothing is lost.
     if (!hideOnly_ && isVisible() && AssignmentsUnsaved()) {
         const QString name = ui_->configurationBox->currentText();
@@ -269,6 +274,8 @@ void MainDialog::reject() {
                 return;
         }
     }
+    // The monitor goes with the window, its own window too.
+    monitorButton_->setChecked(false);
     QDialog::reject();
 }
 
@@ -342,6 +349,12 @@ void MainDialog::RunAbout() {
 void MainDialog::keyPressEvent(QKeyEvent* event) {
     // Enter does nothing here; a musician reaching for the keyboard must not close the window.
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    // Escape while learning gives the learn up and leaves the window open.
+    if (event->key() == Qt::Key_Escape && Learning()) {
+        EndLearn(tr("Learning cancelled."));
         event->accept();
         return;
     }

@@ -1,11 +1,15 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <memory>
 
 #include "control_assignment.h"
+#include "platform/learn.h"
 
 class QLabel;
+class QPushButton;
+class QTimer;
 
 namespace Ui {
 class MainDialog;
@@ -14,6 +18,7 @@ class MainDialog;
 namespace corvane {
 
 class ConfigurationFile;
+class LiveMonitor;
 class Mapper;
 class Prompter;
 
@@ -45,6 +50,16 @@ class MainDialog final : public QDialog {
     // saving first (Save, Discard, Cancel).
     void reject() override;
 
+    // "Learn": the player moves one control of the controller and its row is selected for
+    // editing; what it found is said under the buttons.
+    void StartLearn();
+    bool Learning() const;
+    QString LearnStatus() const;
+    LiveMonitor& Monitor() { return *monitor_; }
+    // The monitor's own window, where the screen had no room for it in this one; null until
+    // then.
+    QWidget* MonitorWindow() const { return monitorWindow_; }
+
   signals:
     // The user changed a control's assignment or closed the Options dialog: there may be
     // something new to save.
@@ -53,6 +68,7 @@ class MainDialog final : public QDialog {
   protected:
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     int SelectedControl() const;
@@ -67,6 +83,11 @@ class MainDialog final : public QDialog {
     // The line under the buttons: whether a controller is attached, and what Reset Controls
     // sends.
     void ShowController();
+    void AddLearnAndMonitor();
+    void LearnTick();
+    void EndLearn(const QString& status);
+    // The monitor was shown or hidden: the window takes the size it needs.
+    void MonitorToggled(bool shown);
 
     std::unique_ptr<Ui::MainDialog> ui_;
     Mapper& mapper_;
@@ -76,6 +97,14 @@ class MainDialog final : public QDialog {
     ControlTable stored_;  // what the last load or save of a configuration held
     bool hideOnly_ = false;
     QLabel* controllerLabel_ = nullptr;
+    QPushButton* learnButton_ = nullptr;
+    QPushButton* monitorButton_ = nullptr;
+    QLabel* learnStatus_ = nullptr;
+    LiveMonitor* monitor_ = nullptr;
+    QWidget* monitorWindow_ = nullptr;
+    QTimer* learnTimer_ = nullptr;
+    QElapsedTimer learnClock_;
+    platform::ControlLearner learner_;
 };
 
 }  // namespace corvane

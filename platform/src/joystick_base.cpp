@@ -253,6 +253,11 @@ JoyResult JoystickServiceBase::GetState(RawJoyState& state) {
         std::copy(std::begin(input.axes), std::end(input.axes), lastAxes_);
         haveLastAxes_ = true;
     }
+    FillState(input, state);
+    return JoyResult::Ok;
+}
+
+void JoystickServiceBase::FillState(const RawJoyInput& input, RawJoyState& state) const {
     for (int a = 0; a < kJoyAxisSlots; ++a) {
         const std::int32_t value =
             a < input.numAxes ? ScaleAxis(input.axes[a], ranges_[a].min, ranges_[a].max) : 0;
@@ -267,7 +272,6 @@ JoyResult JoystickServiceBase::GetState(RawJoyState& state) {
     for (int b = 0; b < kJoyButtons; ++b) {
         state.buttons[b] = (b < input.numButtons && input.buttons[b]) ? 0x80 : 0;
     }
-    return JoyResult::Ok;
 }
 
 std::int64_t JoystickServiceBase::InputTimeUs() {
@@ -303,6 +307,20 @@ JoyResult JoystickServiceBase::ReadSimple(SimpleJoyState& state) {
             state.buttons |= 1u << b;
         }
     }
+    return JoyResult::Ok;
+}
+
+JoyResult JoystickServiceBase::ReadWhole(RawJoyState& state) {
+    std::lock_guard lock(mutex_);
+    if (!deviceOpen_ || !DeviceUpdate()) {
+        if (!OpenChosen()) {
+            return JoyResult::NoDevice;
+        }
+        DeviceUpdate();
+    }
+    RawJoyInput input;
+    DeviceRead(input);
+    FillState(input, state);
     return JoyResult::Ok;
 }
 

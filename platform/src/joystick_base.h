@@ -43,6 +43,7 @@ class JoystickServiceBase : public JoystickService {
     JoyResult GetState(RawJoyState& state) override;
     std::int64_t InputTimeUs() override;
     JoyResult ReadSimple(SimpleJoyState& state) override;
+    JoyResult ReadWhole(RawJoyState& state) override;
     void SetEventListener(JoyEventListener listener) override;
 
   protected:
@@ -67,6 +68,8 @@ class JoystickServiceBase : public JoystickService {
   private:
     // The attached controllers in their numbered order.
     std::vector<JoystickCaps> Attached(bool counts);
+    // The device's input as a state record, each axis in its range.
+    void FillState(const RawJoyInput& input, RawJoyState& state) const;
     // Closes what is held and opens what the choice picks; whether one is held now.
     bool OpenChosen();
     // The same with the list and the pick in hand (pick -1: none is opened).

@@ -174,6 +174,36 @@ TEST_F(FakeJoystickTest, SimpleReadOpensByItselfAndLeavesStateAloneWithoutJoysti
     EXPECT_EQ(joy.ReadSimple(simple), JoyResult::Ok);
 }
 
+// The whole read is for a view beside the simple read: it opens by itself, carries what the
+// simple read leaves out, and leaves that read and an acquired one as they were.
+TEST_F(FakeJoystickTest, WholeReadSeesEveryControlBesideTheSimpleRead) {
+    RawJoyState state;
+    EXPECT_EQ(joy.ReadWhole(state), JoyResult::NoDevice);
+    joy.Attach();
+    joy.SetAxis(kAxisX, -32768);
+    joy.SetAxis(kAxisRZ, 32767);
+    joy.SetButton(9, true);
+    joy.SetHat(4);
+    ASSERT_EQ(joy.ReadWhole(state), JoyResult::Ok);
+    EXPECT_EQ(state.axes[kAxisX], 0);
+    EXPECT_EQ(state.axes[kAxisRZ], 65535);
+    EXPECT_EQ(state.buttons[9], 0x80);
+    EXPECT_EQ(state.pov[0], 18000u);
+    SimpleJoyState simple;
+    ASSERT_EQ(joy.ReadSimple(simple), JoyResult::Ok);
+    EXPECT_EQ(simple.x, 0u);
+    // An acquired reader keeps its acquisition and its ranges.
+    ASSERT_EQ(joy.Open(), JoyResult::Ok);
+    ASSERT_EQ(joy.SetAxisRange(kAxisX, 0, 127), JoyResult::Ok);
+    ASSERT_EQ(joy.Acquire(), JoyResult::Ok);
+    joy.SetAxis(kAxisX, 32767);
+    ASSERT_EQ(joy.ReadWhole(state), JoyResult::Ok);
+    EXPECT_EQ(state.axes[kAxisX], 127);
+    EXPECT_EQ(joy.Poll(), JoyResult::Ok);
+    joy.Unplug();
+    EXPECT_EQ(joy.ReadWhole(state), JoyResult::NoDevice);
+}
+
 TEST_F(FakeJoystickTest, ReselectTakesAStickPluggedInAfterStartAndLetsGoOfAPulledOne) {
     EXPECT_EQ(joy.Open(), JoyResult::NoDevice);
     EXPECT_EQ(joy.Reselect(), JoyResult::NoDevice);

@@ -54,6 +54,21 @@ void ControlLearner::Settle() {
     calibrated_ = true;
 }
 
+ControlLearner::State ControlLearner::Feed(std::uint64_t nowMs, const RawJoyState& state,
+                                           int axisCount) {
+    std::array<std::int32_t, kMaxAxes> axes{};
+    const int count = std::clamp(axisCount, 0, kMaxAxes);
+    for (int a = 0; a < count; ++a) {
+        axes[a] = a < 6 ? state.axes[a] : state.sliders[a - 6];
+    }
+    std::uint32_t buttons = 0;
+    for (int b = 0; b < kJoyButtons; ++b) {
+        buttons |= (state.buttons[b] & 0x80) != 0 ? 1u << b : 0u;
+    }
+    const std::array<std::uint32_t, 1> hat{state.pov[0]};
+    return Feed(nowMs, std::span<const std::int32_t>(axes.data(), count), buttons, hat);
+}
+
 ControlLearner::State ControlLearner::Feed(std::uint64_t nowMs, std::span<const std::int32_t> axes,
                                            std::uint32_t buttons,
                                            std::span<const std::uint32_t> hats) {

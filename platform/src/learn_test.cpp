@@ -200,6 +200,45 @@ TEST(ControlLearner, ButtonsAndTheHatChooseByTheirFirstPressAndEscapeCancels) {
     EXPECT_EQ(learner.RemainingMs(310), 0u);
 }
 
+// A state record feeds the sliders after the six axes, every button and the first hat.
+TEST(ControlLearner, AStateRecordCarriesTheSlidersTheLaterButtonsAndTheHat) {
+    std::array<ControlLearner::Range, kJoyAxisSlots> ranges{};
+    RawJoyState state;
+    state.axes[kAxisX] = state.sliders[1] = 32768;
+    ControlLearner learner;
+    learner.Start(ranges, 0);
+    for (std::uint64_t ms = 0; ms <= 200; ms += 10) {
+        EXPECT_EQ(learner.Feed(ms, state, kJoyAxisSlots), State::Listening);
+    }
+    state.sliders[1] = 65535;
+    State s = State::Listening;
+    for (std::uint64_t ms = 210; ms <= 400 && s == State::Listening; ms += 10) {
+        s = learner.Feed(ms, state, kJoyAxisSlots);
+    }
+    ASSERT_EQ(s, State::Chosen);
+    EXPECT_EQ(learner.Chosen().kind, ControlLearner::Kind::Axis);
+    EXPECT_EQ(learner.Chosen().index, kSlider1);
+    EXPECT_EQ(learner.Chosen().direction, 1);
+
+    // Beyond the slots counted, a slider is not watched; button 20 is.
+    state = RawJoyState{};
+    learner.Start(ranges, 0);
+    EXPECT_EQ(learner.Feed(0, state, 6), State::Listening);
+    state.sliders[0] = 65535;
+    EXPECT_EQ(learner.Feed(10, state, 6), State::Listening);
+    state.buttons[19] = 0x80;
+    EXPECT_EQ(learner.Feed(20, state, 6), State::Chosen);
+    EXPECT_EQ(learner.Chosen().kind, ControlLearner::Kind::Button);
+    EXPECT_EQ(learner.Chosen().index, 19);
+
+    state = RawJoyState{};
+    learner.Start(ranges, 0);
+    EXPECT_EQ(learner.Feed(0, state, 6), State::Listening);
+    state.pov[0] = 27000;
+    EXPECT_EQ(learner.Feed(10, state, 6), State::Chosen);
+    EXPECT_EQ(learner.Chosen().hatValue, 27000u);
+}
+
 // A recording as it arrives at the input: milliseconds and packed messages.
 using Recording = std::vector<std::pair<std::uint64_t, std::uint32_t>>;
 

@@ -96,15 +96,9 @@ void CJoyOptions::LearnTick() {
         EndLearn(QStringLiteral("No controller to learn from."));
         return;
     }
-    std::uint32_t buttons = 0;
-    for (int b = 0; b < platform::kJoyButtons; ++b) {
-        buttons |= (state.buttons[b] & 0x80) != 0 ? 1u << b : 0u;
-    }
-    const std::array<std::uint32_t, 1> hat{state.pov[0]};
     using State = platform::ControlLearner::State;
     const State s =
-        learner_.Feed(static_cast<std::uint64_t>(learnClock_.elapsed()),
-                      std::span<const std::int32_t>(state.axes, kAxisCount), buttons, hat);
+        learner_.Feed(static_cast<std::uint64_t>(learnClock_.elapsed()), state, kAxisCount);
     if (s == State::TimedOut) {
         EndLearn(QStringLiteral(
             "No control moved clearly within 10 seconds; learning stopped. Try again with a "

@@ -150,6 +150,11 @@ class JoystickService {
     // Opens (or re-opens) the chosen joystick by itself; NoDevice when none is attached,
     // leaving state as it was.
     virtual JoyResult ReadSimple(SimpleJoyState& state) = 0;
+    // Everything the controller that ReadSimple reads is doing, for a view beside a program that
+    // reads it that way (which never opens or acquires it): every axis in its range (0..65535
+    // until set), the hat and all buttons. Opens the chosen joystick by itself as ReadSimple
+    // does, and disturbs neither that read nor an acquired one; NoDevice when none is attached.
+    virtual JoyResult ReadWhole(RawJoyState& state) = 0;
 
     // Changes as they happen, on a thread of the service (within about a millisecond of the
     // device reporting them), besides the reads above; bursts may come as one event. An empty

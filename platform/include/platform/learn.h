@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <span>
 
+#include "platform/joystick.h"
+
 namespace platform {
 
 // Learning which control the player means by watching them move it. Both programs feed it the
@@ -52,6 +54,9 @@ class ControlLearner {
     // is no longer Listening, further readings change nothing.
     State Feed(std::uint64_t nowMs, std::span<const std::int32_t> axes, std::uint32_t buttons,
                std::span<const std::uint32_t> hats = {});
+    // The same from a controller's state record: its first axisCount axis slots (the sliders
+    // after the six axes), all its buttons and its first hat.
+    State Feed(std::uint64_t nowMs, const RawJoyState& state, int axisCount);
     // The player gave up (Escape).
     void Cancel();
 
