@@ -128,6 +128,14 @@ TEST_F(PatchText, UnreadableFilesAndFoldersAreNamed) {
     }
     EXPECT_EQ(out.str(), "");
 
+    // A file that is not a patch at all (a patch's text given by mistake) is named and refused.
+    Write(Path("pad.json"), "{\"name\": \"Pad\"}\n");
+    std::ostringstream notPatch;
+    EXPECT_EQ(ExportPatchText(Path("pad.json"), out, notPatch), 1);
+    EXPECT_THAT(notPatch.str(), HasSubstr(Path("pad.json") + " cannot be read as a patch file"));
+    EXPECT_THAT(notPatch.str(), HasSubstr("--import-patch"));
+    EXPECT_EQ(out.str(), "");
+
     // A file cut short is shown as Tamborex loads it, with a note saying so.
     const std::string whole = PatchBytes(0);
     Write(Path("cut.txp"), whole.substr(0, whole.size() - 100));

@@ -277,9 +277,12 @@ TEST_F(ShapedAxisTest, DefaultShapeLeavesTheAxisToTheDeviceAndShapingMatchesItsS
     EXPECT_EQ(joystick.state.axes[AXIS_RZ], 100);
 }
 
+// A smoothing heavy enough that a throw takes several passes, to see how it follows.
+constexpr AxisSmoothing kHeavySmoothing{1.0, 20.0};
+
 TEST_F(ShapedAxisTest, SmoothingStartsWhereTheStickIsFollowsWithoutOvershootAndSettles) {
     AxisRecord a;
-    a.shape.smoothing = kDefaultSmoothing;
+    a.shape.smoothing = kHeavySmoothing;
     CAxisShaper shaper;
     std::int64_t t = 1'000'000;
     // Turned on at rest, it gives what the stick gives: nothing jumps.
@@ -305,6 +308,62 @@ TEST_F(ShapedAxisTest, SmoothingStartsWhereTheStickIsFollowsWithoutOvershootAndS
     EXPECT_FALSE(shaper.Settling());
     EXPECT_EQ(last, 78);
     EXPECT_LT(passes, 100);  // within four seconds of 40 ms passes
+}
+
+TEST_F(ShapedAxisTest, DefaultSmoothingLetsAThrowThroughAtOnceAndCalmsAJitter) {
+    AxisRecord a;
+    a.shape.smoothing = kDefaultSmoothing;
+    const std::int64_t t = 1'000'000;
+    // A throw from end to end, after the stick has rested anything from 10 ms to seconds:
+    // the end value comes from the pass that reads the throw, with nothing left to settle.
+    for (const std::int64_t rest : {10'000, 20'000, 90'000, 2'500'000}) {
+        for (const bool up : {true, false}) {
+            SCOPED_TRACE(rest);
+            CAxisShaper shaper;
+            (void)shaper.Shape(a, up ? 0 : kAxisRawMax, t, 100'000);
+            EXPECT_EQ(shaper.Shape(a, up ? kAxisRawMax : 0, t + rest, 100'000), up ? 127 : 0);
+            EXPECT_FALSE(shaper.Settling());
+        }
+    }
+    // A fast sweep over the whole travel in 20 ms, read every millisecond: at the end with its
+    // last reading.
+    CAxisShaper sweep;
+    std::int32_t v = sweep.Shape(a, 0, t, 100'000);
+    for (int ms = 1; ms <= 20; ++ms) {
+        v = sweep.Shape(a, kAxisRawMax * ms / 20, t + ms * 1000, 100'000);
+    }
+    EXPECT_EQ(v, 127);
+    EXPECT_FALSE(sweep.Settling());
+
+    // Held at three quarters with a jitter of 1 % of the travel, read every 5 ms: unsmoothed it
+    // keeps moving by the minimum movement every new axis has (2); smoothed it seldom does.
+    AxisRecord plain;
+    plain.shape.hysteresis = 1;  // shaped, so the same path, without smoothing
+    CAxisShaper smoothed;
+    CAxisShaper unsmoothed;
+    std::int32_t lastSmoothed = smoothed.Shape(a, 49152, t, 100'000);
+    std::int32_t lastPlain = unsmoothed.Shape(plain, 49152, t, 100'000);
+    int smoothedChanges = 0;
+    int plainChanges = 0;
+    auto moved = [](std::int32_t v, std::int32_t& last) {
+        if (std::abs(v - last) < 2) {
+            return 0;
+        }
+        last = v;
+        return 1;
+    };
+    std::uint32_t seed = 23;
+    for (int reading = 1; reading <= 2000; ++reading) {
+        seed = seed * 1664525u + 1013904223u;
+        const auto jitter = static_cast<std::int32_t>(seed >> 16) % 1311 - 655;
+        const std::int64_t at = t + reading * 5'000;
+        const std::int32_t s = smoothed.Shape(a, 49152 + jitter, at, 100'000);
+        const std::int32_t p = unsmoothed.Shape(plain, 49152 + jitter, at, 100'000);
+        smoothedChanges += moved(s, lastSmoothed);
+        plainChanges += moved(p, lastPlain);
+    }
+    EXPECT_GT(plainChanges, 200);
+    EXPECT_LT(smoothedChanges * 5, plainChanges);
 }
 
 TEST_F(ShapedAxisTest, HysteresisHoldsBackSmallTurnsButNotMovesOnward) {
@@ -374,7 +433,7 @@ TEST_F(ShapedAxisTest, CalibrateRecordsTheTravelAndWhereTheStickIsLetGo) {
 TEST_F(ShapedAxisTest, ASmoothedAxisGoesOnSendingUntilItSettlesThenFallsSilent) {
     AxisRecord& a = Axis(AXIS_X);
     a.controller = kSelectVolume;
-    a.shape.smoothing = kDefaultSmoothing;  // minimum movement 2, as every new axis has
+    a.shape.smoothing = kHeavySmoothing;  // minimum movement 2, as every new axis has
     engine.ApplyAxisShape(AXIS_X);
     // Passes without new input are timed by the steady clock: the stick's times run ahead of it,
     // so that every such pass counts one polling period however fast or slow this machine is.

@@ -47,8 +47,11 @@ struct AxisSmoothing {
     bool operator==(const AxisSmoothing&) const = default;
 };
 
-// What ticking "Smoothing" in the Axis options starts from.
-inline constexpr AxisSmoothing kDefaultSmoothing{1.0, 20.0};
+// What ticking "Smoothing" in the Axis options starts from, and what the soft-centre preset
+// uses. A stick held with a jitter of a percent of its travel is calmed, and a throw from one end
+// to the other reaches its end on the very pass that reads it: the speed of a throw opens the
+// filter at once, while a jitter's, which changes sign at every reading, averages out.
+inline constexpr AxisSmoothing kDefaultSmoothing{1.0, 1000.0};
 
 struct AxisShape {
     // A centre at min or max is an axis that rests at that end (a trigger, a throttle): its

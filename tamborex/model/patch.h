@@ -62,13 +62,18 @@ struct ButtonRecord {
     std::int32_t autoArpeggiation = 0;
 };
 
+// A patch's system-exclusive messages. Declared outside CPatch, which holds it in an optional:
+// clang cannot construct a nested class with member initializers before its enclosing class is
+// complete.
+struct CPatchSysExTable {
+    std::array<std::array<std::uint8_t, kSysExBufferSize>, kSysExCount> buffers{};
+    std::array<std::int32_t, kSysExCount> lengths{};
+};
+
 // A complete mapping of the joystick to MIDI. The engine keeps two, slots 0 and 1.
 class CPatch {
   public:
-    struct SysExTable {
-        std::array<std::array<std::uint8_t, kSysExBufferSize>, kSysExCount> buffers{};
-        std::array<std::int32_t, kSysExCount> lengths{};
-    };
+    using SysExTable = CPatchSysExTable;
 
     // Every message starts as the empty F0 F7.
     CPatch();

@@ -21,7 +21,9 @@ struct CPatchJsonProblem {
 
 // The JSON text of a patch file's bytes, ending in a newline. Returns why the file cannot be
 // read as a patch file (empty on success). The text describes the patch as Tamborex loads it:
-// a file cut short shows the defaults past its end, and PatchFileTextLosses says so.
+// a file cut short shows the defaults past its end, and PatchFileTextLosses says so. Bytes that
+// are no patch file (one that ends before its first patch, or a block whose version Tamborex
+// never wrote: a text, a bank, a picture) are refused, though Tamborex itself would load them.
 std::string PatchFileToJson(std::span<const std::uint8_t> bytes, std::string& json);
 
 // The bytes of the patch file a JSON text describes. Unknown keys, missing keys, wrong types and

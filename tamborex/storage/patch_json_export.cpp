@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "tamborex/storage/archive.h"
+#include "tamborex/storage/patch_io.h"
 #include "tamborex/storage/patch_json.h"
 #include "tamborex/storage/patch_json_internal.h"
 #include "tamborex/storage/patch_json_shape.h"
@@ -131,6 +133,60 @@ PatchJson SlotJson(const CPatch& p, std::int32_t version,
     return slot;
 }
 
+// Why bytes that Tamborex would load are still no patch file for the text. Tamborex loads almost
+// any bytes as a patch, as it always has; the text is stricter, so that a text, a bank or a
+// picture given by mistake is not shown as a patch full of nonsense. A patch file holds its name,
+// then a block for each of its two patches that begins with the block's version: each version
+// the file holds must be one Tamborex writes. Empty when the bytes pass, or when the reader has
+// its own message for them.
+std::string WhyNotAPatchFile(std::span<const std::uint8_t> bytes) {
+    CByteReader in(bytes);
+    std::string name;
+    if (!in.ReadString(name)) {
+        return {};
+    }
+    for (int slot = 1; slot <= 2; ++slot) {
+        std::int32_t version = 0;
+        if (!in.ReadInt32(version)) {
+            return slot == 1 ? "It ends before its first patch." : std::string();
+        }
+        if (version < kFirstVersion || version > kPatchVersion) {
+            return "Patch " + std::to_string(slot) + " would have version " +
+                   std::to_string(version) + "; patch files have versions " +
+                   std::to_string(kFirstVersion) + " to " + std::to_string(kPatchVersion) + ".";
+        }
+        if (slot == 1) {
+            // The second block's version follows the first block, which the reader walks.
+            CByteReader block(bytes);
+            (void)block.ReadString(name);
+            CPatch scratch;
+            if (!LoadPatch(block, scratch).empty()) {
+                return {};
+            }
+            in = block;
+        }
+    }
+    return {};
+}
+
+std::string NotAPatchFile(std::span<const std::uint8_t> bytes) {
+    const std::string why = WhyNotAPatchFile(bytes);
+    CByteReader in(bytes);
+    std::string name;
+    const bool named = in.ReadString(name);
+    if (named && why.empty()) {
+        return {};
+    }
+    // A patch's text given by mistake: said so, whatever else its bytes would make.
+    const auto first = std::find_if_not(bytes.begin(), bytes.end(), [](std::uint8_t b) {
+        return b == ' ' || b == '\t' || b == '\r' || b == '\n';
+    });
+    if (first != bytes.end() && (*first == '{' || *first == '[')) {
+        return "It looks like JSON text: --import-patch makes a patch file of that.";
+    }
+    return named ? why : std::string();
+}
+
 // One key a line, but a list of numbers or strings on one line: a patch reads as a page, and a
 // change to one step of an arpeggio is one changed line in a diff.
 void Print(const PatchJson& value, int indent, std::string& out) {
@@ -170,6 +226,9 @@ void Print(const PatchJson& value, int indent, std::string& out) {
 }  // namespace
 
 std::string PatchFileToJson(std::span<const std::uint8_t> bytes, std::string& json) {
+    if (std::string problem = NotAPatchFile(bytes); !problem.empty()) {
+        return problem;
+    }
     CPatchFileText text;
     if (std::string problem = ReadPatchFileText(bytes, text); !problem.empty()) {
         return problem;

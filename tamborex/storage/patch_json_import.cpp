@@ -330,29 +330,14 @@ class CImporter : public CJsonChecker {
     }
 };
 
-// nlohmann's text for a syntax error, without its own position prefix: the line is given apart.
-std::string SyntaxText(const std::string& what) {
-    const std::size_t column = what.find("column ");
-    const std::size_t colon = what.find(": ", column == std::string::npos ? 0 : column);
-    return colon == std::string::npos ? what : what.substr(colon + 2);
-}
-
 }  // namespace
 
 bool PatchFileFromJson(std::string_view json, std::vector<std::uint8_t>& bytes,
                        std::vector<CPatchJsonProblem>& problems) {
     problems.clear();
     PatchJson root;
-    try {
-        root = PatchJson::parse(json.begin(), json.end());
-    } catch (const PatchJson::parse_error& error) {
-        // byte is the 1-based position of the last character read, the one at fault.
-        problems.push_back({LineAtOffset(json, error.byte == 0 ? 0 : error.byte - 1),
-                            {},
-                            "not valid JSON: " + SyntaxText(error.what())});
-        return false;
-    } catch (const PatchJson::exception& error) {
-        problems.push_back({0, {}, std::string("not valid JSON: ") + error.what()});
+    if (CPatchJsonProblem problem; !ParsePatchJson(json, root, problem)) {
+        problems.push_back(std::move(problem));
         return false;
     }
     const CJsonLocations where(json);

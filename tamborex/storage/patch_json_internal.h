@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tamborex/model/patch.h"
+#include "tamborex/storage/patch_json.h"
 
 // Members keep the order they were written in, so an exported patch reads as the file is laid
 // out and its diffs stay small.
@@ -32,6 +33,14 @@ inline constexpr std::int32_t kFirstVersion = 1;
 inline constexpr std::int32_t kVersionWithSysEx = 2;
 inline constexpr std::int32_t kVersionWithNrpn = 4;
 inline constexpr std::int32_t kVersionWithMinimumMovement = 5;
+
+// Lists and objects nest no deeper than this in a text the importer reads; a patch's own text
+// nests 8 deep at most.
+inline constexpr std::size_t kMaxJsonDepth = 32;
+
+// Parses a patch's JSON text. False with the problem when the text is not JSON, holds a number no
+// double can hold (named by its key), or nests deeper than kMaxJsonDepth; root is then null.
+bool ParsePatchJson(std::string_view text, PatchJson& root, CPatchJsonProblem& problem);
 
 // Reads bytes as Tamborex loads them, with each block's version. Returns why it cannot.
 std::string ReadPatchFileText(std::span<const std::uint8_t> bytes, CPatchFileText& text);

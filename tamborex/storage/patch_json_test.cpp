@@ -382,6 +382,45 @@ TEST(PatchJson, TextThatIsNotAPatchIsRefusedWithItsLine) {
     EXPECT_THAT(twice[0].what, HasSubstr("twice"));
 }
 
+TEST(PatchJson, HugeNumbersAndDeepNestingAreRefusedWhereTheyAre) {
+    // A number no double holds: its own line and key, not the start of the text.
+    std::string text = Export(FormatPatchFile("Huge", BusySlots()));
+    const std::size_t channel = text.find("\"channel\"", text.find("\"axes\""));
+    const std::size_t value = text.find(':', channel) + 2;
+    text.replace(value, text.find(',', value) - value, "1e999");
+    const std::size_t line = LineAtOffset(text, value);
+    const std::vector<CPatchJsonProblem> huge = Refusals(text);
+    ASSERT_EQ(huge.size(), 1u);
+    EXPECT_EQ(huge[0].line, line);
+    EXPECT_EQ(huge[0].key, "slots[0].axes[0].channel");
+    EXPECT_THAT(huge[0].what, HasSubstr("too large"));
+    EXPECT_THAT(huge[0].what, testing::Not(HasSubstr("json.exception")));
+    const std::vector<CPatchJsonProblem> inList = Refusals("{\"slots\": [0,\n -2e400]}");
+    ASSERT_EQ(inList.size(), 1u);
+    EXPECT_EQ(inList[0].line, 2u);
+    EXPECT_EQ(inList[0].key, "slots[1]");
+
+    // A nesting bomb, balanced or not, where a value belongs or at the top: refused at the
+    // bracket that goes too deep, before anything is built from it.
+    const std::string bomb(100000, '[');
+    for (const std::string& deep :
+         {bomb, bomb + std::string(100000, ']'),
+          "{\"name\": \"x\",\n\"slots\": [{\"axes\": [{\"channel\": " + bomb + "}]}]}"}) {
+        const std::vector<CPatchJsonProblem> refused = Refusals(deep);
+        ASSERT_EQ(refused.size(), 1u);
+        EXPECT_THAT(refused[0].what, HasSubstr("nested more than 32 deep"));
+    }
+    const std::vector<CPatchJsonProblem> inAxis =
+        Refusals("{\"name\": \"x\",\n\"slots\": [{\"axes\": [{\"channel\": " + bomb + "}]}]}");
+    EXPECT_EQ(inAxis[0].line, 2u);
+    EXPECT_THAT(inAxis[0].key, testing::StartsWith("slots[0].axes[0].channel[0][0]"));
+    // Brackets inside strings are text, not nesting; 32 deep is still read.
+    EXPECT_EQ(Refusals("{\"name\": \"" + bomb + "\"}").at(0).key, "slots");
+    std::string deepest = std::string(31, '[') + std::string(31, ']');
+    EXPECT_THAT(Refusals("{\"slots\": " + deepest + "}").at(0).what,
+                testing::Not(HasSubstr("nested")));
+}
+
 TEST(PatchJson, WhatMarksAndTextCannotSayGoesAsBytes) {
     std::array<CPatch, 2> slots = BusySlots();
     // A block of a later version's records, or of anything else: kept whole.
@@ -479,6 +518,33 @@ TEST(PatchJson, WhatTheTextCannotGiveBackIsSaid) {
     std::string json = "untouched";
     EXPECT_EQ(PatchFileToJson(Bytes{}, json), "Error opening patch file.");
     EXPECT_EQ(json, "untouched");
+
+    // Bytes Tamborex would load, but that are no patch file: refused, not shown as a patch.
+    const std::string text = Export(file);
+    std::string notes;  // a text file: its first letter read as the name's length, and on
+    for (int line = 0; line < 20; ++line) {
+        notes += "root:x:0:0:root:/root:/bin/bash\n";
+    }
+    const Bytes bank{0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 1, 0, 0, 0};  // as a bank begins
+    Bytes secondBad = file;  // the second block's version, just past the first block
+    CByteWriter firstBlock;
+    firstBlock.WriteString("Whole");
+    StorePatch(BusySlots()[0], firstBlock);
+    secondBad[firstBlock.Bytes().size()] = 9;
+    for (const auto& [bytes, why] : std::vector<std::pair<Bytes, std::string>>{
+             {Bytes(text.begin(), text.end()), "looks like JSON text: --import-patch"},
+             {Bytes(notes.begin(), notes.end()), "Patch 1 would have version"},
+             {bank, "Patch 1 would have version -16777216"},
+             {Bytes{5, 'W', 'h', 'o', 'l', 'e'}, "It ends before its first patch."},
+             {secondBad, "Patch 2 would have version 9"}}) {
+        SCOPED_TRACE(why);
+        EXPECT_THAT(PatchFileToJson(bytes, json), HasSubstr(why));
+        EXPECT_EQ(json, "untouched");
+    }
+    // A patch cut inside its second block is still one.
+    EXPECT_EQ(
+        PatchFileToJson(Bytes(file.begin(), file.begin() + firstBlock.Bytes().size() + 2), json),
+        "");
 }
 
 // A slot with two shaped axes, one with every setting away from its default.

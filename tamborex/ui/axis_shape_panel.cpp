@@ -290,7 +290,7 @@ CAxisShapePanel::CAxisShapePanel(AxisRecord& record, int axis, bool slotZero, CE
     minCutoff_->setSuffix(QStringLiteral(" Hz"));
     minCutoff_->setToolTip(QStringLiteral("Lower: steadier when the stick moves slowly."));
     beta_ = new QDoubleSpinBox(this);
-    beta_->setRange(0.0, 1000.0);
+    beta_->setRange(0.0, 10000.0);
     beta_->setDecimals(1);
     beta_->setToolTip(QStringLiteral("Higher: follows fast movements more closely."));
     auto* smoothRow = new QHBoxLayout;
@@ -317,7 +317,10 @@ CAxisShapePanel::CAxisShapePanel(AxisRecord& record, int axis, bool slotZero, CE
     lsbController_->setRange(-1, 127);
     lsbController_->setSpecialValueText(QStringLiteral("+32"));
     lsbController_->setToolTip(
-        QStringLiteral("The controller the LSB goes to; +32 is the axis's controller plus 32."));
+        QStringLiteral("The controller the LSB goes to. +32: the axis's controller plus 32, for "
+                       "controllers 0 to 31 only; from 32 on there is no such pair and the MSB "
+                       "goes alone. 120 to 127 are channel mode messages and never take the "
+                       "LSB: picked, the MSB goes alone."));
     auto* outputRow = new QHBoxLayout;
     outputRow->addWidget(resolution_);
     outputRow->addWidget(new QLabel(QStringLiteral("LSB on"), this));
