@@ -464,6 +464,9 @@ void CEngine::SetPatchActive(int slot, std::int32_t value) {
         pollTimer_->Start(TickPeriodMs(slot));
     } else {
         pollTimer_->Stop();
+        // With polling stopped no release would be seen: what the buttons hold ends now, and a
+        // button still down when the patch is active again plays only when pressed anew.
+        EndPlayedNotes();
         if (arpWaiting_) {
             // Nothing is held that could wait any more.
             arpWaiting_ = false;

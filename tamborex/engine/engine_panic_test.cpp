@@ -261,6 +261,20 @@ TEST_F(EnginePanicTest, AnUnpluggedControllersNotesEndButThruNotesPlayOn) {
     EXPECT_TRUE(engine.Ledger().NoteOn(2, 70));
 }
 
+TEST_F(EnginePanicTest, MadeInactiveThePatchEndsItsNotesAndAHeldButtonWaitsToBePressedAnew) {
+    engine.ProcessButtonDown(0, 0);
+    engine.HandleMidiInput(platform::PackShortMessage(0x92, 70, 90));
+    Sent();
+    engine.SetPatchActive(0, 0);
+    EXPECT_EQ(Sent(), (std::vector<Bytes>{{0x80, 60, 0}}));
+    engine.SetPatchActive(0, 1);
+    engine.ProcessButtonUp(0, 0);
+    EXPECT_TRUE(Sent().empty());
+    EXPECT_TRUE(engine.Ledger().NoteOn(2, 70));
+    engine.ProcessButtonDown(0, 0);
+    EXPECT_EQ(Sent(), (std::vector<Bytes>{{0x90, 60, 100}}));
+}
+
 TEST_F(EnginePanicTest, TheMonitorsLogSeesWhatGoesOutOnlyWhileOneIsOpen) {
     engine.ProcessButtonDown(0, 0);
     platform::MidiSentLog log;
