@@ -117,7 +117,8 @@ bool SplitHostPort(std::string_view text, OscAddress& out) {
         }
     }
     if (host.empty() || std::any_of(host.begin(), host.end(), [](char c) {
-            return std::isspace(static_cast<unsigned char>(c)) || c == '/';
+            const auto byte = static_cast<unsigned char>(c);
+            return std::isspace(byte) || std::iscntrl(byte) || c == '/';
         })) {
         return false;
     }
@@ -125,8 +126,20 @@ bool SplitHostPort(std::string_view text, OscAddress& out) {
     return ParsePort(port, out.port);
 }
 
+// The setting as typed, for a message: control characters (an escape sequence a terminal
+// would act on) are shown as \xNN.
 std::string Quoted(std::string_view text) {
-    return "\"" + std::string(text) + "\"";
+    std::string quoted = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            const char* digits = "0123456789ABCDEF";
+            quoted += {'\\', 'x', digits[byte >> 4], digits[byte & 0x0F]};
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "\"";
 }
 
 // An integer argument: 32- or 64-bit integers in range, floats holding a whole number,

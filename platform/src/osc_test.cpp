@@ -235,6 +235,15 @@ TEST(OscSettings, AddressesAreReadAsWrittenAndRefusedWithAReason) {
     for (const char* bad : {"", "0", "70000", "x", "host:", "host:0"}) {
         EXPECT_FALSE(ParseOscIn(bad, a, error)) << bad;
     }
+
+    // A terminal's escape sequence in a setting is refused and shown, never passed on raw.
+    for (const char* typed : {"\x1b]0;x\a:9000", "ho\x1bst:9000"}) {
+        error.clear();
+        EXPECT_FALSE(ParseOscOut(typed, a, error)) << typed;
+        EXPECT_FALSE(ParseOscIn(typed, a, error)) << typed;
+        EXPECT_EQ(error.find('\x1b'), std::string::npos) << error;
+        EXPECT_NE(error.find("\\x1B"), std::string::npos) << error;
+    }
 }
 
 TEST(OscIn, MidiAddressesBecomeTheMessagesTheyName) {
