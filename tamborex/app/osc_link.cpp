@@ -55,8 +55,7 @@ COscLink::~COscLink() {
 }
 
 void COscLink::Say(const std::string& text) {
-    std::fprintf(stderr, "Tamborex: %s\n", text.c_str());
-    session_.Tell(text);
+    session_.Tell(text);  // a box in the window; the error stream when headless or ending
 }
 
 void COscLink::Apply() {
@@ -218,7 +217,9 @@ void COscLink::PlayQueued() {
 }
 
 void COscLink::Play(const platform::OscCommand& command) {
-    if (session_.ShutDown()) {
+    // Once the program is to end, what is still queued is dropped: each could open a box that
+    // the ending would then have to close, one after the other.
+    if (session_.ShutDown() || session_.TerminationRequested()) {
         return;
     }
     if (command.kind == platform::OscCommand::Kind::Midi) {

@@ -196,6 +196,21 @@ TEST_F(OscLinkTest, CommandsPlayOneAtATimeWhileABoxIsOpen) {
     EXPECT_EQ(s.PatchNumber(), 2);
     EXPECT_EQ(bar.messages.size(), 4u);  // entry 2 said its file is gone once
     EXPECT_EQ(deepest, 1);
+
+    // Once the program is to end, what still arrives or waits is dropped, not played.
+    s.RequestTermination();
+    lo_address again = lo_address_new("127.0.0.1", std::to_string(port).c_str());
+    lo_send(again, "/tamborex/entry", "i", 1);
+    lo_address_free(again);
+    int ran = 0;
+    while (ran == 0 && std::chrono::steady_clock::now() < until + std::chrono::seconds(5)) {
+        if ((ran = bar.RunPosted()) == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    EXPECT_GT(ran, 0);
+    EXPECT_EQ(s.PatchNumber(), 2);
+    EXPECT_EQ(bar.messages.size(), 4u);
 }
 
 }  // namespace

@@ -53,6 +53,7 @@ class CSession final : public CBankLink, private CEngineEvents {
     bool Shutdown();
     // A signal or a logout asks the program to end: the shutdown must not wait for a person.
     void RequestTermination() { terminating_ = true; }
+    bool TerminationRequested() const { return terminating_; }
     bool ShutDown() const { return shutDown_; }
     // The last write of the bank failed (the old file is then unchanged).
     bool BankSaveFailed() const { return bankSaveFailed_; }
