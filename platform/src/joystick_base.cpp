@@ -285,16 +285,23 @@ std::int64_t JoystickServiceBase::SteadyMicros() {
         .count();
 }
 
-JoyResult JoystickServiceBase::ReadSimple(SimpleJoyState& state) {
-    std::lock_guard lock(mutex_);
+bool JoystickServiceBase::ReadOpened(RawJoyInput& input) {
     if (!deviceOpen_ || !DeviceUpdate()) {
         if (!OpenChosen()) {
-            return JoyResult::NoDevice;
+            return false;
         }
         DeviceUpdate();
     }
-    RawJoyInput input;
     DeviceRead(input);
+    return true;
+}
+
+JoyResult JoystickServiceBase::ReadSimple(SimpleJoyState& state) {
+    std::lock_guard lock(mutex_);
+    RawJoyInput input;
+    if (!ReadOpened(input)) {
+        return JoyResult::NoDevice;
+    }
     auto position = [&](int axis) {
         return axis < input.numAxes ? static_cast<std::uint32_t>(input.axes[axis] + 32768) : 0u;
     };
@@ -312,14 +319,10 @@ JoyResult JoystickServiceBase::ReadSimple(SimpleJoyState& state) {
 
 JoyResult JoystickServiceBase::ReadWhole(RawJoyState& state) {
     std::lock_guard lock(mutex_);
-    if (!deviceOpen_ || !DeviceUpdate()) {
-        if (!OpenChosen()) {
-            return JoyResult::NoDevice;
-        }
-        DeviceUpdate();
-    }
     RawJoyInput input;
-    DeviceRead(input);
+    if (!ReadOpened(input)) {
+        return JoyResult::NoDevice;
+    }
     FillState(input, state);
     return JoyResult::Ok;
 }

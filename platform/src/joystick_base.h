@@ -74,6 +74,9 @@ class JoystickServiceBase : public JoystickService {
     bool OpenChosen();
     // The same with the list and the pick in hand (pick -1: none is opened).
     bool OpenPick(const std::vector<JoystickCaps>& attached, int pick);
+    // With mutex_ held: the chosen controller's input, opening it first where it is not open
+    // (or no longer answers); false when it cannot be.
+    bool ReadOpened(RawJoyInput& input);
 
     std::mutex listenerMutex_;  // held while the listener runs
     JoyEventListener listener_;
