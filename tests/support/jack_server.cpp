@@ -195,11 +195,16 @@ MidiDump::~MidiDump() {
 bool MidiDump::WaitForPort(std::chrono::milliseconds timeout) const {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     const std::string port = PortName();
+    // jack_midi_dump registers its port before it activates, and JACK refuses connections to an
+    // inactive client's ports: ready means a probe's own port could be connected to it.
     while (std::chrono::steady_clock::now() < deadline) {
         if (jack_client_t* probe = OpenProbe(server_)) {
-            const bool found = jack_port_by_name(probe, port.c_str()) != nullptr;
+            jack_port_t* own =
+                jack_port_register(probe, "probe", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+            const bool ready = own != nullptr && jack_activate(probe) == 0 &&
+                               jack_connect(probe, jack_port_name(own), port.c_str()) == 0;
             jack_client_close(probe);
-            if (found) {
+            if (ready) {
                 return true;
             }
         }
