@@ -195,16 +195,7 @@ void StickToOsc(int moves, const std::filesystem::path& dir) {
     std::this_thread::sleep_for(500ms);
 
     std::mt19937 random(7);
-    std::uniform_int_distribution<int> pause(30, 90);
-    std::vector<std::uint64_t> movedUs;
-    std::vector<int> values;
-    for (int m = 0; m < moves; ++m) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
-        const bool up = m % 2 == 0;
-        movedUs.push_back(jack_get_time());
-        stick.Axis(0, up ? 32767 : -32768);
-        values.push_back(up ? 127 : 0);
-    }
+    const auto [movedUs, values] = bench::ThrowAxisZero(stick, moves, random);
     std::this_thread::sleep_for(300ms);
     const Figures toMidi = Measure(movedUs, values, sink.WaitForArrivals(1u << 20, 1ms),
                                    [](const JackPeer::Arrival& a) { return int{a.bytes[2]}; });

@@ -283,15 +283,7 @@ int main(int argc, char** argv) {
 
         std::mt19937 random(7);
         std::uniform_int_distribution<int> pause(30, 90);
-        std::vector<std::uint64_t> movedUs;
-        std::vector<int> values;
-        for (int m = 0; m < moves; ++m) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
-            const bool up = m % 2 == 0;
-            movedUs.push_back(jack_get_time());
-            stick.Axis(0, up ? 32767 : -32768);
-            values.push_back(up ? 127 : 0);
-        }
+        const auto [movedUs, values] = bench::ThrowAxisZero(stick, moves, random);
         std::this_thread::sleep_for(300ms);
         // The first move after the stick has rested long enough for the services to look less
         // often.

@@ -4,12 +4,14 @@
 // floor they are held to, a minimal loop that reads SDL every millisecond.
 
 #include <SDL.h>
+#include <jack/jack.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -82,6 +84,26 @@ inline void MoveFromInput(platform::VirtualStick& stick) {
             stick.Axis(axis, static_cast<Sint16>(value));
         }
     }
+}
+
+// Full-range throws of axis 0, every 30 to 90 ms at moments drawn from random (the same moments
+// each run for the same seed): when each was made (JACK's microseconds) and the 7-bit value it
+// should arrive as.
+struct StickMoves {
+    std::vector<std::uint64_t> movedUs;
+    std::vector<int> values;
+};
+inline StickMoves ThrowAxisZero(platform::VirtualStick& stick, int moves, std::mt19937& random) {
+    std::uniform_int_distribution<int> pause(30, 90);
+    StickMoves made;
+    for (int m = 0; m < moves; ++m) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
+        const bool up = m % 2 == 0;
+        made.movedUs.push_back(jack_get_time());
+        stick.Axis(0, up ? 32767 : -32768);
+        made.values.push_back(up ? 127 : 0);
+    }
+    return made;
 }
 
 }  // namespace bench
