@@ -388,6 +388,14 @@ TEST_F(SessionBankTest, FailedWritesAreReportedAndTheOldFilesStay) {
     fs::create_directories(dir / "folder.txp");
     EXPECT_FALSE(session.SavePatchFile((dir / "folder.txp").string()));
     EXPECT_TRUE(fs::is_directory(dir / "folder.txp"));
+    // The settings beside a bank that cannot be written are written all the same.
+    fs::remove(dir / "Tamborex.bnk");
+    fs::create_directories(dir / "Tamborex.bnk");
+    session.SetOscSettings("127.0.0.1:9001", "9000");
+    EXPECT_FALSE(session.SaveBank());
+    std::ifstream ini(dir / "Tamborex.ini");
+    const std::string settings{std::istreambuf_iterator<char>(ini), {}};
+    EXPECT_NE(settings.find("OscOut=127.0.0.1:9001"), std::string::npos) << settings;
 }
 
 TEST_F(SessionBankTest, ANoteHeldAcrossAPatchSwitchIsTurnedOffOnTheOldPort) {

@@ -680,15 +680,14 @@ bool CSession::SaveBank() {
     const std::string path = bankUnreadable_.empty() ? bankPath_ : sessionBankTarget_;
     int cause = 0;
     platform::WriteStage failedAt{};
-    if (!platform::WriteFileAtomically(path, FormatBank(bank_), cause, failedAt)) {
+    bankSaveFailed_ = !platform::WriteFileAtomically(path, FormatBank(bank_), cause, failedAt);
+    if (bankSaveFailed_) {
         Say(failedAt == platform::WriteStage::Create
                 ? std::string("Tamborex: Error opening bank file for writing.")
                 : "Tamborex: Error writing the bank file (" + std::string(std::strerror(cause)) +
                       "). The old file was left as it was.");
-        bankSaveFailed_ = true;
-        return false;
     }
-    bankSaveFailed_ = false;
+    // The settings are a file of their own: a bank that cannot be written does not lose them.
     if (!inputMissing_) {
         extra_.midiInPortName =
             bank_.midiInDevice >= 0 ? midiIn_.GetDevName(bank_.midiInDevice) : std::string();
@@ -697,7 +696,7 @@ bool CSession::SaveBank() {
     if (!platform::WriteFileAtomically(extraPath, FormatExtraSettings(extra_), cause, failedAt)) {
         Say("Tamborex: Error writing " + extraPath + " (" + std::strerror(cause) + ").");
     }
-    return true;
+    return !bankSaveFailed_;
 }
 
 int CSession::LoadPatchFile(const std::string& path, std::int32_t bankIndex) {
