@@ -17,6 +17,7 @@
 
 #include "platform/lo_arg_value.h"
 #include "platform/midi_bytes.h"
+#include "resolve.h"
 
 namespace platform {
 namespace {
@@ -26,6 +27,8 @@ constexpr std::uint64_t kEpochOffset = 2208988800u;
 constexpr int kMaxBundleDepth = 4;
 constexpr std::size_t kMaxSysExBytes = 4096;
 constexpr char kBundleTag[8] = {'#', 'b', 'u', 'n', 'd', 'l', 'e', '\0'};
+// How long a host's name may take to resolve: the window waits for it.
+constexpr std::chrono::milliseconds kResolveLimit{2000};
 
 std::size_t Padded(std::size_t length) {
     return (length + 4) & ~std::size_t{3};  // at least one zero byte after a string
@@ -242,7 +245,7 @@ bool SysExArgument(char type, lo_arg* arg, std::vector<std::uint8_t>& bytes) {
 }
 
 // A UDP socket on the first of the address's resolutions that link (connect or bind) takes.
-// Returns the descriptor, or kUnresolved with getaddrinfo's code in cause, or -1 with errno's.
+// Returns the descriptor, or kUnresolved with ResolveWithin's code in cause, or -1 with errno's.
 constexpr int kUnresolved = -2;
 int UdpSocket(const OscAddress& address, int flags, int socketFlags,
               int (*link)(int, const sockaddr*, socklen_t), int& cause) {
@@ -252,7 +255,7 @@ int UdpSocket(const OscAddress& address, int flags, int socketFlags,
     hints.ai_flags = flags;
     addrinfo* found = nullptr;
     const std::string port = std::to_string(address.port);
-    if (const int failed = getaddrinfo(address.host.c_str(), port.c_str(), &hints, &found);
+    if (const int failed = ResolveWithin(address.host, port, hints, kResolveLimit, found);
         failed != 0) {
         cause = failed;
         return kUnresolved;
@@ -452,8 +455,10 @@ std::unique_ptr<OscSender> OscSender::Open(const OscAddress& to, std::string& er
     int cause = 0;
     const int fd = UdpSocket(to, 0, SOCK_NONBLOCK, connect, cause);
     if (fd < 0) {
-        error = "OSC out cannot reach " + peer + ": " +
-                (fd == kUnresolved ? gai_strerror(cause) : std::strerror(cause)) + ".";
+        error =
+            "OSC out cannot reach " + peer + ": " +
+            (fd == kUnresolved ? ResolveFailureText(cause, kResolveLimit) : std::strerror(cause)) +
+            ".";
         return nullptr;
     }
     return std::unique_ptr<OscSender>(new OscSender(fd, peer));
@@ -618,7 +623,7 @@ std::unique_ptr<OscListener> OscListener::Start(const OscAddress& at, OscReader 
     if (fd < 0) {
         error =
             "OSC in cannot listen on " + where + ": " +
-            (fd == kUnresolved ? gai_strerror(cause) : std::strerror(cause)) +
+            (fd == kUnresolved ? ResolveFailureText(cause, kResolveLimit) : std::strerror(cause)) +
             (fd != kUnresolved && cause == EADDRINUSE ? " (another program listens there)." : ".");
         return nullptr;
     }

@@ -7,8 +7,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
+#include <semaphore>
 
 #include "osc_recorder.h"
+#include "resolve.h"
 
 namespace platform {
 namespace {
@@ -206,6 +208,37 @@ TEST(OscOut, SendingWhereNobodyListensNeitherBlocksNorStops) {
     EXPECT_EQ(sender->Sent() + sender->Dropped(), 100u);
     EXPECT_EQ(OscSender::Open({"no-such-host.invalid", 9000}, error), nullptr);
     EXPECT_NE(error.find("no-such-host.invalid:9000"), std::string::npos) << error;
+    // A name is looked up on a thread of its own, and its answer taken.
+    EXPECT_NE(OscSender::Open({"localhost", port}, error), nullptr) << error;
+}
+
+// The resolver's answers to names, one per permit; numbers need no resolver.
+std::counting_semaphore<> gResolverAnswers{0};
+int HeldLookup(const char* host, const char* port, const addrinfo* hints, addrinfo** found) {
+    if ((hints->ai_flags & AI_NUMERICHOST) == 0) {
+        gResolverAnswers.acquire();
+    }
+    return getaddrinfo(host, port, hints, found);
+}
+
+TEST(OscResolve, AResolverThatDoesNotAnswerIsGivenUpOnAndANumberNeedsNone) {
+    using namespace std::chrono_literals;
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    ASSERT_EQ(ResolveWithin("127.0.0.1", "9000", hints, 50ms, found, HeldLookup), 0);
+    ASSERT_NE(found, nullptr);
+    freeaddrinfo(found);
+
+    EXPECT_EQ(ResolveWithin("localhost", "9000", hints, 50ms, found, HeldLookup), kResolveTimedOut);
+    EXPECT_EQ(found, nullptr);
+    EXPECT_EQ(ResolveFailureText(kResolveTimedOut, 2s), "the name was not resolved within 2 s");
+    gResolverAnswers.release();  // the lookup given up on ends, its answer dropped
+
+    gResolverAnswers.release();
+    ASSERT_EQ(ResolveWithin("localhost", "9000", hints, 60s, found, HeldLookup), 0);
+    ASSERT_NE(found, nullptr);
+    freeaddrinfo(found);
 }
 
 TEST(OscSettings, AddressesAreReadAsWrittenAndRefusedWithAReason) {
