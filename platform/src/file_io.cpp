@@ -23,6 +23,9 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, in
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) {
         cause = errno;
+        if (cause == ENOENT && lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+            cause = kDanglingLink;
+        }
         return false;
     }
     if (!S_ISREG(info.st_mode)) {
@@ -77,6 +80,9 @@ std::string ReadFailureText(int cause, std::size_t maxSize) {
         const bool megabytes = maxSize >= 1024 * 1024;
         return "larger than " + std::to_string(maxSize / (megabytes ? 1024 * 1024 : 1024)) +
                (megabytes ? " MB" : " KB") + ", far more than any real one";
+    }
+    if (cause == kDanglingLink) {
+        return "a link to a file that does not exist";
     }
     return cause == kNotRegularFile ? "not a regular file" : std::strerror(cause);
 }
@@ -189,9 +195,11 @@ bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> 
         }
         written += static_cast<std::size_t>(n);
     }
-    // mkstemp makes the file private: keep the old file's permissions, or the usual ones.
+    // mkstemp makes the file private: keep the old file's permissions, or the usual ones. Never
+    // a link's target's (the link is replaced, not written through), nor set-id bits.
     struct stat old {};
-    fchmod(fd, stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
+    fchmod(fd,
+           lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode) ? (old.st_mode & 0777) : 0644);
     if (fsync(fd) != 0) {
         const int error = errno;
         close(fd);

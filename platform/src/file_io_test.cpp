@@ -101,6 +101,29 @@ TEST_F(FileIoTest, UsersCopiesBesideTheFilesSurviveSavesAndCleanupsWhateverTheir
     EXPECT_EQ(Names(dir), expected);
 }
 
+// A link in place of the file: one whose target is missing (a drive not mounted) is said as
+// such, not taken for a first run; a save replaces a link and never writes through it, nor
+// gives the new file the target's set-id bits.
+TEST_F(FileIoTest, LinksAreNeverWrittenThroughAndADanglingOneIsNoFirstRun) {
+    std::vector<std::uint8_t> bytes;
+    int cause = 0;
+    fs::create_symlink(dir / "unmounted" / "Tamborex.bnk", dir / "Tamborex.bnk");
+    EXPECT_FALSE(ReadWholeFile((dir / "Tamborex.bnk").string(), bytes, cause));
+    EXPECT_EQ(cause, kDanglingLink);
+    EXPECT_EQ(ReadFailureText(cause), "a link to a file that does not exist");
+    EXPECT_FALSE(ReadWholeFile((dir / "missing.bnk").string(), bytes, cause));
+    EXPECT_EQ(cause, ENOENT);
+
+    Put(dir / "target", "theirs");
+    fs::permissions(dir / "target", static_cast<fs::perms>(04755));
+    fs::create_symlink(dir / "target", dir / "Tamborex.ini");
+    ASSERT_TRUE(Save(dir / "Tamborex.ini", "ours"));
+    EXPECT_EQ(Contents(dir / "target"), "theirs");
+    EXPECT_FALSE(fs::is_symlink(dir / "Tamborex.ini"));
+    EXPECT_EQ(Contents(dir / "Tamborex.ini"), "ours");
+    EXPECT_EQ(static_cast<int>(fs::status(dir / "Tamborex.ini").permissions()), 0644);
+}
+
 // What a save killed half-way leaves is still cleared, but only a regular file of this user's
 // with the name only a save of ours makes, and only once it is old: a young one may be another
 // instance's save in progress. A link or a folder with such a name is neither removed nor

@@ -524,6 +524,12 @@ TEST_F(StartupTest, AnUnreadableIniIsSaidAndTheSessionsSettingsAreNotLost) {
     EXPECT_TRUE(fs::is_directory(ini));
     fs::remove(ini);
 
+    // A link to a drive not mounted is no first run: the link stays for when it is back.
+    fs::create_symlink(dir / "unmounted" / kExtraSettingsFile, ini);
+    check("dangling link", "a link to a file that does not exist");
+    EXPECT_TRUE(fs::is_symlink(ini));
+    fs::remove(ini);
+
     std::ofstream(ini) << "[MIDI]\nSystem=alsa\n" << std::string(64 * 1024, '#');
     const auto size = fs::file_size(ini);
     check("too large", "larger than 64 KB");

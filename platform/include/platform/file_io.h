@@ -12,11 +12,14 @@ inline constexpr std::size_t kMaxStoredFileSize = 16 * 1024 * 1024;
 
 // A cause ReadWholeFile gives for a path that is not a regular file (a FIFO, a device, a folder).
 inline constexpr int kNotRegularFile = -1;
+// The cause for a link whose target does not exist (a drive not mounted): unlike a missing file
+// it is not a first run, and the link is the user's, not to be replaced by a new file.
+inline constexpr int kDanglingLink = -2;
 
 // Reads a whole regular file of at most maxSize bytes. Nothing else is read: a FIFO or a device
 // in place of the file is refused without blocking on it. On failure gives false and the
-// cause: an errno value (ENOENT for a missing file, EFBIG for one larger than maxSize) or
-// kNotRegularFile.
+// cause: an errno value (ENOENT for a missing file, EFBIG for one larger than maxSize),
+// kNotRegularFile or kDanglingLink.
 bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, int& cause,
                    std::size_t maxSize = kMaxStoredFileSize);
 
