@@ -1,6 +1,8 @@
 #include "instance.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <string_view>
 
 #include "main_dialog.h"
 #include "prompter.h"
@@ -45,7 +47,12 @@ Instance::Instance(const Places& places, std::string_view clientName,
     if (const std::string problem =
             mapper_->ApplyOsc(osc.out.value_or(extra.oscOut), osc.in.value_or(extra.oscIn));
         !problem.empty()) {
-        std::fprintf(stderr, "Corvane: %s\n", problem.c_str());
+        std::string_view rest = problem;  // one line for each direction, each marked as ours
+        while (!rest.empty()) {
+            const std::string_view line = rest.substr(0, rest.find('\n'));
+            std::fprintf(stderr, "Corvane: %.*s\n", static_cast<int>(line.size()), line.data());
+            rest.remove_prefix(std::min(rest.size(), line.size() + 1));
+        }
         prompter.Tell(nullptr, QString::fromStdString(problem));
     }
     window_ = std::make_unique<MainDialog>(*mapper_, file_, prompter);
