@@ -12,6 +12,11 @@ log="$dir/jack-test-$name.log"
 stop() {
     [ -f "$pidfile" ] || return 0
     pid=$(cat "$pidfile")
+    # Only a jackd: a stale file's number may belong to another process by now.
+    if [ "$(cat "/proc/$pid/comm" 2>/dev/null)" != jackd ]; then
+        rm -f "$pidfile"
+        return 0
+    fi
     kill "$pid" 2>/dev/null
     for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
     kill -9 "$pid" 2>/dev/null
