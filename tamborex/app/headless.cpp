@@ -96,5 +96,7 @@ int RunHeadlessSession(CSession& session) {
     session.Startup();
     const int status = QCoreApplication::exec();
     Detach(session, console);
-    return session.ShutDown() && session.BankSaveFailed() ? 1 : status;
+    return session.ShutDown() && (session.BankSaveFailed() || session.SettingsSaveFailed())
+               ? 1
+               : status;
 }

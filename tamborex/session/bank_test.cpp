@@ -393,9 +393,24 @@ TEST_F(SessionBankTest, FailedWritesAreReportedAndTheOldFilesStay) {
     fs::create_directories(dir / "Tamborex.bnk");
     session.SetOscSettings("127.0.0.1:9001", "9000");
     EXPECT_FALSE(session.SaveBank());
-    std::ifstream ini(dir / "Tamborex.ini");
-    const std::string settings{std::istreambuf_iterator<char>(ini), {}};
-    EXPECT_NE(settings.find("OscOut=127.0.0.1:9001"), std::string::npos) << settings;
+    auto settingsIn = [&](const char* name) {
+        std::ifstream file(dir / name);
+        return std::string{std::istreambuf_iterator<char>(file), {}};
+    };
+    EXPECT_NE(settingsIn("Tamborex.ini").find("OscOut=127.0.0.1:9001"), std::string::npos);
+    // Settings that cannot be written go beside, where the next start looks for them.
+    fs::remove_all(dir / "Tamborex.bnk");
+    fs::remove(dir / "Tamborex.ini");
+    fs::create_directories(dir / "Tamborex.ini");
+    bar.messages.clear();
+    EXPECT_TRUE(session.SaveBank());
+    EXPECT_FALSE(session.SettingsSaveFailed());
+    ASSERT_EQ(bar.messages.size(), 1u);
+    EXPECT_NE(bar.messages[0].find("The settings were saved to " +
+                                   (dir / "Tamborex.session.ini").string()),
+              std::string::npos)
+        << bar.messages[0];
+    EXPECT_NE(settingsIn("Tamborex.session.ini").find("OscOut=127.0.0.1:9001"), std::string::npos);
 }
 
 TEST_F(SessionBankTest, ANoteHeldAcrossAPatchSwitchIsTurnedOffOnTheOldPort) {

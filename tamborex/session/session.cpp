@@ -693,8 +693,21 @@ bool CSession::SaveBank() {
             bank_.midiInDevice >= 0 ? midiIn_.GetDevName(bank_.midiInDevice) : std::string();
     }
     const std::string extraPath = extraUnreadable_.empty() ? ExtraSettingsPath() : extraTarget_;
-    if (!platform::WriteFileAtomically(extraPath, FormatExtraSettings(extra_), cause, failedAt)) {
-        Say("Tamborex: Error writing " + extraPath + " (" + std::strerror(cause) + ").");
+    const std::vector<std::uint8_t> settings = FormatExtraSettings(extra_);
+    settingsSaveFailed_ = !platform::WriteFileAtomically(extraPath, settings, cause, failedAt);
+    if (settingsSaveFailed_) {
+        std::string kept;
+        if (extraUnreadable_.empty()) {
+            // Beside it, where the next start looks when Tamborex.ini cannot be read.
+            std::vector<std::uint8_t> ignored;
+            ReadSessionCopy(ExtraSettingsPath(), kMaxExtraSettingsSize, extraTarget_, ignored);
+            int copyCause = 0;
+            if (platform::WriteFileAtomically(extraTarget_, settings, copyCause, failedAt)) {
+                settingsSaveFailed_ = false;
+                kept = " The settings were saved to " + extraTarget_ + ".";
+            }
+        }
+        Say("Tamborex: Error writing " + extraPath + " (" + std::strerror(cause) + ")." + kept);
     }
     return !bankSaveFailed_;
 }

@@ -57,6 +57,8 @@ class CSession final : public CBankLink, private CEngineEvents {
     bool ShutDown() const { return shutDown_; }
     // The last write of the bank failed (the old file is then unchanged).
     bool BankSaveFailed() const { return bankSaveFailed_; }
+    // The last write of the settings ("Tamborex.ini", else the copy beside it) failed.
+    bool SettingsSaveFailed() const { return settingsSaveFailed_; }
 
     // The bank file.
     void LoadBank();
@@ -320,6 +322,7 @@ class CSession final : public CBankLink, private CEngineEvents {
     std::atomic<bool> controllersPosted_{false};
     bool shutDown_ = false;
     bool bankSaveFailed_ = false;
+    bool settingsSaveFailed_ = false;
     bool terminating_ = false;
     // Why the bank file could not be read at start; empty when it was read or did not exist.
     std::string bankUnreadable_;
