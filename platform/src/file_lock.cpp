@@ -19,11 +19,13 @@ namespace {
 int OpenLockFile(const std::string& path, int& cause) {
     constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
     int fd = open(path.c_str(), O_RDWR | O_CREAT | kFlags, 0644);
+    cause = errno;
     if (fd < 0 && errno == EACCES) {
         fd = open(path.c_str(), O_RDONLY | kFlags);
+        // Missing, in a folder it may not be made in: the refusal is the reason, not the absence.
+        cause = fd < 0 && errno == ENOENT ? EACCES : errno;
     }
     if (fd < 0) {
-        cause = errno;
         return -1;
     }
     struct stat info {};
