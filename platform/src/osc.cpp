@@ -674,9 +674,10 @@ void OscListener::Run() {
         if (got < 0) {
             continue;
         }
-        packets_.fetch_add(1);
         const int ignored = reader_.Read({buffer.data(), static_cast<std::size_t>(got)}, handler_);
         ignored_.fetch_add(static_cast<std::uint64_t>(got == 0 ? 1 : ignored));
+        // Counted once handled: whoever sees the count sees what the packet did.
+        packets_.fetch_add(1);
     }
 }
 

@@ -149,6 +149,7 @@ class OscListener {
     OscListener& operator=(const OscListener&) = delete;
 
     std::uint16_t Port() const { return port_; }
+    // Packets read and handled: what each did (the handler, Ignored()) is done once counted.
     std::uint64_t Packets() const { return packets_.load(); }
     std::uint64_t Ignored() const { return ignored_.load(); }
 
