@@ -257,7 +257,8 @@ TEST_F(TamborexOsc, MidiFromOscPlaysOutOfJackAndIsMirroredWhileJunkIsCountedAndI
     ASSERT_TRUE(peer_.WaitFor("/sysex"));
     EXPECT_EQ(Describe(peer_.With("/pressure").at(0)), "/pressure 4 99");
     EXPECT_EQ(Describe(peer_.With("/sysex").at(0)), "/sysex F07D0102F7");
-    EXPECT_EQ(core_->Osc().Listener()->Ignored(), Junk().size() + 1);
+    // The last packet, the refused note, may still be on its way through the listener.
+    EXPECT_TRUE(RunUntil([&] { return core_->Osc().Listener()->Ignored() == Junk().size() + 1; }));
 
     // The note OSC started is ended by a panic, which a touch button's release does not repeat.
     ASSERT_TRUE(testsupport::SendOsc(port, "/tamborex/panic", {}));
