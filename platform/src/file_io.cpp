@@ -195,11 +195,10 @@ bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> 
         }
         written += static_cast<std::size_t>(n);
     }
-    // mkstemp makes the file private: keep the old file's permissions, or the usual ones. Never
-    // a link's target's (the link is replaced, not written through), nor set-id bits.
+    // mkstemp makes the file private: keep the old file's permissions, or the usual ones; never
+    // its set-id bits, which a file the program writes has no business with.
     struct stat old {};
-    fchmod(fd,
-           lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode) ? (old.st_mode & 0777) : 0644);
+    fchmod(fd, stat(path.c_str(), &old) == 0 ? (old.st_mode & 0777) : 0644);
     if (fsync(fd) != 0) {
         const int error = errno;
         close(fd);
